@@ -1,0 +1,101 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dispatch/Group.h"
+#include "dispatch/SerialQueue.h"
+#include "logging/DDLogFlags.h"
+#include "logging/DDLogMessage.h"
+#include "logging/DDLogger.h"
+#include "logging/DDStringFormat.h"
+
+// The dispatcher's entry for one registration: a logger, the level mask that admits records, and the queue
+// every call into that logger is made on.
+struct DDLoggerNode {
+    DDLoggerPtr logger;
+    std::uint64_t level;
+    std::shared_ptr<dispatch::SerialQueue> loggerQueue;
+};
+
+// The public pair returned by `allLoggersWithLevel`.
+struct DDLoggerInformation {
+    DDLoggerPtr logger;
+    std::uint64_t level;
+};
+
+// The centre of the logging subsystem: builds one record per line on the caller's thread and delivers it, on
+// the one serial logging queue ("cocoa.vidadudidu"), to every registered logger whose level admits the
+// record's flag, each on its own queue; the next record is taken only after every logger has finished.
+//
+// Ordering: for one caller, records, additions, removals and flushes take effect in the order issued. A logger
+// added by `addLogger` receives every record queued after that call.
+//
+// Waiting rules: `allLoggers`, `allLoggersWithLevel` and `flushLog` block on the logging queue: never call them
+// from the logging queue or from a logger's queue. Synchronous logging blocks until every admitted logger has
+// written the record; it is allowed from the logging queue itself (it then runs in place) but never from
+// inside a logger's `logMessage` (the logging queue is waiting for that logger).
+//
+// Thread-safe; the singleton lives until the process ends and flushes every logger at exit.
+class DDLog {
+public:
+    static DDLog& sharedInstance();
+    static const std::shared_ptr<dispatch::SerialQueue>& loggingQueue();
+    // The key marking the logging queue.
+    static const void* globalLoggingQueueIdentityKey();
+
+    void addLogger(DDLoggerPtr logger) { addLogger(std::move(logger), LogLevel::All); }
+    void addLogger(DDLoggerPtr logger, std::uint64_t level);
+    void removeLogger(const DDLoggerPtr& logger);
+    void removeAllLoggers();
+    // Blocking, see the waiting rules.
+    std::vector<DDLoggerPtr> allLoggers();
+    std::vector<DDLoggerInformation> allLoggersWithLevel();
+    void flushLog();
+    void applicationWillTerminate();
+
+    // printf-style with "%@" for any value that has a textual description (see DDStringFormat.h). A null
+    // format logs nothing.
+    template <typename... Args>
+    void log(bool asynchronous, std::uint64_t level, std::uint64_t flag, std::int64_t context, const char* file,
+             const char* function, std::uint64_t line, DDTag tag, const char* format, const Args&... args) {
+        if (format == nullptr) return;
+        log(asynchronous, DDStringFormat::format(format, args...), level, flag, context, file, function, line,
+            std::move(tag));
+    }
+    // `file` and `function` must outlive the record (literals do): records keep views of them.
+    void log(bool asynchronous, std::string message, std::uint64_t level, std::uint64_t flag,
+             std::int64_t context, const char* file, const char* function, std::uint64_t line, DDTag tag);
+    // Queues a finished record unchanged.
+    void log(bool asynchronous, DDLogMessagePtr message) { queueLogMessage(std::move(message), asynchronous); }
+    void queueLogMessage(DDLogMessagePtr message, bool asynchronous);
+
+    // Named per-class levels: an explicit registry instead of a runtime class scan.
+    struct RegisteredClass {
+        std::string name;
+        std::function<std::uint64_t()> getLevel;
+        std::function<void(std::uint64_t)> setLevel;
+    };
+    static void registerClass(RegisteredClass registered);
+    static bool isRegisteredClass(const std::string& name);
+    static std::vector<std::string> registeredClassNames();
+    // All bits set for a name that is not registered.
+    static std::uint64_t levelForClassWithName(const std::string& name);
+    static void setLevelForClassWithName(std::uint64_t level, const std::string& name);
+
+    // Logging-queue-only operations.
+    void lt_addLogger(DDLoggerPtr logger, std::uint64_t level);
+    void lt_removeLogger(const DDLoggerPtr& logger);
+    void lt_removeAllLoggers();
+    std::vector<DDLoggerPtr> lt_allLoggers();
+    std::vector<DDLoggerInformation> lt_allLoggersWithLevel();
+    void lt_log(const DDLogMessagePtr& message);
+    void lt_flush();
+
+private:
+    DDLog();
+    std::vector<DDLoggerNode> loggers_;  // only on the logging queue
+};
