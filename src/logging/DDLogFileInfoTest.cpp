@@ -1,0 +1,183 @@
+#include "logging/DDLogFileInfo.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <unordered_set>
+
+#include "logging/internal/FileLoggingTestSupport.h"
+
+using logging::internal::testing::makeManualClock;
+using logging::internal::testing::readFile;
+using logging::internal::testing::TempDir;
+using logging::internal::testing::writeFile;
+
+namespace {
+
+constexpr const char* kMark = DDLogFileInfo::kArchivedAttributeName;
+
+std::string markValue(const std::string& path) {
+    char value[16];
+    const ssize_t n = ::getxattr(path.c_str(), kMark, value, sizeof value);
+    return n < 0 ? std::string("<none>") : std::string(value, static_cast<size_t>(n));
+}
+
+void setMark(const std::string& path, const std::string& value) {
+    ASSERT_EQ(::setxattr(path.c_str(), kMark, value.data(), value.size(), 0), 0);
+}
+
+TEST(DDLogFileInfoTest, ArchivedMarkReadsOneByteAndRepairsOddValues) {
+    TempDir dir;
+    const std::string path = dir.file("app 1.log");
+    writeFile(path, "x");
+    DDLogFileInfo info(path);
+
+    EXPECT_FALSE(info.isArchived());
+    info.setIsArchived(true);
+    EXPECT_TRUE(info.isArchived());
+    EXPECT_EQ(markValue(path), "\x01");
+
+    // An empty mark or another single byte still means archived, and is rewritten as 0x01.
+    setMark(path, "");
+    EXPECT_TRUE(info.isArchived());
+    EXPECT_EQ(markValue(path), "\x01");
+    setMark(path, "Z");
+    EXPECT_TRUE(DDLogFileInfo(path).isArchived());
+    EXPECT_EQ(markValue(path), "\x01");
+
+    // A longer value is not a mark (ERANGE) and is left alone.
+    setMark(path, "\x01\x01");
+    EXPECT_FALSE(info.isArchived());
+    EXPECT_EQ(markValue(path), "\x01\x01");
+
+    setMark(path, "\x01");
+    info.setIsArchived(false);
+    EXPECT_FALSE(info.isArchived());
+    EXPECT_EQ(markValue(path), "<none>");
+}
+
+TEST(DDLogFileInfoTest, MarkingMissingFilesAndUnmarkingUnmarkedFilesIsQuiet) {
+    TempDir dir;
+    const std::string path = dir.file("app 1.log");
+    writeFile(path, "x");
+    DDLogFileInfo info(path);
+
+    ::testing::internal::CaptureStderr();
+    info.setIsArchived(false);  // nothing to remove
+    ::unlink(path.c_str());
+    info.setIsArchived(true);  // deleted behind our back
+    EXPECT_FALSE(info.isArchived());
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(DDLogFileInfoTest, MissingFileGivesEmptyAnswersAndReportsEachRead) {
+    TempDir dir;
+    DDLogFileInfo info(dir.file("gone.log"));
+    ::testing::internal::CaptureStderr();
+    EXPECT_TRUE(info.fileAttributes().empty());
+    EXPECT_FALSE(info.creationDate().has_value());
+    EXPECT_EQ(info.fileSize(), 0u);
+    EXPECT_EQ(info.age(), 0.0);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    // Every attempt reads again and reports again.
+    size_t count = 0;
+    for (size_t at = 0;
+         (at = err.find("DDLogFileInfo: Failed to read file attributes: ", at)) != std::string::npos; ++at) {
+        ++count;
+    }
+    EXPECT_GE(count, 3u) << err;
+    EXPECT_NE(err.find("[" + std::to_string(getpid()) + "] "), std::string::npos) << err;
+}
+
+TEST(DDLogFileInfoTest, AttributesAreKeptUntilResetButTheSizeStays) {
+    TempDir dir;
+    const std::string path = dir.file("app 1.log");
+    writeFile(path, "12345");
+    auto clock = makeManualClock();
+    DDLogFileInfo info(path, clock->function());
+
+    ASSERT_TRUE(info.creationDate().has_value());
+    EXPECT_EQ(info.fileSize(), 5u);
+    EXPECT_TRUE(info.fileAttributes().isRegularFile());
+    EXPECT_EQ(*info.fileAttributes().ownerUid, ::geteuid());
+    EXPECT_EQ(info.fileName(), "app 1.log");
+
+    clock->set(*info.creationDate() + std::chrono::seconds(90));
+    EXPECT_NEAR(info.age(), 90.0, 1e-6);
+
+    writeFile(path, "1234567890");
+    EXPECT_EQ(info.fileSize(), 5u);
+    EXPECT_EQ(*info.fileAttributes().fileSize, 5u);
+    info.reset();
+    EXPECT_EQ(*info.fileAttributes().fileSize, 10u);  // attributes read anew
+    EXPECT_EQ(info.fileSize(), 5u);                   // the kept size stays
+}
+
+TEST(DDLogFileInfoTest, SymbolicLinkIsSeenAsALinkNotItsTarget) {
+    TempDir dir;
+    const std::string target = dir.file("target");
+    writeFile(target, "secret");
+    const std::string link = dir.file("app 1.log");
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    DDLogFileInfo info(link);
+    EXPECT_FALSE(info.fileAttributes().isRegularFile());
+    EXPECT_FALSE(info.isArchived());
+    ::testing::internal::CaptureStderr();
+    info.setIsArchived(true);  // user attributes cannot be put on a link; the target stays untouched
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(markValue(target), "<none>");
+}
+
+TEST(DDLogFileInfoTest, RenameReplacesTakenNamesAndFollowsTheNewPathEvenOnFailure) {
+    TempDir dir;
+    const std::string path = dir.file("a.log");
+    writeFile(path, "mine");
+    writeFile(dir.file("b.log"), "theirs");
+    DDLogFileInfo info(path);
+
+    info.renameFile("a.log");
+    EXPECT_EQ(info.filePath(), path);
+
+    info.renameFile("b.log");
+    EXPECT_EQ(info.filePath(), dir.file("b.log"));
+    EXPECT_EQ(info.fileName(), "b.log");
+    EXPECT_EQ(readFile(dir.file("b.log")), "mine");
+    EXPECT_FALSE(std::filesystem::exists(path));
+
+    ::testing::internal::CaptureStderr();
+    info.renameFile("missing-dir/c.log");
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("DDLogFileInfo: Error renaming file (b.log): "), std::string::npos) << err;
+    EXPECT_EQ(info.filePath(), dir.file("missing-dir/c.log"));
+}
+
+TEST(DDLogFileInfoTest, EqualityHashOrderingAndDescription) {
+    TempDir dir;
+    writeFile(dir.file("old.log"), "same");
+    ::usleep(20000);
+    writeFile(dir.file("new.log"), "same");
+    auto oldInfo = DDLogFileInfo::logFileWithPath(dir.file("old.log"));
+    auto newInfo = DDLogFileInfo::logFileWithPath(dir.file("new.log"));
+    EXPECT_EQ(DDLogFileInfo::logFileWithPath(std::nullopt), nullptr);
+
+    EXPECT_EQ(*oldInfo, DDLogFileInfo(dir.file("old.log")));
+    EXPECT_EQ(oldInfo->hash(), DDLogFileInfo(dir.file("old.log")).hash());
+    EXPECT_FALSE(*oldInfo == *newInfo);
+    std::unordered_set<std::size_t> hashes{oldInfo->hash(), newInfo->hash()};
+    EXPECT_EQ(hashes.size(), 2u);
+
+    // Sorting ascending by the reverse comparison puts the newest first.
+    EXPECT_TRUE(newInfo->reverseCompareByCreationDate(*oldInfo) < 0);
+    EXPECT_TRUE(oldInfo->reverseCompareByModificationDate(*newInfo) > 0);
+
+    const std::string text = oldInfo->description();
+    for (const char* key : {"filePath", "fileName", "fileAttributes", "creationDate", "modificationDate",
+                            "fileSize", "age", "isArchived"}) {
+        EXPECT_NE(text.find(key), std::string::npos) << key;
+    }
+    EXPECT_NE(text.find("fileSize = 4;"), std::string::npos) << text;
+}
+
+}  // namespace
