@@ -1,0 +1,167 @@
+#include "platform/x11/internal/testing/ChildProcess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <thread>
+
+extern char** environ;
+
+namespace x11::testing {
+
+std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>& argv,
+                                                  const Options& options, std::string* why) {
+    std::vector<std::string> envStrings;
+    for (char** e = environ; *e; ++e) {
+        std::string entry = *e;
+        bool overridden = false;
+        for (const auto& o : options.env) {
+            auto eq = o.find('=');
+            if (entry.compare(0, eq + 1, o, 0, eq + 1) == 0) overridden = true;
+        }
+        if (!overridden) envStrings.push_back(entry);
+    }
+    for (const auto& o : options.env) envStrings.push_back(o);
+    std::vector<char*> envp;
+    for (auto& s : envStrings) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> args = argv;
+    std::vector<char*> argp;
+    for (auto& s : args) argp.push_back(s.data());
+    argp.push_back(nullptr);
+
+    int outPipe[2] = {-1, -1};
+    if (options.captureStdout && pipe2(outPipe, O_CLOEXEC) != 0) return nullptr;
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (options.stdinFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, options.stdinFd, 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (options.captureStdout)
+        posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    if (options.passFd >= 0) posix_spawn_file_actions_adddup2(&actions, options.passFd, 3);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    // A process group of its own, so a terminal's children can be ended with it.
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
+
+    pid_t pid = -1;
+    int rc = posix_spawnp(&pid, argp[0], &actions, &attr, argp.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    if (options.captureStdout) close(outPipe[1]);
+    if (rc != 0) {
+        if (why) *why = argv[0] + ": " + std::strerror(rc);
+        if (options.captureStdout) close(outPipe[0]);
+        return nullptr;
+    }
+    auto child = std::unique_ptr<ChildProcess>(new ChildProcess());
+    child->pid_ = pid;
+    child->stdout_ = options.captureStdout ? outPipe[0] : -1;
+    return child;
+}
+
+ChildProcess::~ChildProcess() {
+    terminate();
+    if (stdout_ >= 0) close(stdout_);
+}
+
+bool ChildProcess::isRunning() {
+    if (pid_ <= 0) return false;
+    int status = 0;
+    pid_t r = waitpid(pid_, &status, WNOHANG);
+    if (r == pid_) {
+        status_ = status;
+        pid_ = -1;
+        return false;
+    }
+    return true;
+}
+
+int ChildProcess::waitExit(std::chrono::milliseconds timeout) {
+    if (!waitUntil([this] { return !isRunning(); }, timeout)) return -1;
+    return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
+}
+
+void ChildProcess::terminate() {
+    if (!isRunning()) return;
+    pid_t pid = pid_;
+    kill(pid, SIGTERM);
+    if (waitExit(std::chrono::milliseconds(1000)) < 0) {
+        kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        pid_ = -1;
+    }
+}
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (condition()) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+std::string runCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env, int* status,
+                       const std::string& input) {
+    int inPipe[2] = {-1, -1};
+    ChildProcess::Options options;
+    options.env = env;
+    options.captureStdout = true;
+    if (pipe2(inPipe, O_CLOEXEC) != 0) return {};
+    options.stdinFd = inPipe[0];
+    auto child = ChildProcess::start(argv, options);
+    close(inPipe[0]);
+    if (!child) {
+        close(inPipe[1]);
+        if (status) *status = -1;
+        return {};
+    }
+    // Write the input while reading the output, so neither side can fill its pipe and stall.
+    std::string output;
+    size_t written = 0;
+    int inFd = inPipe[1];
+    if (input.empty()) {
+        close(inFd);
+        inFd = -1;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    int outFd = child->stdoutFd();
+    while (outFd >= 0 && std::chrono::steady_clock::now() < deadline) {
+        pollfd fds[2] = {{outFd, POLLIN, 0}, {inFd, POLLOUT, 0}};
+        if (poll(fds, inFd >= 0 ? 2 : 1, 100) <= 0) continue;
+        if (inFd >= 0 && (fds[1].revents & (POLLOUT | POLLERR | POLLHUP))) {
+            ssize_t n = write(inFd, input.data() + written, input.size() - written);
+            if (n > 0) written += static_cast<size_t>(n);
+            if (n < 0 || written == input.size()) {
+                close(inFd);
+                inFd = -1;
+            }
+        }
+        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+            char buffer[65536];
+            ssize_t n = read(outFd, buffer, sizeof buffer);
+            if (n <= 0) break;
+            output.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    if (inFd >= 0) close(inFd);
+    int rc = child->waitExit(std::chrono::milliseconds(5000));
+    if (status) *status = rc;
+    return output;
+}
+
+}  // namespace x11::testing

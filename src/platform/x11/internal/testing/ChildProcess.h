@@ -1,0 +1,51 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace x11::testing {
+
+// A process started for a test (an X server, an X client); ended by its PID when destroyed: SIGTERM, then
+// SIGKILL if it has not gone within a second. Standard output and error go to /dev/null unless captured.
+class ChildProcess {
+  public:
+    struct Options {
+        std::vector<std::string> env;  // "NAME=value" entries added to the environment
+        int passFd = -1;               // a descriptor the child keeps as descriptor 3
+        bool captureStdout = false;    // readable through `stdoutFd`
+        int stdinFd = -1;              // the child's standard input (else /dev/null)
+    };
+
+    static std::unique_ptr<ChildProcess> start(const std::vector<std::string>& argv, const Options& options,
+                                               std::string* why = nullptr);
+    ~ChildProcess();
+
+    pid_t pid() const { return pid_; }
+    int stdoutFd() const { return stdout_; }
+    bool isRunning();
+    // Waits for the process to exit by itself; its exit status, or -1 on timeout (the process is left alone).
+    int waitExit(std::chrono::milliseconds timeout);
+    void terminate();
+
+  private:
+    ChildProcess() = default;
+    pid_t pid_ = -1;
+    int stdout_ = -1;
+    int status_ = -1;
+};
+
+// Polls `condition` every few milliseconds until it holds or `timeout` passes.
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+
+// Runs a command to completion and returns its standard output (empty on failure); `status` gets its exit
+// status.
+std::string runCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                       int* status = nullptr, const std::string& input = {});
+
+}  // namespace x11::testing

@@ -1,0 +1,62 @@
+#include "platform/x11/internal/testing/XvfbServer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+
+namespace x11::testing {
+
+std::unique_ptr<XvfbServer> XvfbServer::start(std::string* why) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) {
+        if (why) *why = "pipe failed";
+        return nullptr;
+    }
+    ChildProcess::Options options;
+    options.passFd = fds[1];
+    auto process = ChildProcess::start(
+        {"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"}, options,
+        why);
+    close(fds[1]);
+    if (!process) {
+        close(fds[0]);
+        return nullptr;
+    }
+    // The server writes its display number once it accepts connections.
+    std::string number;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd pfd{fds[0], POLLIN, 0};
+        if (poll(&pfd, 1, 100) <= 0) continue;
+        char c;
+        ssize_t n = read(fds[0], &c, 1);
+        if (n <= 0 || c == '\n') break;
+        number.push_back(c);
+    }
+    close(fds[0]);
+    if (number.empty()) {
+        if (why) *why = "Xvfb did not report a display number (is it installed?)";
+        return nullptr;
+    }
+    auto server = std::unique_ptr<XvfbServer>(new XvfbServer());
+    server->process_ = std::move(process);
+    server->name_ = ":" + number;
+    return server;
+}
+
+XvfbServer* sharedXvfb(std::string* why) {
+    static std::string failure;
+    static std::unique_ptr<XvfbServer> server = [] {
+        auto s = XvfbServer::start(&failure);
+        // Tests run their X work against this server only.
+        if (s) setenv("DISPLAY", s->displayName().c_str(), 1);
+        return s;
+    }();
+    if (!server && why) *why = failure;
+    return server.get();
+}
+
+}  // namespace x11::testing
