@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/PasteboardItem.h"
+
+namespace platform {
+
+// The general pasteboard (clipboard): an ordered list of items, each with ordered types, and a change count
+// that moves whenever anyone (this process or another) takes the pasteboard over.
+//
+// Reads are lazy: data is fetched from its owner only when asked for, so reading one type of a large item is
+// cheap. Reads may wait for the owning application (bounded by the backend). Main thread only.
+class Pasteboard {
+  public:
+    virtual ~Pasteboard() = default;
+
+    virtual std::int64_t changeCount() = 0;
+    virtual std::size_t itemCount() = 0;
+    // The types of item `index` in order; empty for an index past the end.
+    virtual std::vector<std::string> typesOfItem(std::size_t index) = 0;
+    // Null when the item has no data for that type or it cannot be read.
+    virtual std::optional<Bytes> dataForType(std::size_t index, std::string_view type) = 0;
+    std::optional<std::string> stringForType(std::size_t index, std::string_view type) {
+        auto data = dataForType(index, type);
+        if (!data) return std::nullopt;
+        return std::string(data->begin(), data->end());
+    }
+
+    // Empties the pasteboard and takes it over; returns the new change count.
+    virtual std::int64_t clearContents() = 0;
+    // Adds the items, in order, after those already there; false when the platform refused them.
+    virtual bool writeObjects(const std::vector<PasteboardItem>& items) = 0;
+    // Empties the pasteboard and declares one item with the given types (no owner promises data later);
+    // returns the new change count.
+    virtual std::int64_t declareTypes(const std::vector<std::string>& types) = 0;
+    // Sets the data of a type declared last; false when it was not declared.
+    virtual bool setString(std::string_view text, std::string_view type) = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,115 @@
+// GoogleTest first: the X headers define macros (None, Bool) that clash with it.
+#include <gtest/gtest.h>
+
+#include "platform/x11/internal/CursorWatcher.h"
+
+#include <X11/Xcursor/Xcursor.h>
+#include <X11/cursorfont.h>
+
+#include "platform/x11/internal/testing/TestWindow.h"
+#include "platform/x11/internal/testing/XvfbTest.h"
+
+namespace x11::internal {
+namespace {
+
+using x11::testing::TestWindow;
+using x11::testing::waitUntil;
+
+class CursorWatcherTest : public x11::testing::XvfbTest {
+protected:
+    void SetUp() override {
+        XvfbTest::SetUp();
+        if (IsSkipped()) return;
+        connection_ = Connection::open(display_);
+        ASSERT_TRUE(connection_);
+        watcher_ = std::make_unique<CursorWatcher>(*connection_);
+        std::set<uint64_t> hashes;
+        for (const auto& image : CursorImages::standardTextCursors(*connection_))
+            hashes.insert(hashPixels(image.argb));
+        watcher_->setTextHashes(hashes);
+    }
+    void TearDown() override {
+        watcher_.reset();
+        connection_.reset();
+    }
+
+    // A core cursor-font glyph made without going through any cursor theme.
+    static ::Cursor coreCursor(::Display* dpy, unsigned glyph) {
+        Font font = XLoadFont(dpy, "cursor");
+        XColor black{}, white{};
+        white.red = white.green = white.blue = 0xffff;
+        ::Cursor cursor = XCreateGlyphCursor(dpy, font, font, glyph, glyph + 1, &black, &white);
+        XUnloadFont(dpy, font);
+        return cursor;
+    }
+
+    // Waits until the pointer shows a cursor whose hash is `hash` (or differs from it).
+    bool showing(uint64_t hash, bool equal = true) {
+        return waitUntil([&] { return (watcher_->currentHash() == hash) == equal; });
+    }
+
+    std::unique_ptr<Connection> connection_;
+    std::unique_ptr<CursorWatcher> watcher_;
+};
+
+TEST_F(CursorWatcherTest, CoreGlyphRenderingMatchesWhatTheServerShows) {
+    auto glyph = CursorImages::coreGlyph(*connection_, XC_xterm);
+    ASSERT_TRUE(glyph);
+    TestWindow window(display_, 100, 100, 200, 100);
+    window.setCursor(coreCursor(window.dpy(), XC_xterm));
+    window.pointAt();
+    ASSERT_TRUE(showing(hashPixels(glyph->argb))) << "server image differs from the rendered glyph";
+    auto shown = CursorImages::current(*connection_);
+    EXPECT_EQ(shown->width, glyph->width);
+    EXPECT_EQ(shown->height, glyph->height);
+    EXPECT_TRUE(watcher_->isTextCursor());
+    // Two calls with the same cursor agree, and the second costs no image fetch.
+    uint64_t fetches = watcher_->fetches();
+    EXPECT_TRUE(watcher_->isTextCursor());
+    EXPECT_EQ(watcher_->fetches(), fetches);
+}
+
+TEST_F(CursorWatcherTest, ArrowHandAndResizeCursorsAreNotTextAndChangesAreNoticed) {
+    TestWindow text(display_, 100, 300, 100, 100);
+    text.setCursor(coreCursor(text.dpy(), XC_xterm));
+    TestWindow other(display_, 300, 300, 100, 100);
+    for (unsigned glyph : {XC_left_ptr, XC_hand2, XC_sb_h_double_arrow}) {
+        other.setCursor(coreCursor(other.dpy(), glyph));
+        text.pointAt();
+        ASSERT_TRUE(waitUntil([&] { return watcher_->isTextCursor(); }));
+        other.pointAt();
+        EXPECT_TRUE(waitUntil([&] { return !watcher_->isTextCursor(); })) << "glyph " << glyph;
+    }
+}
+
+TEST_F(CursorWatcherTest, ThemedTextCursorsAreRecognisedByImageAndName) {
+    auto themed = CursorImages::themed(*connection_, "xterm");
+    if (!themed) GTEST_SKIP() << "no cursor theme with an \"xterm\" cursor installed";
+    TestWindow window(display_, 400, 100, 100, 100);
+    ::Cursor cursor = XcursorLibraryLoadCursor(window.dpy(), "xterm");
+    ASSERT_NE(cursor, 0u);
+    window.setCursor(cursor);
+    window.pointAt();
+    ASSERT_TRUE(showing(hashPixels(themed->argb)));
+    EXPECT_EQ(CursorImages::current(*connection_)->name, "xterm");
+    EXPECT_TRUE(watcher_->isTextCursor());
+    // Recognised by name alone, as a themed cursor at another size would be.
+    watcher_->setTextHashes({});
+    EXPECT_TRUE(watcher_->isTextCursor());
+    EXPECT_TRUE(CursorImages::isTextCursorName("ibeam"));
+    EXPECT_FALSE(CursorImages::isTextCursorName("left_ptr"));
+}
+
+TEST_F(CursorWatcherTest, RealXtermShowsARecognisedTextCursor) {
+    auto xterm = spawn({"xterm", "-geometry", "40x10+600+600", "-e", "sh", "-c", "echo hello; sleep 60"});
+    ASSERT_TRUE(xterm);
+    // Wait for the terminal's window to appear, then point into its text area.
+    ASSERT_TRUE(waitUntil([&] { return xdotool({"search", "--sync", "--onlyvisible", "--pid",
+                                                std::to_string(xterm->pid())}); }, std::chrono::seconds(10)));
+    ASSERT_TRUE(xdotool({"mousemove", "700", "650"}));
+    EXPECT_TRUE(waitUntil([&] { return watcher_->isTextCursor(); }))
+        << "xterm's cursor (hash " << watcher_->currentHash() << ") is not a recorded text cursor";
+}
+
+}  // namespace
+}  // namespace x11::internal
