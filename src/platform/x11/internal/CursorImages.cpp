@@ -66,7 +66,8 @@ std::vector<bool> glyphBits(::Display* dpy, ::Window root, XFontStruct* font, un
     XImage* image = XGetImage(dpy, pixmap, 0, 0, width, height, 1, XYPixmap);
     if (image) {
         for (int row = 0; row < height; ++row)
-            for (int col = 0; col < width; ++col) bits[size_t(row) * width + col] = XGetPixel(image, col, row) != 0;
+            for (int col = 0; col < width; ++col)
+                bits[size_t(row) * width + col] = XGetPixel(image, col, row) != 0;
         XDestroyImage(image);
     }
     XFreeGC(dpy, gc);

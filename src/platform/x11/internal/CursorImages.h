@@ -28,7 +28,7 @@ uint64_t hashPixels(const std::vector<uint32_t>& argb);
 // I-beam glyph, rendered as the server renders glyph cursors (black on white, the mask glyph's box).
 // Blocking round trips on the connection; call once at set-up.
 class CursorImages {
-public:
+  public:
     // The cursor the pointer shows now (XFixes), or nothing when the server gives none.
     static std::optional<CursorPixels> current(Connection& connection);
     // A themed cursor by name at the default size; nothing when the theme has none.

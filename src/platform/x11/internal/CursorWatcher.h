@@ -8,15 +8,15 @@
 
 namespace x11::internal {
 
-// Answers "is the pointer showing a text cursor now?" cheaply enough for every drag event: the verdict is kept
-// per cursor serial and recomputed only after the server reported a cursor change (XFixes cursor
+// Answers "is the pointer showing a text cursor now?" cheaply enough for every drag event: the verdict is
+// kept per cursor serial and recomputed only after the server reported a cursor change (XFixes cursor
 // notifications, read from the shared connection). A cursor counts as text when its pixel hash is one of the
 // recorded text hashes or its themed name is a text cursor's name.
 //
 // Called on the thread that owns the connection (the main thread). Keeps a handler on the connection while it
 // lives; destroy it before the connection.
 class CursorWatcher {
-public:
+  public:
     explicit CursorWatcher(Connection& connection);
     ~CursorWatcher();
     CursorWatcher(const CursorWatcher&) = delete;
@@ -34,7 +34,7 @@ public:
     // How many times the image was fetched (for tests and figures).
     uint64_t fetches() const { return fetches_; }
 
-private:
+  private:
     Connection& connection_;
     int handler_ = 0;
     int eventBase_ = 0;

@@ -16,7 +16,7 @@ using x11::testing::TestWindow;
 using x11::testing::waitUntil;
 
 class CursorWatcherTest : public x11::testing::XvfbTest {
-protected:
+  protected:
     void SetUp() override {
         XvfbTest::SetUp();
         if (IsSkipped()) return;
@@ -33,7 +33,7 @@ protected:
         connection_.reset();
     }
 
-    // A core cursor-font glyph made without going through any cursor theme.
+    // A cursor-font cursor (libXcursor replaces it with the theme's cursor of that name when there is one).
     static ::Cursor coreCursor(::Display* dpy, unsigned glyph) {
         Font font = XLoadFont(dpy, "cursor");
         XColor black{}, white{};
@@ -55,9 +55,14 @@ protected:
 TEST_F(CursorWatcherTest, CoreGlyphRenderingMatchesWhatTheServerShows) {
     auto glyph = CursorImages::coreGlyph(*connection_, XC_xterm);
     ASSERT_TRUE(glyph);
-    TestWindow window(display_, 100, 100, 200, 100);
-    window.setCursor(coreCursor(window.dpy(), XC_xterm));
-    window.pointAt();
+    // An xterm that finds no cursor theme shows the core cursor-font glyph.
+    x11::testing::ChildProcess::Options options;
+    options.env = {server_->displayEnv(), "XCURSOR_PATH=/nonexistent"};
+    auto xterm = x11::testing::ChildProcess::start(
+        {"xterm", "-geometry", "40x10+100+100", "-e", "sh", "-c", "echo core; sleep 60"}, options);
+    ASSERT_TRUE(xterm);
+    ASSERT_TRUE(xdotool({"search", "--sync", "--onlyvisible", "--pid", std::to_string(xterm->pid())}));
+    ASSERT_TRUE(xdotool({"mousemove", "200", "150"}));
     ASSERT_TRUE(showing(hashPixels(glyph->argb))) << "server image differs from the rendered glyph";
     auto shown = CursorImages::current(*connection_);
     EXPECT_EQ(shown->width, glyph->width);
@@ -104,8 +109,11 @@ TEST_F(CursorWatcherTest, RealXtermShowsARecognisedTextCursor) {
     auto xterm = spawn({"xterm", "-geometry", "40x10+600+600", "-e", "sh", "-c", "echo hello; sleep 60"});
     ASSERT_TRUE(xterm);
     // Wait for the terminal's window to appear, then point into its text area.
-    ASSERT_TRUE(waitUntil([&] { return xdotool({"search", "--sync", "--onlyvisible", "--pid",
-                                                std::to_string(xterm->pid())}); }, std::chrono::seconds(10)));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return xdotool({"search", "--sync", "--onlyvisible", "--pid", std::to_string(xterm->pid())});
+        },
+        std::chrono::seconds(10)));
     ASSERT_TRUE(xdotool({"mousemove", "700", "650"}));
     EXPECT_TRUE(waitUntil([&] { return watcher_->isTextCursor(); }))
         << "xterm's cursor (hash " << watcher_->currentHash() << ") is not a recorded text cursor";

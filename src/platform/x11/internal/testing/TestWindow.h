@@ -10,7 +10,7 @@ namespace x11::testing {
 
 // A mapped top-level window on its own connection, at a fixed place (no window manager runs in the tests).
 class TestWindow {
-public:
+  public:
     TestWindow(const std::string& display, int x, int y, int width, int height);
     ~TestWindow();
 
@@ -21,7 +21,7 @@ public:
     // Moves the pointer into the window's centre (a warp, as a user's motion would).
     void pointAt();
 
-private:
+  private:
     std::unique_ptr<x11::internal::Connection> connection_;
     ::Window window_ = 0;
     int x_, y_, width_, height_;
