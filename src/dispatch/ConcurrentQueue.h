@@ -8,10 +8,10 @@
 namespace dispatch {
 
 // A concurrent queue: plain items start in submission order and may overlap; a barrier item starts only after
-// every item submitted before it has finished, runs alone, and items submitted after it start only once it has
-// finished. On the global queues barriers are plain items.
+// every item submitted before it has finished, runs alone, and items submitted after it start only once it
+// has finished. On the global queues barriers are plain items.
 class ConcurrentQueue : public Queue {
-public:
+  public:
     static std::shared_ptr<ConcurrentQueue> create(std::string label = "", Qos qos = Qos::Default);
     ~ConcurrentQueue() override;
 
@@ -23,10 +23,19 @@ public:
     void syncBarrier(const Work& work);
     using Queue::async;
 
-private:
+  private:
     friend class Queue;
     ConcurrentQueue(std::string label, Qos qos, bool isGlobal);
     struct State;
+    struct Item;
+
+    void submit(Work work, bool barrier);
+    void syncItem(const Work& work, bool barrier);
+    // Starts the items at the head that may start now; called with the state's mutex held.
+    void startReadyLocked();
+    void start(Item& item);
+    void finished(bool barrier);
+
     std::unique_ptr<State> state_;
 };
 

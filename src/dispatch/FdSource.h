@@ -9,10 +9,10 @@ namespace dispatch {
 
 // Calls a handler on a target queue whenever a descriptor is readable (or writable). Level-triggered: while a
 // handler is queued or running the descriptor is not watched, so the handler runs again only if, after it
-// returns, the descriptor is still ready. The caller keeps the descriptor open until it destroys or cancels the
-// source; destroying the source unregisters it (a handler already running finishes). Thread-safe.
+// returns, the descriptor is still ready. The caller keeps the descriptor open until it destroys or cancels
+// the source; destroying the source unregisters it (a handler already running finishes). Thread-safe.
 class FdSource {
-public:
+  public:
     enum class Kind { Read, Write };
 
     // Starts watching at once. Null when the descriptor cannot be watched.
@@ -20,7 +20,7 @@ public:
     ~FdSource();
     void cancel();
 
-private:
+  private:
     FdSource() = default;
     struct State;
     std::shared_ptr<State> state_;

@@ -12,14 +12,15 @@ namespace dispatch {
 // revoked (its file system unmounted), and reports the events on a target queue.
 //
 // The descriptor stays owned by the caller and must stay open until the source is cancelled. Lifecycle as
-// TimerSource: created inactive, `resume` to start, `cancel` ends it (then the cancel handler runs once on the
-// target queue). Events that arrive while a handler is pending are merged into it. Thread-safe.
+// TimerSource: created inactive, `resume` to start, `cancel` ends it (then the cancel handler runs once on
+// the target queue). Events that arrive while a handler is pending are merged into it. Thread-safe.
 class FileWatchSource {
-public:
+  public:
     enum Event : std::uint32_t { Delete = 1u << 0, Rename = 1u << 1, Revoke = 1u << 2 };
 
     // Null when the descriptor cannot be watched.
-    static std::shared_ptr<FileWatchSource> create(int fd, std::uint32_t eventMask, std::shared_ptr<Queue> target);
+    static std::shared_ptr<FileWatchSource> create(int fd, std::uint32_t eventMask,
+                                                   std::shared_ptr<Queue> target);
     ~FileWatchSource();
 
     // The handler gets the merged events since the last delivery.
@@ -29,7 +30,7 @@ public:
     void cancel();
     bool isCancelled() const;
 
-private:
+  private:
     FileWatchSource() = default;
     struct State;
     std::shared_ptr<State> state_;

@@ -9,11 +9,11 @@ namespace dispatch {
 
 // A group of work items, possibly on several queues, that can be waited for as one.
 //
-// `wait` blocks until every member submitted (or entered) before it has finished. It must not be called from a
-// queue that a member needs to run on (that member could never start). `notify` queues `work` on `queue` once
-// the group is empty. Thread-safe; a group is reusable once empty.
+// `wait` blocks until every member submitted (or entered) before it has finished. It must not be called from
+// a queue that a member needs to run on (that member could never start). `notify` queues `work` on `queue`
+// once the group is empty. Thread-safe; a group is reusable once empty.
 class Group {
-public:
+  public:
     Group();
     ~Group();
     Group(const Group&) = delete;
@@ -28,7 +28,7 @@ public:
     bool waitFor(std::chrono::nanoseconds timeout);
     void notify(std::shared_ptr<Queue> queue, Work work);
 
-private:
+  private:
     struct State;
     std::shared_ptr<State> state_;
 };

@@ -20,19 +20,20 @@ using Duration = std::chrono::nanoseconds;
 // main queue.
 //
 // Who calls it: any thread. Guarantees:
-//  1. `async` returns at once; the item runs later on a worker thread (or the main thread for the main queue).
+//  1. `async` returns at once; the item runs later on a worker thread (or the main thread for the main
+//  queue).
 //  2. `sync` returns only after the item has run. On an idle serial queue it may run the item on the calling
 //     thread while holding the queue (order and mutual exclusion are kept); otherwise the caller blocks.
 //  3. Everything an item wrote is visible to code that runs after `sync` returns, and to every later item
 //     of the same serial queue.
 //
-// Waiting rules: `sync` blocks. Calling `sync` on a serial queue from work that this thread is already running
-// for that queue (directly or further out in a nest of synchronous calls) deadlocks; so does a cycle of
-// synchronous calls between queues. `sync` on the main queue from the main thread deadlocks.
+// Waiting rules: `sync` blocks. Calling `sync` on a serial queue from work that this thread is already
+// running for that queue (directly or further out in a nest of synchronous calls) deadlocks; so does a cycle
+// of synchronous calls between queues. `sync` on the main queue from the main thread deadlocks.
 //
 // Lifetime: queues are shared (`std::shared_ptr`); queued work keeps its queue alive until it has run.
 class Queue : public std::enable_shared_from_this<Queue> {
-public:
+  public:
     virtual ~Queue();
     Queue(const Queue&) = delete;
     Queue& operator=(const Queue&) = delete;
@@ -69,17 +70,18 @@ public:
     // synchronous calls (so a `sync` on it from here would deadlock).
     bool isCurrent() const;
 
-    // The main queue (label "com.apple.main-thread"), drained by `RunLoop::main()` on the thread that runs it.
+    // The main queue (label "com.apple.main-thread"), drained by `RunLoop::main()` on the thread that runs
+    // it.
     static std::shared_ptr<SerialQueue> main();
     // The global concurrent queues: Default is labelled "com.apple.root.default-priority", UserInitiated and
     // UserInteractive share "com.apple.root.high-priority", Utility and Background share
     // "com.apple.root.low-priority". Barrier submission on them behaves as plain submission.
     static std::shared_ptr<ConcurrentQueue> global(Qos qos = Qos::Default);
 
-protected:
+  protected:
     Queue(std::string label, Qos qos);
 
-private:
+  private:
     struct Specifics;
     const std::shared_ptr<const std::string> label_;
     const Qos qos_;

@@ -13,13 +13,13 @@ namespace dispatch {
 // between main-queue items and is level-triggered. The returned controller unregisters the watch when
 // destroyed; destroy it on the main thread (or before the loop runs).
 //
-// `run` returns after `stop`, which any thread may call; a `stop` made while the loop is not running makes the
-// next `run` return at once. `runFor` runs for at most a given time, for tests.
+// `run` returns after `stop`, which any thread may call; a `stop` made while the loop is not running makes
+// the next `run` return at once. `runFor` runs for at most a given time, for tests.
 class RunLoop {
-public:
+  public:
     enum Events : unsigned { Readable = 1, Writable = 2 };
     class Watch {
-    public:
+      public:
         virtual ~Watch() = default;
         // Changes the events watched (for example Writable only while output is pending).
         virtual void setEvents(unsigned events) = 0;
@@ -35,7 +35,7 @@ public:
     // The callback receives the ready events (Readable/Writable, plus Readable for hang-up and error).
     std::unique_ptr<Watch> watch(int fd, unsigned events, std::function<void(unsigned ready)> callback);
 
-private:
+  private:
     RunLoop();
     ~RunLoop();
     struct State;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -13,7 +14,7 @@ namespace dispatch {
 // `sync` on an idle queue runs the item on the caller's thread while the queue is held (no thread switch and
 // no wake-up); on a busy queue the caller waits its turn. See Queue for the waiting rules.
 class SerialQueue : public Queue {
-public:
+  public:
     static std::shared_ptr<SerialQueue> create(std::string label = "", Qos qos = Qos::Default);
     ~SerialQueue() override;
 
@@ -21,12 +22,20 @@ public:
     void sync(const Work& work) override;
     using Queue::async;
 
-protected:
+  protected:
     SerialQueue(std::string label, Qos qos);
 
-private:
+  private:
     friend class RunLoop;
     struct State;
+
+    void scheduleDrain();
+    // Runs up to `limit` items; the caller owns the queue. True when items remain and the caller must
+    // schedule another drain; false when ownership was released or handed to a waiting synchronous caller.
+    bool drainSome(std::size_t limit);
+    // Gives up ownership after an inline synchronous item.
+    void release();
+
     std::unique_ptr<State> state_;
 };
 

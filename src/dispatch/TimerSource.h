@@ -11,14 +11,14 @@ namespace dispatch {
 // A timer that runs its event handler on a target queue, once or repeatedly.
 //
 // Lifecycle: created inactive (suspended once). `resume` balances one `suspend` (the first `resume` activates
-// it); while suspended, firings are coalesced into one delivery on the next resume. `setTimer` may be called at
-// any time to re-programme it. `cancel` stops it for good: no handler starts after `cancel` returns, apart from
-// one that had already started; the cancel handler, if any, then runs once on the target queue.
+// it); while suspended, firings are coalesced into one delivery on the next resume. `setTimer` may be called
+// at any time to re-programme it. `cancel` stops it for good: no handler starts after `cancel` returns, apart
+// from one that had already started; the cancel handler, if any, then runs once on the target queue.
 //
 // `leeway` lets the timer fire up to that much late so that wake-ups can be batched; it never fires early.
 // The timer keeps itself alive while active; destroying the last handle cancels it. Thread-safe.
 class TimerSource {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
     static constexpr Duration kNever = Duration::max();
 
@@ -34,7 +34,7 @@ public:
     void cancel();
     bool isCancelled() const;
 
-private:
+  private:
     friend struct TimerSourceAccess;
     TimerSource() = default;
     struct State;

@@ -1,0 +1,149 @@
+#include "dispatch/SerialQueue.h"
+
+#include <deque>
+#include <mutex>
+
+#include "dispatch/internal/Handoff.h"
+#include "dispatch/internal/QueueStack.h"
+#include "dispatch/internal/WorkerPool.h"
+
+namespace dispatch {
+
+namespace {
+// Items a drain runs before it yields its worker thread to other queues.
+constexpr std::size_t kDrainBatch = 64;
+
+struct MakeShared : SerialQueue {
+    MakeShared(std::string label, Qos qos) : SerialQueue(std::move(label), qos) {}
+};
+}  // namespace
+
+struct SerialQueue::State {
+    // A queued asynchronous item, or the place of a blocked synchronous caller (`handoff` set): when its turn
+    // comes the queue is handed to that caller, which runs its item on its own thread.
+    struct Item {
+        Work work;
+        internal::Handoff* handoff = nullptr;
+    };
+
+    std::mutex mutex;
+    std::deque<Item> items;  // guarded by mutex
+    // Guarded by mutex. True from the moment a drain is scheduled (or a synchronous caller takes the queue)
+    // until the queue is found empty by its owner: at most one owner at a time.
+    bool busy = false;
+    // Set for the main queue: wakes the run loop instead of scheduling a drain on a worker.
+    std::function<void()> externalWake;
+};
+
+std::shared_ptr<SerialQueue> SerialQueue::create(std::string label, Qos qos) {
+    return std::make_shared<MakeShared>(std::move(label), qos);
+}
+
+SerialQueue::SerialQueue(std::string label, Qos qos)
+    : Queue(std::move(label), qos), state_(std::make_unique<State>()) {}
+
+SerialQueue::~SerialQueue() = default;
+
+void SerialQueue::async(Work work) {
+    bool schedule;
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->items.push_back({std::move(work), nullptr});
+        schedule = !state_->busy;
+        state_->busy = true;
+    }
+    if (schedule) scheduleDrain();
+}
+
+void SerialQueue::sync(const Work& work) {
+    if (state_->externalWake) {
+        // The main queue runs its items on the main thread only.
+        internal::Handoff done;
+        async([&] {
+            work();
+            done.signal();
+        });
+        done.wait();
+        return;
+    }
+    internal::Handoff turn;
+    bool wait;
+    {
+        std::lock_guard lock(state_->mutex);
+        wait = state_->busy;
+        if (wait) {
+            state_->items.push_back({nullptr, &turn});
+        } else {
+            state_->busy = true;
+        }
+    }
+    if (wait) turn.wait();
+    // This thread owns the queue now: run the item here, then pass the queue on.
+    struct Releaser {
+        SerialQueue* queue;
+        ~Releaser() { queue->release(); }
+    } releaser{this};
+    internal::QueueScope scope(this);
+    work();
+}
+
+void SerialQueue::release() {
+    internal::Handoff* next = nullptr;
+    {
+        std::lock_guard lock(state_->mutex);
+        auto& items = state_->items;
+        if (items.empty()) {
+            state_->busy = false;
+            return;
+        }
+        if (items.front().handoff) {
+            next = items.front().handoff;
+            items.pop_front();
+        }
+    }
+    if (next) {
+        next->signal();
+    } else {
+        scheduleDrain();
+    }
+}
+
+void SerialQueue::scheduleDrain() {
+    if (state_->externalWake) {
+        state_->externalWake();
+        return;
+    }
+    auto self = std::static_pointer_cast<SerialQueue>(shared_from_this());
+    internal::WorkerPool::instance().submit([self = std::move(self)] {
+        if (self->drainSome(kDrainBatch)) self->scheduleDrain();
+    });
+}
+
+bool SerialQueue::drainSome(std::size_t limit) {
+    std::unique_lock lock(state_->mutex);
+    auto& items = state_->items;
+    for (std::size_t done = 0;; ++done) {
+        if (items.empty()) {
+            state_->busy = false;
+            return false;
+        }
+        if (auto* next = items.front().handoff) {
+            items.pop_front();
+            lock.unlock();
+            next->signal();
+            return false;
+        }
+        if (done == limit) return true;
+        Work work = std::move(items.front().work);
+        items.pop_front();
+        lock.unlock();
+        {
+            internal::QueueScope scope(this);
+            work();
+        }
+        work = nullptr;  // destroy captures outside the lock
+        lock.lock();
+    }
+}
+
+}  // namespace dispatch
