@@ -1,0 +1,78 @@
+#include "xpc/Object.h"
+
+#include <gtest/gtest.h>
+
+namespace xpc {
+namespace {
+
+TEST(ObjectTest, TypedReadsAnswerOnlyForTheHeldType) {
+    Object text = Object::string("hello");
+    EXPECT_EQ(text.type(), Object::Type::String);
+    ASSERT_NE(text.asString(), nullptr);
+    EXPECT_EQ(*text.asString(), "hello");
+    EXPECT_EQ(text.asData(), nullptr);
+    EXPECT_FALSE(text.asInt64());
+
+    EXPECT_EQ(Object::int64(-3).asInt64(), -3);
+    EXPECT_FALSE(Object::int64(3).asUint64()) << "int64 and uint64 are distinct types";
+    EXPECT_EQ(Object::uint64(3).asUint64(), 3u);
+    EXPECT_EQ(Object::boolean(false).asBool(), false);
+    EXPECT_EQ(Object::real(0.5).asDouble(), 0.5);
+    EXPECT_EQ(Object().type(), Object::Type::Null);
+    EXPECT_NE(Object::int64(3), Object::uint64(3));
+}
+
+TEST(ObjectTest, DictionaryGetAndSet) {
+    Object message = Object::dictionary();
+    EXPECT_TRUE(message.set("type", Object::string("InsertText")));
+    EXPECT_TRUE(message.set("data", Object::data(std::string_view("{}"))));
+    ASSERT_NE(message.getString("type"), nullptr);
+    EXPECT_EQ(*message.getString("type"), "InsertText");
+    EXPECT_EQ(message.getString("data"), nullptr) << "data is a byte string, not a string";
+    ASSERT_NE(message.getData("data"), nullptr);
+    EXPECT_EQ(message.getData("data")->size(), 2u);
+    EXPECT_EQ(message.get("missing"), nullptr);
+
+    Object notADictionary = Object::string("x");
+    EXPECT_FALSE(notADictionary.set("k", Object()));
+    EXPECT_EQ(notADictionary.get("k"), nullptr);
+
+    Object copy = message;
+    copy.set("type", Object::string("Other"));
+    EXPECT_EQ(*message.getString("type"), "InsertText") << "copies are independent";
+}
+
+TEST(ObjectTest, DescriptionsAreReadable) {
+    Object message = Object::dictionary();
+    message.set("type", Object::string("Start\"Monitor\n"));
+    message.set("data", Object::data(std::string_view("{\"a\":1}")));
+    message.set("n", Object::int64(-7));
+    EXPECT_EQ(message.description(),
+              "<dictionary: { count = 3, contents = \"data\" => <data: { length = 7 bytes, contents = "
+              "0x7b2261223a317d }>, \"n\" => <int64: -7>, \"type\" => <string: { length = 14, contents = "
+              "\"Start\\\"Monitor\\n\" }> }>");
+    EXPECT_EQ(Object::error(ErrorCode::ConnectionInvalid).description(),
+              "<error: { count = 1, contents = \"XPCErrorDescription\" => <string: { length = 18, contents = "
+              "\"Connection invalid\" }> }>");
+    EXPECT_NE(Object::error(ErrorCode::ConnectionInterrupted).description().find("Connection interrupted"),
+              std::string::npos);
+    EXPECT_NE(Object::error(ErrorCode::TerminationImminent).description().find("Termination imminent"),
+              std::string::npos);
+    std::string longData(100, 'x');
+    EXPECT_NE(Object::data(std::string_view(longData)).description().find("length = 100 bytes"),
+              std::string::npos);
+    EXPECT_NE(Object::data(std::string_view(longData)).description().find("... }>"), std::string::npos);
+}
+
+TEST(ObjectTest, ErrorsCompareByCode) {
+    Object invalid = Object::error(ErrorCode::ConnectionInvalid);
+    EXPECT_TRUE(invalid.isError());
+    EXPECT_TRUE(invalid.isError(ErrorCode::ConnectionInvalid));
+    EXPECT_FALSE(invalid.isError(ErrorCode::TerminationImminent));
+    EXPECT_EQ(invalid, Object::error(ErrorCode::ConnectionInvalid));
+    EXPECT_NE(invalid, Object::error(ErrorCode::ConnectionInterrupted));
+    EXPECT_FALSE(Object::dictionary().isError());
+}
+
+}  // namespace
+}  // namespace xpc

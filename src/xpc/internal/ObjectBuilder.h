@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "xpc/Object.h"
+
+namespace xpc::internal {
+
+// Builds an Object from the MessagePack reader's events (its SAX interface), keeping int64 and uint64
+// apart and turning `bin` into byte strings. Refuses a top-level value that is not a map, extension types and
+// nesting deeper than a limit: the reader recurses per level, so the limit is what keeps hostile input from
+// exhausting the stack.
+class ObjectBuilder {
+  public:
+    using json = nlohmann::json;
+
+    explicit ObjectBuilder(std::size_t maxDepth) : maxDepth_(maxDepth) {}
+
+    // The finished map, or empty (with `error()` set) after a failure.
+    std::optional<Object> take();
+    const std::string& error() const { return error_; }
+
+    bool null();
+    bool boolean(bool value);
+    bool number_integer(json::number_integer_t value);
+    bool number_unsigned(json::number_unsigned_t value);
+    bool number_float(json::number_float_t value, const json::string_t& text);
+    bool string(json::string_t& value);
+    bool binary(json::binary_t& value);
+    bool start_object(std::size_t elements);
+    bool key(json::string_t& value);
+    bool end_object();
+    bool start_array(std::size_t elements);
+    bool end_array();
+    bool parse_error(std::size_t position, const std::string& token, const nlohmann::detail::exception& ex);
+
+  private:
+    bool add(Object value);
+    bool open(Object container);
+    bool close();
+    bool fail(std::string reason);
+
+    const std::size_t maxDepth_;
+    std::vector<Object> stack_;      // open containers, outermost first
+    std::vector<std::string> keys_;  // pending key per open dictionary level (unused for arrays)
+    std::optional<Object> result_;
+    std::string error_;
+};
+
+}  // namespace xpc::internal
