@@ -75,9 +75,9 @@ UtcDateFormatter::UtcDateFormatter(std::string_view pattern) : pattern_(pattern)
                 i += 2;
                 continue;
             }
-            const size_t end = pattern.find('\'', i + 1);
-            if (end == std::string_view::npos)
-                throw std::invalid_argument("unterminated quote in date pattern");
+            // An unterminated quote quotes the rest of the pattern, as date formatters treat it.
+            size_t end = pattern.find('\'', i + 1);
+            if (end == std::string_view::npos) end = pattern.size();
             addLiteral(pattern.substr(i + 1, end - i - 1));
             i = end + 1;
             continue;

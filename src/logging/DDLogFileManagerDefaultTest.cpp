@@ -1,0 +1,242 @@
+#include "logging/DDLogFileManagerDefault.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "logging/internal/FileLoggingTestSupport.h"
+
+using logging::internal::testing::makeManualClock;
+using logging::internal::testing::readFile;
+using logging::internal::testing::TempDir;
+using logging::internal::testing::writeFile;
+
+namespace {
+
+using namespace std::chrono;
+
+// 2026-12-06 03:26:14.123 UTC
+const system_clock::time_point kMoment = system_clock::time_point(seconds(1796527574) + milliseconds(123));
+
+std::string appName() {
+    return DDLogFileManagerDefault().applicationName();
+}
+
+std::string logName(const std::string& date) {
+    return appName() + " " + date + ".log";
+}
+
+std::vector<std::string> names(const std::vector<DDLogFileInfoPtr>& infos) {
+    std::vector<std::string> out;
+    for (const auto& info : infos) out.push_back(info->fileName());
+    return out;
+}
+
+std::vector<std::string> sortedNamesOnDisk(const std::string& dir) {
+    std::vector<std::string> out;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) out.push_back(entry.path().filename());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::shared_ptr<DDLogFileManagerDefault> makeManager(const TempDir& dir, DDWallClock clock = {}) {
+    return std::make_shared<DDLogFileManagerDefault>(dir.path(), std::move(clock));
+}
+
+TEST(DDLogFileManagerDefaultTest, NamesFilesByUtcTimeAndNumbersCollisionsWithoutOverwriting) {
+    TempDir dir;
+    auto clock = makeManualClock();
+    clock->set(kMoment);
+    auto manager = makeManager(dir, clock->function());
+    manager->setMaximumNumberOfLogFiles(0);
+    manager->setLogFilesDiskQuota(0);
+    EXPECT_EQ(manager->newLogFileName(), logName("2026-12-06--03-26-14-123"));
+
+    std::error_code error;
+    const auto first = manager->createNewLogFileWithError(error);
+    ASSERT_TRUE(first.has_value()) << error.message();
+    EXPECT_EQ(*first, dir.file(logName("2026-12-06--03-26-14-123")));
+    writeFile(*first, "first");
+    const auto second = manager->createNewLogFileWithError(error);
+    const auto third = manager->createNewLogFileWithError(error);
+    ASSERT_TRUE(second && third);
+    EXPECT_EQ(*second, dir.file(logName("2026-12-06--03-26-14-123 2")));
+    EXPECT_EQ(*third, dir.file(logName("2026-12-06--03-26-14-123 3")));
+    EXPECT_EQ(readFile(*first), "first");
+
+    // New files are private: log lines may carry what the user selected.
+    ::umask(0);
+    const auto fourth = manager->createNewLogFileWithError(error);
+    ::umask(022);
+    struct stat st {};
+    ASSERT_EQ(::stat(fourth->c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    manager->waitForDeletionPasses();
+}
+
+TEST(DDLogFileManagerDefaultTest, ListsOnlyThisApplicationsOwnRegularFilesNewestFirst) {
+    TempDir dir;
+    auto manager = makeManager(dir);
+    writeFile(dir.file(logName("2026-12-06--03-26-14-123")), "a");
+    writeFile(dir.file(logName("2026-12-07--00-00-00-000")), "b");
+    writeFile(dir.file(logName("2025-01-01--00-00-00-000")), "c");
+    writeFile(dir.file("other 2026-12-08--00-00-00-000.log"), "x");
+    writeFile(dir.file(appName() + " 2026-12-08--00-00-00-000.txt"), "x");
+    writeFile(dir.file(appName() + "2026-12-08--00-00-00-000.log"), "x");
+    ASSERT_EQ(::symlink(dir.file("other 2026-12-08--00-00-00-000.log").c_str(),
+                        dir.file(logName("2027-01-01--00-00-00-000")).c_str()),
+              0);
+    std::filesystem::create_directory(dir.file(logName("2027-02-01--00-00-00-000")));
+
+    EXPECT_EQ(
+        names(manager->sortedLogFileInfos()),
+        (std::vector<std::string>{logName("2026-12-07--00-00-00-000"), logName("2026-12-06--03-26-14-123"),
+                                  logName("2025-01-01--00-00-00-000")}));
+    EXPECT_EQ(manager->unsortedLogFilePaths().size(), 3u);
+    EXPECT_EQ(manager->sortedLogFilePaths().front(), dir.file(logName("2026-12-07--00-00-00-000")));
+
+    // Numbered names do not parse as dates and are ordered by creation time.
+    TempDir numbered;
+    auto second = makeManager(numbered);
+    writeFile(numbered.file(logName("2026-12-06--03-26-14-123 3")), "");
+    ::usleep(10000);
+    writeFile(numbered.file(logName("2026-12-06--03-26-14-123 2")), "");
+    EXPECT_EQ(second->sortedLogFileNames(),
+              (std::vector<std::string>{logName("2026-12-06--03-26-14-123 2"),
+                                        logName("2026-12-06--03-26-14-123 3")}));
+}
+
+TEST(DDLogFileManagerDefaultTest, AnotherUsersFileIsNeitherListedNorDeleted) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to create a file owned by another user (chown)";
+    TempDir dir;
+    auto manager = makeManager(dir);
+    const std::string foreign = dir.file(logName("2020-01-01--00-00-00-000"));
+    writeFile(foreign, "theirs");
+    ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+    writeFile(dir.file(logName("2021-01-01--00-00-00-000")), "mine");
+    EXPECT_EQ(manager->sortedLogFileNames(), std::vector<std::string>{logName("2021-01-01--00-00-00-000")});
+    manager->setMaximumNumberOfLogFiles(1);
+    std::error_code error;
+    ASSERT_TRUE(manager->createNewLogFileWithError(error));
+    manager->waitForDeletionPasses();
+    EXPECT_TRUE(std::filesystem::exists(foreign));
+    EXPECT_EQ(manager->sortedLogFileNames().size(), 1u);
+}
+
+TEST(DDLogFileManagerDefaultTest, CountLimitDeletesTheOldest) {
+    TempDir dir;
+    auto manager = makeManager(dir);
+    for (int i = 1; i <= 6; ++i)
+        writeFile(dir.file(logName("2026-12-0" + std::to_string(i) + "--00-00-00-000")), "x");
+
+    // Setting the value already in force starts no pass.
+    manager->setMaximumNumberOfLogFiles(5);
+    manager->waitForDeletionPasses();
+    EXPECT_EQ(manager->sortedLogFileNames().size(), 6u);
+
+    manager->setMaximumNumberOfLogFiles(3);
+    manager->waitForDeletionPasses();
+    EXPECT_EQ(manager->sortedLogFileNames(), (std::vector<std::string>{logName("2026-12-06--00-00-00-000"),
+                                                                       logName("2026-12-05--00-00-00-000"),
+                                                                       logName("2026-12-04--00-00-00-000")}));
+
+    // A count of 1: creating a file leaves only that file.
+    manager->setMaximumNumberOfLogFiles(1);
+    manager->waitForDeletionPasses();
+    std::error_code error;
+    auto clock = makeManualClock();
+    clock->set(kMoment + hours(24 * 30));
+    auto later = makeManager(dir, clock->function());
+    later->setLogFilesDiskQuota(0);
+    later->setMaximumNumberOfLogFiles(1);
+    const auto created = later->createNewLogFileWithError(error);
+    later->waitForDeletionPasses();
+    EXPECT_EQ(sortedNamesOnDisk(dir.path()),
+              std::vector<std::string>{std::filesystem::path(*created).filename()});
+
+    // No limits: nothing is ever deleted.
+    later->setMaximumNumberOfLogFiles(0);
+    for (int i = 1; i <= 8; ++i) ASSERT_TRUE(later->createNewLogFileWithError(error));
+    later->waitForDeletionPasses();
+    EXPECT_EQ(sortedNamesOnDisk(dir.path()).size(), 9u);
+}
+
+TEST(DDLogFileManagerDefaultTest, QuotaWalkStopsAtTheFirstFileOverTheLimit) {
+    TempDir dir;
+    auto manager = makeManager(dir);
+    manager->setMaximumNumberOfLogFiles(0);
+    const std::string newest = dir.file(logName("2026-12-03--00-00-00-000"));
+    const std::string middle = dir.file(logName("2026-12-02--00-00-00-000"));
+    const std::string oldest = dir.file(logName("2026-12-01--00-00-00-000"));
+    writeFile(newest, std::string(100, 'n'));
+    writeFile(middle, std::string(100, 'm'));
+    writeFile(oldest, std::string(100, 'o'));
+
+    manager->setLogFilesDiskQuota(300);  // exactly the total: within the quota
+    manager->waitForDeletionPasses();
+    EXPECT_EQ(manager->sortedLogFileNames().size(), 3u);
+
+    writeFile(oldest, std::string(101, 'o'));
+    manager->deleteOldLogFiles();
+    EXPECT_FALSE(std::filesystem::exists(oldest));
+    EXPECT_TRUE(std::filesystem::exists(middle));
+    EXPECT_TRUE(std::filesystem::exists(newest));
+
+    // The newest file alone over the quota is spared while it is being written, not once archived.
+    manager->setLogFilesDiskQuota(50);
+    manager->waitForDeletionPasses();
+    EXPECT_EQ(manager->sortedLogFilePaths(), std::vector<std::string>{newest});
+    DDLogFileInfo(newest).setIsArchived(true);
+    manager->deleteOldLogFiles();
+    EXPECT_TRUE(manager->sortedLogFilePaths().empty());
+}
+
+TEST(DDLogFileManagerDefaultTest, CreationFailuresAreReportedAndGivenUpAfterFiveErrors) {
+    TempDir dir;
+    writeFile(dir.file("plain-file"), "");
+    auto manager = std::make_shared<DDLogFileManagerDefault>(dir.file("plain-file/logs"));
+    ::testing::internal::CaptureStderr();
+    std::error_code error;
+    EXPECT_FALSE(manager->createNewLogFileWithError(error).has_value());
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(error, std::errc::not_a_directory);
+    EXPECT_NE(err.find("DDFileLogManagerDefault: Error creating logsDirectory: "), std::string::npos) << err;
+    size_t critical = 0;
+    for (size_t at = 0; (at = err.find("DDLogFileManagerDefault: Critical error while creating log file: ",
+                                       at)) != std::string::npos;
+         ++at) {
+        ++critical;
+    }
+    EXPECT_EQ(critical, 5u) << err;
+    EXPECT_NE(err.find("DDLogFileManagerDefault: Bailing file creation, encountered 5 errors.\n"),
+              std::string::npos)
+        << err;
+    EXPECT_TRUE(manager->sortedLogFileInfos().empty());
+}
+
+class HeaderManager : public DDLogFileManagerDefault {
+  public:
+    using DDLogFileManagerDefault::DDLogFileManagerDefault;
+    std::optional<std::string> logFileHeader() override { return "# header"; }
+};
+
+TEST(DDLogFileManagerDefaultTest, HeaderAndDefaultDirectory) {
+    TempDir dir;
+    auto manager = std::make_shared<HeaderManager>(dir.path());
+    std::error_code error;
+    const auto path = manager->createNewLogFileWithError(error);
+    ASSERT_TRUE(path);
+    EXPECT_EQ(readFile(*path), "# header\n");
+    manager->waitForDeletionPasses();
+
+    ::setenv("XDG_STATE_HOME", dir.path().c_str(), 1);
+    DDLogFileManagerDefault byDefault;
+    EXPECT_EQ(byDefault.logsDirectory(),
+              (std::filesystem::path(dir.path()) / program_invocation_short_name / "log").string());
+    EXPECT_TRUE(std::filesystem::is_directory(byDefault.logsDirectory()));
+    ::unsetenv("XDG_STATE_HOME");
+}
+
+}  // namespace
