@@ -1,0 +1,88 @@
+#pragma once
+
+// Helpers for GoogleTest programs that run under tests/integration/journal-harness.sh (see the comment at its
+// top): whether the private journald is there, and reading its records back with sd-journal.
+//
+//   TEST(MyService, FirstLineReachesTheJournal) {
+//       JOURNAL_HARNESS_REQUIRED();   // GTEST_SKIP with the harness's reason when there is no journald
+//       ... run the program ...
+//       auto records = journal_harness::waitForRecords(
+//           [](const journal_harness::Fields& f) { return journal_harness::get(f, "SYSLOG_IDENTIFIER") ==
+//           "x"; }, 1);
+//   }
+//
+// Header-only; link libsystemd (the `logging` target brings it).
+
+#include <systemd/sd-journal.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace journal_harness {
+
+// Why journal tests cannot run here, or nothing when the private journald is up.
+inline std::optional<std::string> unavailableReason() {
+    const char* state = std::getenv("JOURNAL_HARNESS");
+    if (state && std::strcmp(state, "ready") == 0) return std::nullopt;
+    if (state && std::strcmp(state, "unavailable") == 0) {
+        const char* reason = std::getenv("JOURNAL_HARNESS_REASON");
+        return std::string("journal harness unavailable: ") + (reason ? reason : "no reason given");
+    }
+    return std::string("journal harness unavailable: not run under tests/integration/journal-harness.sh");
+}
+
+#define JOURNAL_HARNESS_REQUIRED()                                                \
+    do {                                                                          \
+        if (auto journalHarnessReason = ::journal_harness::unavailableReason()) { \
+            GTEST_SKIP() << *journalHarnessReason;                                \
+        }                                                                         \
+    } while (false)
+
+using Fields = std::map<std::string, std::string>;
+
+inline std::string get(const Fields& fields, const std::string& name) {
+    auto it = fields.find(name);
+    return it == fields.end() ? "<absent>" : it->second;
+}
+
+// Every record of the local journal that `match` accepts, in journal order.
+inline std::vector<Fields> readRecords(const std::function<bool(const Fields&)>& match) {
+    std::vector<Fields> out;
+    sd_journal* journal = nullptr;
+    if (sd_journal_open(&journal, SD_JOURNAL_LOCAL_ONLY) < 0) return out;
+    sd_journal_set_data_threshold(journal, 0);
+    while (sd_journal_next(journal) > 0) {
+        Fields fields;
+        const void* data;
+        size_t length;
+        SD_JOURNAL_FOREACH_DATA(journal, data, length) {
+            std::string entry(static_cast<const char*>(data), length);
+            auto eq = entry.find('=');
+            if (eq != std::string::npos) fields.emplace(entry.substr(0, eq), entry.substr(eq + 1));
+        }
+        if (match(fields)) out.push_back(std::move(fields));
+    }
+    sd_journal_close(journal);
+    return out;
+}
+
+// Waits (up to `timeout`) until at least `count` records match, and returns those found.
+inline std::vector<Fields> waitForRecords(const std::function<bool(const Fields&)>& match, std::size_t count,
+                                          std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        auto records = readRecords(match);
+        if (records.size() >= count || std::chrono::steady_clock::now() > deadline) return records;
+        // journald writes asynchronously to the sender; a short pause between full re-reads is enough.
+        struct timespec pause = {0, 20'000'000};
+        nanosleep(&pause, nullptr);
+    }
+}
+
+}  // namespace journal_harness
