@@ -36,6 +36,8 @@ class RunLoop {
     std::unique_ptr<Watch> watch(int fd, unsigned events, std::function<void(unsigned ready)> callback);
 
   private:
+    friend class Queue;
+    class WatchImpl;
     RunLoop();
     ~RunLoop();
     struct State;

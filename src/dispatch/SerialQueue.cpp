@@ -108,6 +108,10 @@ void SerialQueue::release() {
     }
 }
 
+void SerialQueue::setExternalWake(std::function<void()> wake) {
+    state_->externalWake = std::move(wake);
+}
+
 void SerialQueue::scheduleDrain() {
     if (state_->externalWake) {
         state_->externalWake();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,8 @@ class SerialQueue : public Queue {
     bool drainSome(std::size_t limit);
     // Gives up ownership after an inline synchronous item.
     void release();
+    // Makes this the main queue: drains are requested through `wake` and run by the run loop.
+    void setExternalWake(std::function<void()> wake);
 
     std::unique_ptr<State> state_;
 };
