@@ -43,6 +43,9 @@ class Connection {
     // every event caused by requests made before the call is dispatched too.
     void dispatchPending(bool sync = false);
 
+    // Gives one event to the handlers (for an event a waiter took but others may need).
+    void dispatchEvent(XEvent& event) { dispatch(event); }
+
     // Blocks until an event matching `match` arrives (returned, not dispatched) or `timeout` passes.
     std::optional<XEvent> waitFor(const std::function<bool(const XEvent&)>& match,
                                   std::chrono::milliseconds timeout);

@@ -97,9 +97,11 @@ int ChildProcess::waitExit(std::chrono::milliseconds timeout) {
 void ChildProcess::terminate() {
     if (!isRunning()) return;
     pid_t pid = pid_;
-    kill(pid, SIGTERM);
+    // The child leads its own process group: end what it started with it (a shell's pipeline, a terminal's
+    // shell).
+    kill(-pid, SIGTERM);
     if (waitExit(std::chrono::milliseconds(1000)) < 0) {
-        kill(pid, SIGKILL);
+        kill(-pid, SIGKILL);
         int status = 0;
         waitpid(pid, &status, 0);
         pid_ = -1;
@@ -162,6 +164,44 @@ std::string runCommand(const std::vector<std::string>& argv, const std::vector<s
     int rc = child->waitExit(std::chrono::milliseconds(5000));
     if (status) *status = rc;
     return output;
+}
+
+}  // namespace x11::testing
+
+namespace x11::testing {
+
+std::optional<std::string> LineReader::next(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        auto newline = buffer_.find('\n');
+        if (newline != std::string::npos) {
+            std::string line = buffer_.substr(0, newline);
+            buffer_.erase(0, newline + 1);
+            return line;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
+        if (left.count() <= 0) return std::nullopt;
+        pollfd pfd{fd_, POLLIN, 0};
+        if (poll(&pfd, 1, static_cast<int>(left.count())) <= 0) continue;
+        char chunk[4096];
+        ssize_t n = read(fd_, chunk, sizeof chunk);
+        if (n <= 0) return std::nullopt;
+        buffer_.append(chunk, static_cast<size_t>(n));
+    }
+}
+
+std::optional<std::string> LineReader::until(const std::function<bool(const std::string&)>& match,
+                                             std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
+        if (left.count() <= 0) return std::nullopt;
+        auto line = next(left);
+        if (!line) return std::nullopt;
+        if (match(*line)) return line;
+    }
 }
 
 }  // namespace x11::testing

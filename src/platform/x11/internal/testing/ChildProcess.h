@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,5 +48,24 @@ bool waitUntil(const std::function<bool()>& condition,
 // status.
 std::string runCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                        int* status = nullptr, const std::string& input = {});
+
+}  // namespace x11::testing
+
+namespace x11::testing {
+
+// Reads a child's standard output line by line with a bounded wait.
+class LineReader {
+  public:
+    explicit LineReader(int fd) : fd_(fd) {}
+    // The next line (without its newline); nothing when none arrives within `timeout`.
+    std::optional<std::string> next(std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+    // Skips lines until one satisfies `match`; that line, or nothing on timeout.
+    std::optional<std::string> until(const std::function<bool(const std::string&)>& match,
+                                     std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+
+  private:
+    int fd_;
+    std::string buffer_;
+};
 
 }  // namespace x11::testing

@@ -2,9 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <X11/Xlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "platform/x11/internal/Connection.h"
 #include "platform/x11/internal/testing/ChildProcess.h"
 #include "platform/x11/internal/testing/XvfbServer.h"
 
@@ -36,7 +42,28 @@ class XvfbTest : public ::testing::Test {
         return ChildProcess::start(argv, options);
     }
 
+    // An xclip that owns `selection` with `text` (as UTF8_STRING) until it loses it or the test ends.
+    std::unique_ptr<ChildProcess> xclipOwn(const std::string& selection, const std::string& text) {
+        std::string path = "/tmp/tandrel-xclip-" + std::to_string(getpid()) + "-" + std::to_string(++files_);
+        {
+            std::ofstream file(path, std::ios::binary);
+            file << text;
+        }
+        auto child = spawn({"xclip", "-quiet", "-i", "-selection", selection, path});
+        // xclip has read the file once it owns the selection; wait for that, then the file can go.
+        auto conn = x11::internal::Connection::open(display_);
+        ::Atom atom = XInternAtom(conn->get(), selection == "clipboard" ? "CLIPBOARD" : "PRIMARY", False);
+        ::Window before = XGetSelectionOwner(conn->get(), atom);
+        waitUntil([&] {
+            ::Window now = XGetSelectionOwner(conn->get(), atom);
+            return now != None && now != before;
+        });
+        std::remove(path.c_str());
+        return child;
+    }
+
     XvfbServer* server_ = nullptr;
+    int files_ = 0;
     std::string display_;
 };
 

@@ -1,0 +1,191 @@
+#include "platform/x11/internal/WindowQueries.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XRes.h>
+
+#include <algorithm>
+#include <cctype>
+#include <functional>
+
+namespace x11::internal {
+
+namespace {
+
+std::optional<::Window> windowProperty(Connection& connection, ::Window window, const char* name) {
+    ::Atom type = None;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    ErrorTrap trap(connection.get());
+    std::optional<::Window> out;
+    if (XGetWindowProperty(connection.get(), window, connection.atom(name), 0, 1, False, XA_WINDOW, &type,
+                           &format, &items, &after, &data) == Success &&
+        data && items == 1 && format == 32)
+        out = static_cast<::Window>(reinterpret_cast<unsigned long*>(data)[0]);
+    if (data) XFree(data);
+    return out;
+}
+
+std::optional<WindowQueries::WindowClass> classHint(::Display* dpy, ::Window window) {
+    XClassHint hint{nullptr, nullptr};
+    if (!XGetClassHint(dpy, window, &hint)) return std::nullopt;
+    WindowQueries::WindowClass out{hint.res_name ? hint.res_name : "", hint.res_class ? hint.res_class : ""};
+    if (hint.res_name) XFree(hint.res_name);
+    if (hint.res_class) XFree(hint.res_class);
+    return out;
+}
+
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
+}  // namespace
+
+::Window WindowQueries::topLevelOf(Connection& connection, ::Window window) {
+    ::Display* dpy = connection.get();
+    ErrorTrap trap(dpy);
+    ::Window current = window;
+    for (int depth = 0; depth < 64 && current != None; ++depth) {
+        ::Window root = None, parent = None;
+        ::Window* children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(dpy, current, &root, &parent, &children, &count)) return None;
+        if (children) XFree(children);
+        if (parent == root || parent == None) return current == root ? None : current;
+        current = parent;
+    }
+    return None;
+}
+
+::Window WindowQueries::activeWindow(Connection& connection) {
+    ::Display* dpy = connection.get();
+    if (auto active = windowProperty(connection, connection.root(), "_NET_ACTIVE_WINDOW"); active && *active)
+        return *active;
+    ::Window focus = None;
+    int revert = 0;
+    XGetInputFocus(dpy, &focus, &revert);
+    if (focus != None && focus != PointerRoot && focus != connection.root()) return focus;
+    ::Window root = None, child = None;
+    int rx, ry, wx, wy;
+    unsigned mask;
+    if (XQueryPointer(dpy, connection.root(), &root, &child, &rx, &ry, &wx, &wy, &mask) && child != None)
+        return child;
+    return None;
+}
+
+std::optional<::XID> WindowQueries::clientOf(Connection& connection, ::Window window) {
+    if (window == None) return std::nullopt;
+    int eventBase = 0, errorBase = 0;
+    if (!XResQueryExtension(connection.get(), &eventBase, &errorBase)) return std::nullopt;
+    XResClientIdSpec spec{window, XRES_CLIENT_ID_XID_MASK};
+    long count = 0;
+    XResClientIdValue* ids = nullptr;
+    ErrorTrap trap(connection.get());
+    std::optional<::XID> out;
+    if (XResQueryClientIds(connection.get(), 1, &spec, &count, &ids) == Success) {
+        for (long i = 0; i < count; ++i)
+            if (XResGetClientIdType(&ids[i]) == XRES_CLIENT_ID_XID) out = ids[i].spec.client;
+        XResClientIdsDestroy(count, ids);
+    }
+    if (trap.failed()) return std::nullopt;
+    return out;
+}
+
+bool WindowQueries::sameClient(Connection& connection, ::Window a, ::Window b) {
+    auto ca = clientOf(connection, a);
+    auto cb = clientOf(connection, b);
+    return ca && cb && *ca == *cb;
+}
+
+std::optional<pid_t> WindowQueries::pidOf(Connection& connection, ::Window window) {
+    int eventBase = 0, errorBase = 0;
+    if (window == None || !XResQueryExtension(connection.get(), &eventBase, &errorBase)) return std::nullopt;
+    XResClientIdSpec spec{window, XRES_CLIENT_ID_PID_MASK};
+    long count = 0;
+    XResClientIdValue* ids = nullptr;
+    ErrorTrap trap(connection.get());
+    std::optional<pid_t> out;
+    if (XResQueryClientIds(connection.get(), 1, &spec, &count, &ids) == Success) {
+        for (long i = 0; i < count; ++i) {
+            pid_t pid = XResGetClientPid(&ids[i]);
+            if (pid > 0) out = pid;
+        }
+        XResClientIdsDestroy(count, ids);
+    }
+    return out;
+}
+
+std::optional<WindowQueries::WindowClass> WindowQueries::classOf(Connection& connection, ::Window window) {
+    ::Display* dpy = connection.get();
+    ErrorTrap trap(dpy);
+    if (auto own = classHint(dpy, window)) return own;
+    ::Window top = topLevelOf(connection, window);
+    if (top == None) return std::nullopt;
+    if (auto hint = classHint(dpy, top)) return hint;
+    // Inside a window manager's frame: the first descendant that has a class.
+    std::function<std::optional<WindowClass>(::Window, int)> search =
+        [&](::Window w, int depth) -> std::optional<WindowClass> {
+        if (depth > 3) return std::nullopt;
+        ::Window root = None, parent = None;
+        ::Window* children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(dpy, w, &root, &parent, &children, &count)) return std::nullopt;
+        std::optional<WindowClass> found;
+        for (unsigned i = 0; i < count && !found; ++i) found = classHint(dpy, children[i]);
+        for (unsigned i = 0; i < count && !found; ++i) found = search(children[i], depth + 1);
+        if (children) XFree(children);
+        return found;
+    };
+    return search(top, 0);
+}
+
+bool WindowQueries::isTerminal(const WindowClass& windowClass) {
+    static const char* const known[] = {"xterm",
+                                        "uxterm",
+                                        "urxvt",
+                                        "rxvt",
+                                        "gnome-terminal",
+                                        "gnome-terminal-server",
+                                        "konsole",
+                                        "yakuake",
+                                        "xfce4-terminal",
+                                        "mate-terminal",
+                                        "lxterminal",
+                                        "qterminal",
+                                        "terminator",
+                                        "tilix",
+                                        "guake",
+                                        "tilda",
+                                        "alacritty",
+                                        "kitty",
+                                        "st",
+                                        "st-256color",
+                                        "foot",
+                                        "footclient",
+                                        "wezterm",
+                                        "wezterm-gui",
+                                        "sakura",
+                                        "terminology",
+                                        "eterm",
+                                        "aterm",
+                                        "termite",
+                                        "cool-retro-term",
+                                        "kgx",
+                                        "org.gnome.console",
+                                        "org.wezfurlong.wezterm",
+                                        "blackbox",
+                                        "deepin-terminal",
+                                        "ptyxis"};
+    for (const std::string& name : {lower(windowClass.instance), lower(windowClass.className)}) {
+        if (name.empty()) continue;
+        for (const char* k : known)
+            if (name == k) return true;
+        // Most other emulators say so in their class.
+        if (name.find("terminal") != std::string::npos || name.ends_with("term")) return true;
+    }
+    return false;
+}
+
+}  // namespace x11::internal
