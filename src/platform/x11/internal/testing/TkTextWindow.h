@@ -10,7 +10,7 @@ namespace x11::testing {
 
 // A real Tk text window (wish) at a fixed place, with the keyboard focus, that does not export its selection
 // as PRIMARY. It reports on standard output "key <keysym> <state>" for each key press and "text <content>"
-// (line breaks as '|') after each key release, so tests see what the application received.
+// (line breaks as '|') after each change of its text, so tests see what the application received.
 class TkTextWindow {
   public:
     static std::unique_ptr<TkTextWindow> start(const std::string& displayEnv, const std::string& text, int x,

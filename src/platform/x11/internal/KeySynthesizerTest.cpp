@@ -1,0 +1,76 @@
+// GoogleTest first: the X headers define macros (None, Bool) that clash with it.
+#include <gtest/gtest.h>
+
+#include "platform/x11/internal/KeySynthesizer.h"
+
+#include <X11/keysym.h>
+
+#include "platform/x11/internal/SelectionReader.h"
+#include "platform/x11/internal/SelectionServer.h"
+#include "platform/x11/internal/testing/TkTextWindow.h"
+#include "platform/x11/internal/testing/XvfbTest.h"
+
+namespace x11::internal {
+namespace {
+
+using namespace std::chrono_literals;
+using x11::testing::TkTextWindow;
+
+class KeySynthesizerTest : public x11::testing::XvfbTest {
+  protected:
+    void SetUp() override {
+        XvfbTest::SetUp();
+        if (IsSkipped()) return;
+        connection_ = Connection::open(display_);
+        ASSERT_TRUE(connection_);
+    }
+    std::unique_ptr<Connection> connection_;
+};
+
+TEST_F(KeySynthesizerTest, ControlInsertCopiesInTkEvenWithShiftHeldAndShiftInsertPastes) {
+    std::string why;
+    auto tk = TkTextWindow::start(server_->displayEnv(), "alpha beta", 50, 500, true, &why);
+    ASSERT_TRUE(tk) << why;
+    ASSERT_TRUE(xdotool({"mousemove", "250", "600"}));
+    KeySynthesizer keys(*connection_);
+
+    // The user holds Shift (left over from a shift-click): the application must see Control alone.
+    ASSERT_TRUE(xdotool({"keydown", "shift"}));
+    ASSERT_FALSE(keys.heldModifiers().empty());
+    ASSERT_TRUE(keys.strike({XK_Control_L}, XK_Insert));
+    auto pressed = tk->output().until([](const std::string& l) { return l.rfind("key Insert", 0) == 0; });
+    ASSERT_TRUE(pressed);
+    EXPECT_EQ(*pressed, "key Insert 4");  // Control only (Shift would add 1)
+    ASSERT_TRUE(xdotool({"keyup", "shift"}));
+    EXPECT_TRUE(keys.heldModifiers().empty());
+
+    SelectionReader reader(*connection_);
+    ::Atom clipboard = connection_->atom("CLIPBOARD");
+    std::optional<std::string> copied;
+    ASSERT_TRUE(
+        x11::testing::waitUntil([&] { return (copied = reader.readText(clipboard, 200ms)).has_value(); }));
+    EXPECT_EQ(*copied, "alpha");
+
+    // Paste what this process owns.
+    SelectionServer server(*connection_, clipboard);
+    ASSERT_TRUE(
+        server.own({{connection_->atom("UTF8_STRING"), connection_->atom("UTF8_STRING"), 8, " pasted"}}));
+    ASSERT_TRUE(keys.strike({XK_Shift_L}, XK_Insert));
+    // Tk asks this process for the clipboard: serve while waiting for its report.
+    std::optional<std::string> text;
+    ASSERT_TRUE(x11::testing::waitUntil([&] {
+        connection_->waitFor([](const XEvent&) { return false; }, 5ms);
+        text = tk->output().until([](const std::string& l) { return l.rfind("text ", 0) == 0; }, 5ms);
+        return text && text->find("pasted") != std::string::npos;
+    }));
+    EXPECT_EQ(*text, "text alpha beta pasted");
+}
+
+TEST_F(KeySynthesizerTest, UnknownKeysymSendsNothing) {
+    KeySynthesizer keys(*connection_);
+    EXPECT_FALSE(keys.strike({XK_Control_L}, 0x1234567));
+    EXPECT_FALSE(keys.strike({0x1234567}, XK_Insert));
+}
+
+}  // namespace
+}  // namespace x11::internal

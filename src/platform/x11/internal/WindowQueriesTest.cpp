@@ -1,0 +1,145 @@
+// GoogleTest first: the X headers define macros (None, Bool) that clash with it.
+#include <gtest/gtest.h>
+
+#include "platform/x11/internal/WindowQueries.h"
+
+#include <X11/Xatom.h>
+
+#include <iostream>
+
+#include "platform/x11/internal/Capabilities.h"
+#include "platform/x11/internal/PointerLocator.h"
+#include "platform/x11/internal/SelectionOwnerWatcher.h"
+#include "platform/x11/internal/SelectionReader.h"
+#include "platform/x11/internal/testing/TestWindow.h"
+#include "platform/x11/internal/testing/TkTextWindow.h"
+#include "platform/x11/internal/testing/XvfbTest.h"
+
+namespace x11::internal {
+namespace {
+
+using namespace std::chrono_literals;
+using x11::testing::waitUntil;
+
+class WindowQueriesTest : public x11::testing::XvfbTest {
+  protected:
+    void SetUp() override {
+        XvfbTest::SetUp();
+        if (IsSkipped()) return;
+        connection_ = Connection::open(display_);
+        ASSERT_TRUE(connection_);
+    }
+    std::unique_ptr<Connection> connection_;
+};
+
+TEST_F(WindowQueriesTest, ActiveWindowFallsBackFromManagerToFocusToPointer) {
+    x11::testing::TestWindow a(display_, 700, 100, 100, 100);
+    x11::testing::TestWindow b(display_, 900, 100, 100, 100);
+    a.pointAt();
+    XSetInputFocus(connection_->get(), PointerRoot, RevertToPointerRoot, CurrentTime);
+    XSync(connection_->get(), False);
+    EXPECT_EQ(WindowQueries::activeWindow(*connection_), a.window());
+    XSetInputFocus(connection_->get(), b.window(), RevertToPointerRoot, CurrentTime);
+    XSync(connection_->get(), False);
+    EXPECT_EQ(WindowQueries::activeWindow(*connection_), b.window());
+    // A window manager's word wins.
+    ::Atom active = connection_->atom("_NET_ACTIVE_WINDOW");
+    long value = static_cast<long>(a.window());
+    XChangeProperty(connection_->get(), connection_->root(), active, XA_WINDOW, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(&value), 1);
+    XSync(connection_->get(), False);
+    EXPECT_EQ(WindowQueries::activeWindow(*connection_), a.window());
+    XDeleteProperty(connection_->get(), connection_->root(), active);
+    XSetInputFocus(connection_->get(), PointerRoot, RevertToPointerRoot, CurrentTime);
+    XSync(connection_->get(), False);
+
+    // Same client: windows of one connection; other connections differ.
+    ::Window sibling = XCreateSimpleWindow(a.dpy(), a.connection().root(), 0, 0, 1, 1, 0, 0, 0);
+    XSync(a.dpy(), False);
+    EXPECT_TRUE(WindowQueries::sameClient(*connection_, a.window(), sibling));
+    EXPECT_FALSE(WindowQueries::sameClient(*connection_, a.window(), b.window()));
+    EXPECT_FALSE(WindowQueries::sameClient(*connection_, a.window(), None));
+}
+
+TEST_F(WindowQueriesTest, XtermIsATerminalOwningItsPrimarySelectionAndTkIsNot) {
+    auto xterm = spawn({"xterm", "-geometry", "60x5+100+100", "-e", "sh", "-c",
+                        "printf 'hello world from xterm\\n'; sleep 60"});
+    ASSERT_TRUE(xterm);
+    ASSERT_TRUE(xdotool({"search", "--sync", "--onlyvisible", "--pid", std::to_string(xterm->pid())}));
+    ASSERT_TRUE(xdotool({"mousemove", "110", "110"}));
+    ::Window active = WindowQueries::activeWindow(*connection_);
+    ASSERT_NE(active, 0u);
+    auto cls = WindowQueries::classOf(*connection_, active);
+    ASSERT_TRUE(cls);
+    EXPECT_EQ(cls->className, "XTerm");
+    EXPECT_TRUE(WindowQueries::isTerminal(*cls));
+    EXPECT_EQ(WindowQueries::pidOf(*connection_, active).value_or(0), xterm->pid());
+
+    // Select the line by dragging; the owner of PRIMARY is the active window's client, and the text reads
+    // back.
+    SelectionOwnerWatcher watcher(*connection_, {XA_PRIMARY});
+    SelectionReader reader(*connection_);
+    ::Time since = connection_->serverTime(reader.window());
+    ASSERT_TRUE(xdotool({"mousemove", "104", "108", "mousedown", "1", "mousemove", "200", "108", "mousemove",
+                         "460", "108", "mouseup", "1"}));
+    auto released = Clock::now();
+    ASSERT_TRUE(watcher.waitForOwnerSince(XA_PRIMARY, since, 1000ms));
+    auto text = reader.readText(XA_PRIMARY, 200ms);
+    auto latency = Clock::now() - released;
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->substr(0, 22), "hello world from xterm");
+    EXPECT_TRUE(WindowQueries::sameClient(*connection_, watcher.state(XA_PRIMARY).owner,
+                                          WindowQueries::activeWindow(*connection_)));
+    std::cout << "[ figure ] xterm PRIMARY after mouse-up (owner wait + read): "
+              << std::chrono::duration_cast<std::chrono::microseconds>(latency).count() << " us\n";
+
+    std::string why;
+    auto tk = x11::testing::TkTextWindow::start(server_->displayEnv(), "tk", 600, 500, false, &why);
+    ASSERT_TRUE(tk) << why;
+    ASSERT_TRUE(xdotool({"mousemove", "700", "600"}));
+    auto tkClass = WindowQueries::classOf(*connection_, WindowQueries::activeWindow(*connection_));
+    ASSERT_TRUE(tkClass);
+    EXPECT_FALSE(WindowQueries::isTerminal(*tkClass)) << tkClass->className;
+    // PRIMARY still belongs to xterm, not to the window now active.
+    EXPECT_FALSE(WindowQueries::sameClient(*connection_, watcher.state(XA_PRIMARY).owner,
+                                           WindowQueries::activeWindow(*connection_)));
+}
+
+TEST(WindowClassTest, TerminalNames) {
+    EXPECT_TRUE(WindowQueries::isTerminal({"gnome-terminal-server", "Gnome-terminal"}));
+    EXPECT_TRUE(WindowQueries::isTerminal({"kitty", "kitty"}));
+    EXPECT_TRUE(WindowQueries::isTerminal({"urxvt", "URxvt"}));
+    EXPECT_TRUE(WindowQueries::isTerminal({"myterm", "Myterm"}));
+    EXPECT_FALSE(WindowQueries::isTerminal({"firefox", "firefox"}));
+    EXPECT_FALSE(WindowQueries::isTerminal({"wish", "Wish"}));
+    EXPECT_FALSE(WindowQueries::isTerminal({"thermostat", "Thermostat"}));
+    EXPECT_FALSE(WindowQueries::isTerminal({"", ""}));
+}
+
+TEST_F(WindowQueriesTest, PointerLocationIsFlippedAgainstTheReferenceMonitorAndExtensionsArePresent) {
+    ASSERT_TRUE(xdotool({"mousemove", "100", "200"}));
+    auto location = PointerLocator::location(*connection_);
+    ASSERT_TRUE(location);
+    EXPECT_EQ(location->first, 100);
+    EXPECT_EQ(location->second, 1024 - 200);
+    auto caps = Capabilities::probe(*connection_);
+    EXPECT_TRUE(caps.sufficient()) << caps.missing();
+    EXPECT_TRUE(caps.record && caps.xinput2 && caps.xres && caps.randr);
+    EXPECT_EQ(caps.missing(), "");
+    EXPECT_EQ(Capabilities{}.missing(), "RECORD or XInputExtension 2, XTEST, XFIXES");
+}
+
+TEST(PointerLocatorTest, ReferenceMonitorIsPrimaryElseOriginElseFirst) {
+    MonitorRect screen{0, 0, 3000, 1000, false};
+    MonitorRect left{0, 0, 1000, 800, false}, right{1000, 0, 2000, 1000, false},
+        shifted{200, 100, 500, 500, false};
+    MonitorRect primaryRight = right;
+    primaryRight.primary = true;
+    EXPECT_EQ(PointerLocator::reference({left, primaryRight}, screen).x, 1000);
+    EXPECT_EQ(PointerLocator::reference({right, left}, screen).x, 0);
+    EXPECT_EQ(PointerLocator::reference({shifted, right}, screen).x, 200);
+    EXPECT_EQ(PointerLocator::reference({}, screen).width, 3000);
+}
+
+}  // namespace
+}  // namespace x11::internal
