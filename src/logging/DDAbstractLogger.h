@@ -13,16 +13,17 @@
 // reads are plain fields changed only on that queue; outside callers reach them in two hops, the dispatcher's
 // logging queue first, then the logger's queue (`readSetting` / `changeSetting` do this for subclasses).
 //
-// Waiting rules: `logFormatter()` and every getter built on `readSetting` block until both queues have run the
-// read, so they must not be called from the logging queue or from this logger's queue (code already on this
-// logger's queue reads `logFormatter_` directly; `readSetting` does that by itself when
+// Waiting rules: `logFormatter()` and every getter built on `readSetting` block until both queues have run
+// the read, so they must not be called from the logging queue or from this logger's queue (code already on
+// this logger's queue reads `logFormatter_` directly; `readSetting` does that by itself when
 // `isOnInternalLoggerQueue()`).
 //
-// Create loggers with `std::make_shared` (or a subclass's factory): the queue mark and the formatter
-// notifications need `shared_from_this`. The constructor calls `initLoggerQueue` itself only for the base
-// name; subclasses that override `loggerName` call `initLoggerQueue()` at the end of their constructor.
+// Create loggers with `std::make_shared` (or a subclass's factory): the formatter notifications and the
+// setting changes in flight hold the logger through `shared_from_this`. The base constructor labels the queue
+// "DDAbstractLogger" (virtual calls do not reach a subclass during construction); a subclass calls
+// `initLoggerQueue()` at the end of its constructor to label it with its own `loggerName`.
 class DDAbstractLogger : public DDLogger, public std::enable_shared_from_this<DDAbstractLogger> {
-public:
+  public:
     DDAbstractLogger();
     ~DDAbstractLogger() override;
 
@@ -33,20 +34,23 @@ public:
     void setLogFormatter(DDLogFormatterPtr formatter) override;
 
     std::shared_ptr<dispatch::SerialQueue> loggerQueue() override { return loggerQueue_; }
-    // For subclasses, before the logger is registered.
-    void setLoggerQueue(std::shared_ptr<dispatch::SerialQueue> queue) { loggerQueue_ = std::move(queue); }
-    // The class name unless a subclass names itself.
-    std::string loggerName() override { return "DDAbstractLogger"; }
+    // For subclasses, before the logger is registered. The queue is marked as this logger's.
+    void setLoggerQueue(std::shared_ptr<dispatch::SerialQueue> queue);
+    // The name of the object's class unless a subclass names itself; during
+    // construction that is the class being constructed.
+    std::string loggerName() override;
 
     bool isOnGlobalLoggingQueue() const;
     bool isOnInternalLoggerQueue() const;
 
-protected:
+  protected:
     // (Re)creates the queue labelled with `loggerName()` and marks it as this logger's.
     void initLoggerQueue();
 
     // Two-hop access to a setting read by the write path (see the class comment). `read` and `change` run on
-    // the logger's queue.
+    // the logger's queue; on that queue already, they run in place. `readSetting` blocks and returns the
+    // value `read` returned; `changeSetting` returns at once (`change` must be copyable; the logger is kept
+    // alive until it has run).
     template <typename Read>
     auto readSetting(Read read) -> decltype(read());
     template <typename Change>
@@ -56,7 +60,7 @@ protected:
     DDLogFormatterPtr logFormatter_;
     std::shared_ptr<dispatch::SerialQueue> loggerQueue_;
 
-private:
+  private:
     void applyFormatter(DDLogFormatterPtr formatter);
 };
 

@@ -12,6 +12,7 @@
 #include "logging/DDLogMessage.h"
 #include "logging/DDLogger.h"
 #include "logging/DDStringFormat.h"
+#include "logging/internal/NoDestructor.h"
 
 // The dispatcher's entry for one registration: a logger, the level mask that admits records, and the queue
 // every call into that logger is made on.
@@ -31,21 +32,31 @@ struct DDLoggerInformation {
 // the one serial logging queue ("cocoa.vidadudidu"), to every registered logger whose level admits the
 // record's flag, each on its own queue; the next record is taken only after every logger has finished.
 //
-// Ordering: for one caller, records, additions, removals and flushes take effect in the order issued. A logger
-// added by `addLogger` receives every record queued after that call.
+// Ordering: for one caller, records, additions, removals and flushes take effect in the order issued. A
+// logger added by `addLogger` receives every record queued after that call.
 //
-// Waiting rules: `allLoggers`, `allLoggersWithLevel` and `flushLog` block on the logging queue: never call them
-// from the logging queue or from a logger's queue. Synchronous logging blocks until every admitted logger has
-// written the record; it is allowed from the logging queue itself (it then runs in place) but never from
-// inside a logger's `logMessage` (the logging queue is waiting for that logger).
+// Waiting rules: `allLoggers`, `allLoggersWithLevel` and `flushLog` block on the logging queue: never call
+// them from a logger's queue (the logging queue may be waiting for that logger); called from the logging
+// queue itself they run in place. Synchronous logging blocks until every admitted logger has written the
+// record; it is allowed from the logging queue itself (it then runs in place) but not from inside a logger's
+// `logMessage` (see `queueLogMessage`).
 //
-// Thread-safe; the singleton lives until the process ends and flushes every logger at exit.
+// Delivery: the record goes to the last admitted logger by a synchronous call on its queue (which runs on the
+// logging thread itself when that queue is idle) and to the others as members of one group, in parallel;
+// then the group is waited for. With one processor every logger is called in turn.
+//
+// Thread-safe; the singleton and its queues are never destroyed, so logging keeps working while static
+// objects are torn down, and the process-exit hook flushes every logger.
 class DDLog {
-public:
+  public:
     static DDLog& sharedInstance();
     static const std::shared_ptr<dispatch::SerialQueue>& loggingQueue();
     // The key marking the logging queue.
     static const void* globalLoggingQueueIdentityKey();
+    // True when the caller runs work of the logging queue (innermost queue when synchronous calls nest).
+    static bool isOnLoggingQueue();
+    // The processor count that decides between parallel and one-by-one delivery (at least 1).
+    static unsigned numProcessors();
 
     void addLogger(DDLoggerPtr logger) { addLogger(std::move(logger), LogLevel::All); }
     void addLogger(DDLoggerPtr logger, std::uint64_t level);
@@ -55,13 +66,15 @@ public:
     std::vector<DDLoggerPtr> allLoggers();
     std::vector<DDLoggerInformation> allLoggersWithLevel();
     void flushLog();
+    // Flushes; called by the process-exit hook.
     void applicationWillTerminate();
 
     // printf-style with "%@" for any value that has a textual description (see DDStringFormat.h). A null
     // format logs nothing.
     template <typename... Args>
-    void log(bool asynchronous, std::uint64_t level, std::uint64_t flag, std::int64_t context, const char* file,
-             const char* function, std::uint64_t line, DDTag tag, const char* format, const Args&... args) {
+    void log(bool asynchronous, std::uint64_t level, std::uint64_t flag, std::int64_t context,
+             const char* file, const char* function, std::uint64_t line, DDTag tag, const char* format,
+             const Args&... args) {
         if (format == nullptr) return;
         log(asynchronous, DDStringFormat::format(format, args...), level, flag, context, file, function, line,
             std::move(tag));
@@ -70,7 +83,13 @@ public:
     void log(bool asynchronous, std::string message, std::uint64_t level, std::uint64_t flag,
              std::int64_t context, const char* file, const char* function, std::uint64_t line, DDTag tag);
     // Queues a finished record unchanged.
-    void log(bool asynchronous, DDLogMessagePtr message) { queueLogMessage(std::move(message), asynchronous); }
+    void log(bool asynchronous, DDLogMessagePtr message) {
+        queueLogMessage(std::move(message), asynchronous);
+    }
+    // Asynchronous: queued, returns at once. Synchronous: returns after every admitted logger has written the
+    // record; run in place when already on the logging queue. A synchronous record from inside a logger's
+    // `logMessage` cannot be waited for (the logging queue is waiting for that logger): it is queued
+    // asynchronously instead of deadlocking.
     void queueLogMessage(DDLogMessagePtr message, bool asynchronous);
 
     // Named per-class levels: an explicit registry instead of a runtime class scan.
@@ -95,7 +114,8 @@ public:
     void lt_log(const DDLogMessagePtr& message);
     void lt_flush();
 
-private:
+  private:
+    friend class logging::internal::NoDestructor<DDLog>;
     DDLog();
     std::vector<DDLoggerNode> loggers_;  // only on the logging queue
 };

@@ -10,7 +10,7 @@ class DDLogger;
 // Turns a record into the text a logger writes. A formatter may be attached to several loggers and is then
 // called on several queues, possibly at once: implementations must be safe for that.
 class DDLogFormatter {
-public:
+  public:
     virtual ~DDLogFormatter() = default;
 
     // The text to write, or null: the logger then writes nothing for this record. Returning the record's own

@@ -18,14 +18,15 @@ using DDTag = std::shared_ptr<const void>;
 // snapshot of the thread, queue and time of logging.
 //
 // Built by the dispatcher (or the system-log capture) on the logging thread, then read by several loggers on
-// their own queues at the same time. Every field is set by the constructor and never written afterwards, which
-// is what makes that lock-free sharing safe. Do not mutate a record after it has been handed to the dispatcher;
-// the multi formatter's copy is the only record whose message is replaced, before anyone else sees it.
+// their own queues at the same time. Every field is set by the constructor and never written afterwards,
+// which is what makes that lock-free sharing safe. Do not mutate a record after it has been handed to the
+// dispatcher; the multi formatter's copy is the only record whose message is replaced, before anyone else
+// sees it.
 //
 // File and function: without CopyFile / CopyFunction the record keeps a view of the caller's text, which must
 // outlive the record (string literals such as __FILE__ do); with the option it keeps a private copy.
 class DDLogMessage {
-public:
+  public:
     using Clock = std::chrono::system_clock;
 
     DDLogMessage(DDText message, std::uint64_t level, std::uint64_t flag, std::int64_t context,
@@ -35,8 +36,8 @@ public:
     DDLogMessage(std::string message, std::uint64_t level, std::uint64_t flag, std::int64_t context,
                  std::string_view file, std::string_view function, std::uint64_t line, DDTag tag,
                  std::int64_t options, std::optional<Clock::time_point> timestamp);
-    // Copying shares every field (strings and objects by reference). File and function views are re-pointed at
-    // the copy's own storage when the source owned them.
+    // Copying shares every field (strings and objects by reference). File and function views are re-pointed
+    // at the copy's own storage when the source owned them.
     DDLogMessage(const DDLogMessage& other);
     DDLogMessage& operator=(const DDLogMessage&) = delete;
 
@@ -69,7 +70,7 @@ public:
     // The file name rule: last path component without its last extension.
     static std::string_view deriveFileName(std::string_view file);
 
-private:
+  private:
     DDText message_;
     std::uint64_t level_;
     std::uint64_t flag_;

@@ -13,7 +13,7 @@
 // The optional operations have defaults that behave as "not offered": `didAddLoggerInQueue` forwards to
 // `didAddLogger`, the notifications and `flush` do nothing, `loggerQueue` is null, `loggerName` is empty.
 class DDLogger {
-public:
+  public:
     virtual ~DDLogger() = default;
 
     // Writes the record. Must not log synchronously (the logging queue is waiting for this call).

@@ -1,0 +1,108 @@
+#include "helper/logging.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "logging/DDLog.h"
+#include "logging/testing/DDTestLogger.h"
+
+namespace {
+
+struct XpcLikeDictionary {
+    std::string description() const { return "<dictionary: { \"type\" => \"SelectedText\" }>"; }
+};
+
+class LoggingFrontTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        logger_ = DDTestLogger::create();
+        DDLog::sharedInstance().addLogger(logger_);
+    }
+    void TearDown() override {
+        ddLogLevel = LogLevel::Debug;
+        DDLog::sharedInstance().removeAllLoggers();
+        DDLog::sharedInstance().flushLog();
+    }
+    std::shared_ptr<DDTestLogger> logger_;
+};
+
+TEST_F(LoggingFrontTest, RecordsCarryPrefixFlagLevelAndTheFrontsOwnPosition) {
+    const XpcLikeDictionary event;
+    LogI("Receive xpc event: %@", event);
+    LogW("Got %s and %@ (%d%%)", "text", std::string("object"), 42);
+    LogE("failed: %@", std::make_shared<XpcLikeDictionary>());
+    DDLog::sharedInstance().flushLog();
+
+    const auto records = logger_->records();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0]->message(),
+              "[INFO] Receive xpc event: <dictionary: { \"type\" => \"SelectedText\" }>");
+    EXPECT_EQ(records[1]->message(), "[WARN] Got text and object (42%)");
+    EXPECT_EQ(records[2]->message(), "[ERROR] failed: <dictionary: { \"type\" => \"SelectedText\" }>");
+
+    const std::uint64_t flags[] = {LogFlag::Info, LogFlag::Warning, LogFlag::Error};
+    const char* functions[] = {"void LogI(const char *, ...)", "void LogW(const char *, ...)",
+                               "void LogE(const char *, ...)"};
+    const std::uint64_t lines[] = {43, 54, 65};
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(records[i]->flag(), flags[i]);
+        EXPECT_EQ(records[i]->level(), 15u);
+        EXPECT_EQ(records[i]->context(), 0);
+        EXPECT_EQ(records[i]->function(), functions[i]);
+        EXPECT_EQ(records[i]->line(), lines[i]);
+        EXPECT_EQ(records[i]->tag(), nullptr);
+        EXPECT_EQ(records[i]->fileName(), "logging");
+        EXPECT_TRUE(records[i]->file().ends_with("src/helper/logging.cpp")) << records[i]->file();
+    }
+}
+
+TEST_F(LoggingFrontTest, CallersOwnDirectivesAreFilledOnceAndNotByThePrefixStep) {
+    // A "%s" in the caller's format is the caller's, and a directive-like text in a value is never expanded.
+    LogI("%s|%@|%s", "%d", "%@", "%%");
+    LogI("100%");
+    DDLog::sharedInstance().flushLog();
+    const auto texts = logger_->texts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], "[INFO] %d|%@|%%");
+    EXPECT_EQ(texts[1], "[INFO] 100%");
+}
+
+TEST_F(LoggingFrontTest, ErrorLinesAreWrittenBeforeLogEReturns) {
+    auto slow = DDTestLogger::create("slow");
+    slow->setDelay(std::chrono::milliseconds(20));
+    DDLog::sharedInstance().addLogger(slow);
+    LogE("disk full: %d", 28);
+    // No flush: LogE itself waited for both loggers.
+    EXPECT_EQ(slow->count(), 1u);
+    EXPECT_EQ(logger_->count(), 1u);
+    EXPECT_EQ(slow->violations(), 0);
+}
+
+TEST_F(LoggingFrontTest, LevelMaskGatesEachFront) {
+    ddLogLevel = LogLevel::Warning;  // below 7: LogI returns at once
+    LogI("info");
+    LogW("warn");
+    LogE("error");
+    ddLogLevel = LogFlag::Debug;  // passes every pre-check, but no front's own bit is set
+    LogI("info");
+    LogW("warn");
+    LogE("error");
+    ddLogLevel = LogLevel::Off;
+    LogI("info");
+    LogW("warn");
+    LogE("error");
+    ddLogLevel = LogLevel::Debug;
+    LogI(nullptr);
+    DDLog::sharedInstance().flushLog();
+    const auto records = logger_->records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0]->message(), "[WARN] warn");
+    EXPECT_EQ(records[0]->level(), LogLevel::Warning);
+    EXPECT_EQ(records[1]->message(), "[ERROR] error");
+}
+
+}  // namespace
