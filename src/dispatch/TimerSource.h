@@ -16,7 +16,8 @@ namespace dispatch {
 // from one that had already started; the cancel handler, if any, then runs once on the target queue.
 //
 // `leeway` lets the timer fire up to that much late so that wake-ups can be batched; it never fires early.
-// The timer keeps itself alive while active; destroying the last handle cancels it. Thread-safe.
+// `interval` kNever (or zero or less) makes a one-shot timer. The handle owns the timer: destroying the last
+// handle cancels it (the cancel handler still runs). Thread-safe; the handlers may call any of these methods.
 class TimerSource {
   public:
     using Clock = std::chrono::steady_clock;

@@ -1,0 +1,80 @@
+#include "dispatch/FdSource.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <future>
+#include <thread>
+
+#include "dispatch/SerialQueue.h"
+
+namespace dispatch {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(FdSourceTest, LevelTriggeredReadsUntilDrainedAndStopsWhenCancelled) {
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
+    auto queue = SerialQueue::create("test.fd");
+    std::atomic<int> bytes{0};
+    std::atomic<bool> onQueue{true};
+    auto source = FdSource::create(fds[0], FdSource::Kind::Read, queue, [&] {
+        onQueue = onQueue && queue->isCurrent();
+        char c;
+        // One byte per call: the source must call again while data is left.
+        if (::read(fds[0], &c, 1) == 1) bytes++;
+    });
+    ASSERT_TRUE(source);
+    ASSERT_EQ(::write(fds[1], "abc", 3), 3);
+    for (int i = 0; i < 2000 && bytes < 3; ++i) std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(bytes.load(), 3);
+    EXPECT_TRUE(onQueue);
+
+    source->cancel();
+    ASSERT_EQ(::write(fds[1], "d", 1), 1);
+    std::this_thread::sleep_for(20ms);
+    queue->sync([] {});
+    EXPECT_EQ(bytes.load(), 3);
+    source.reset();
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+TEST(FdSourceTest, WritableAndUnwatchableDescriptors) {
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
+    auto queue = SerialQueue::create("test.fdw");
+    std::atomic<int> calls{0};
+    std::unique_ptr<FdSource> source;
+    std::promise<void> publish;
+    auto published = publish.get_future().share();
+    source = FdSource::create(fds[1], FdSource::Kind::Write, queue, [&, published] {
+        published.wait();  // the pipe is writable at once: wait until `source` is assigned
+        // Cancelling from the handler keeps it from being called again.
+        if (calls++ == 0) source->cancel();
+    });
+    publish.set_value();
+    ASSERT_TRUE(source);
+    for (int i = 0; i < 2000 && calls == 0; ++i) std::this_thread::sleep_for(1ms);
+    std::this_thread::sleep_for(10ms);
+    queue->sync([] {});
+    EXPECT_EQ(calls.load(), 1);
+    source.reset();
+
+    // Regular files cannot be polled.
+    char path[] = "/tmp/fdsource-XXXXXX";
+    const int file = mkstemp(path);
+    ASSERT_GE(file, 0);
+    ::unlink(path);
+    EXPECT_EQ(FdSource::create(file, FdSource::Kind::Read, queue, [] {}), nullptr);
+    EXPECT_EQ(FdSource::create(-1, FdSource::Kind::Read, queue, [] {}), nullptr);
+    ::close(file);
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+}  // namespace
+}  // namespace dispatch

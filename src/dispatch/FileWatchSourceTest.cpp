@@ -1,0 +1,154 @@
+#include "dispatch/FileWatchSource.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "dispatch/SerialQueue.h"
+
+namespace dispatch {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+class FileWatchSourceTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/filewatch-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    int openFile(const fs::path& path) {
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        EXPECT_GE(fd, 0);
+        return fd;
+    }
+
+    fs::path dir_;
+};
+
+// Collects delivered events; `waitFor` polls without long sleeps.
+struct Events {
+    std::mutex mutex;
+    std::uint32_t seen = 0;
+    int deliveries = 0;
+    std::function<void(std::uint32_t)> handler() {
+        return [this](std::uint32_t events) {
+            std::lock_guard lock(mutex);
+            seen |= events;
+            ++deliveries;
+        };
+    }
+    std::uint32_t get() {
+        std::lock_guard lock(mutex);
+        return seen;
+    }
+    bool waitFor(std::uint32_t events) {
+        for (int i = 0; i < 2000 && (get() & events) != events; ++i) std::this_thread::sleep_for(1ms);
+        return (get() & events) == events;
+    }
+};
+
+TEST_F(FileWatchSourceTest, UnlinkOfOpenFileReportsDeleteToEverySourceOnIt) {
+    const auto path = dir_ / "a.log";
+    const int fd = openFile(path);
+    const int fd2 = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    auto queue = SerialQueue::create("test.watch");
+    const auto all = FileWatchSource::Delete | FileWatchSource::Rename | FileWatchSource::Revoke;
+    Events first, second, renameOnly, deleteOnly;
+    auto a = FileWatchSource::create(fd, all, queue);
+    auto b = FileWatchSource::create(fd2, all, queue);
+    auto c = FileWatchSource::create(fd, FileWatchSource::Rename, queue);
+    auto d = FileWatchSource::create(fd2, FileWatchSource::Delete, queue);
+    ASSERT_TRUE(a && b && c && d);
+    d->setEventHandler(deleteOnly.handler());
+    d->resume();
+    a->setEventHandler(first.handler());
+    b->setEventHandler(second.handler());
+    c->setEventHandler(renameOnly.handler());
+    std::atomic<int> cancels{0};
+    a->setCancelHandler([&] { cancels++; });
+    a->resume();
+    b->resume();
+    c->resume();
+
+    // Sources on one inode share one inotify watch: cancelling one must leave the others watching.
+    c->cancel();
+    ASSERT_EQ(::rename(path.c_str(), (dir_ / "a.tmp").c_str()), 0);
+    ASSERT_EQ(::rename((dir_ / "a.tmp").c_str(), path.c_str()), 0);
+    EXPECT_TRUE(first.waitFor(FileWatchSource::Rename));
+    EXPECT_TRUE(second.waitFor(FileWatchSource::Rename));
+    queue->sync([] {});
+    {
+        std::lock_guard lock(first.mutex);
+        first.seen = 0;
+    }
+    // A change of mode is an IN_ATTRIB too, but with links left: no event.
+    ASSERT_EQ(fchmod(fd, 0644), 0);
+    ASSERT_EQ(::unlink(path.c_str()), 0);
+    EXPECT_TRUE(first.waitFor(FileWatchSource::Delete));
+    EXPECT_TRUE(second.waitFor(FileWatchSource::Delete));
+    queue->sync([] {});
+    EXPECT_EQ(first.get(), FileWatchSource::Delete);
+    EXPECT_EQ(renameOnly.get(), 0u);                       // cancelled before anything happened
+    EXPECT_EQ(deleteOnly.get(), FileWatchSource::Delete);  // the renames were not asked for
+
+    a->cancel();
+    a->cancel();
+    queue->sync([] {});
+    EXPECT_EQ(cancels.load(), 1);
+    EXPECT_TRUE(a->isCancelled());
+    d.reset();
+    c.reset();
+    b.reset();
+    a.reset();
+    ::close(fd);
+    ::close(fd2);
+}
+
+TEST_F(FileWatchSourceTest, RenameIsReportedAndEventsBeforeResumeWait) {
+    const auto path = dir_ / "b.log";
+    const int fd = openFile(path);
+    auto queue = SerialQueue::create("test.rename");
+    Events events;
+    auto source = FileWatchSource::create(fd, FileWatchSource::Delete | FileWatchSource::Rename, queue);
+    ASSERT_TRUE(source);
+    source->setEventHandler(events.handler());
+    fs::rename(path, dir_ / "b.old");
+    std::this_thread::sleep_for(20ms);
+    queue->sync([] {});
+    EXPECT_EQ(events.get(), 0u);  // inactive until resumed
+    source->resume();
+    EXPECT_TRUE(events.waitFor(FileWatchSource::Rename));
+
+    // A second source on the same file after the first is gone still gets events.
+    source->cancel();
+    Events later;
+    auto again = FileWatchSource::create(fd, FileWatchSource::Delete | FileWatchSource::Rename, queue);
+    ASSERT_TRUE(again);
+    again->setEventHandler(later.handler());
+    again->resume();
+    fs::rename(dir_ / "b.old", dir_ / "b.older");
+    EXPECT_TRUE(later.waitFor(FileWatchSource::Rename));
+    fs::remove(dir_ / "b.older");
+    EXPECT_TRUE(later.waitFor(FileWatchSource::Delete));
+    again->cancel();
+    ::close(fd);
+}
+
+TEST_F(FileWatchSourceTest, BadDescriptorGivesNull) {
+    EXPECT_EQ(FileWatchSource::create(-1, FileWatchSource::Delete, SerialQueue::create()), nullptr);
+    EXPECT_EQ(FileWatchSource::create(9999, FileWatchSource::Delete, SerialQueue::create()), nullptr);
+}
+
+}  // namespace
+}  // namespace dispatch
