@@ -45,7 +45,7 @@ class DDOSLogger : public DDAbstractLogger {
 
     // The handle, made on first use from `subsystem` and `category` and then kept. Blocking, see above.
     std::shared_ptr<LogHandle> logger();
-    // Replaces the handle; returns at once.
+    // Replaces the handle (null: the next message makes a new one); returns at once.
     void setLogger(std::shared_ptr<LogHandle> handle);
     // A new handle for the current subsystem and category.
     std::shared_ptr<LogHandle> getLogger() const;
