@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <mutex>
+#include <vector>
 
 #include "dispatch/internal/Handoff.h"
 #include "dispatch/internal/QueueStack.h"
@@ -11,7 +12,7 @@ namespace dispatch {
 
 namespace {
 // Items a drain runs before it yields its worker thread to other queues.
-constexpr std::size_t kDrainBatch = 64;
+constexpr std::size_t kDrainBatch = 256;
 
 struct MakeShared : SerialQueue {
     MakeShared(std::string label, Qos qos) : SerialQueue(std::move(label), qos) {}
@@ -124,9 +125,12 @@ void SerialQueue::scheduleDrain() {
 }
 
 bool SerialQueue::drainSome(std::size_t limit) {
+    // Items are taken in batches, one lock per batch, so that producers and the drain contend less.
+    std::vector<Work> batch;
+    std::size_t done = 0;
     std::unique_lock lock(state_->mutex);
     auto& items = state_->items;
-    for (std::size_t done = 0;; ++done) {
+    for (;;) {
         if (items.empty()) {
             state_->busy = false;
             return false;
@@ -137,15 +141,21 @@ bool SerialQueue::drainSome(std::size_t limit) {
             next->signal();
             return false;
         }
-        if (done == limit) return true;
-        Work work = std::move(items.front().work);
-        items.pop_front();
+        if (done >= limit) return true;
+        while (!items.empty() && !items.front().handoff && done + batch.size() < limit) {
+            batch.push_back(std::move(items.front().work));
+            items.pop_front();
+        }
         lock.unlock();
         {
             internal::QueueScope scope(this);
-            work();
+            for (auto& work : batch) {
+                work();
+                work = nullptr;  // destroy captures before the next item, outside the lock
+            }
         }
-        work = nullptr;  // destroy captures outside the lock
+        done += batch.size();
+        batch.clear();
         lock.lock();
     }
 }

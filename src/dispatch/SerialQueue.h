@@ -12,8 +12,13 @@ namespace dispatch {
 // A serial queue: items run one at a time, in submission order, on whichever worker thread is free (never a
 // particular thread). An idle serial queue holds no thread and causes no wake-ups.
 //
-// `sync` on an idle queue runs the item on the caller's thread while the queue is held (no thread switch and
-// no wake-up); on a busy queue the caller waits its turn. See Queue for the waiting rules.
+// `sync` always runs the item on the caller's thread while the caller holds the queue. On an idle queue that
+// costs two uncontended lock round trips (no thread switch, no wake-up); on a busy queue the caller blocks
+// until the items before it have run and the queue is handed to it (one wake-up). The main queue is the
+// exception: its items, synchronous ones included, run on the main thread. See Queue for the waiting rules.
+//
+// An asynchronous item on an idle queue wakes one worker, which then runs everything queued behind it
+// (in batches, yielding between them); items added while the queue is busy cost no wake-up.
 class SerialQueue : public Queue {
   public:
     static std::shared_ptr<SerialQueue> create(std::string label = "", Qos qos = Qos::Default);
