@@ -19,6 +19,7 @@ std::uint64_t CursorHelper::imageHash(const platform::CursorImage& cursor) {
 void CursorHelper::setup() {
     const auto ibeams = cursors_.standardIBeamCursors();
     otherIbeamHashes_.clear();
+    verdictSerial_.reset();
     ibeamHash_ = 0;
     for (std::size_t i = 0; i < ibeams.size(); ++i) {
         if (ibeams[i].pixels.empty()) continue;
@@ -34,10 +35,18 @@ void CursorHelper::setup() {
 void CursorHelper::setIbeamHash(std::uint64_t hash) {
     ibeamHash_ = hash;
     otherIbeamHashes_.clear();
+    verdictSerial_.reset();
 }
 
 bool CursorHelper::isBeam() {
-    const auto cursor = cursors_.currentSystemCursor();
+    const auto serial = cursors_.currentCursorSerial();
+    if (serial && serial == verdictSerial_) return verdict_;
+    verdict_ = hashesAsIBeam(cursors_.currentSystemCursor());
+    verdictSerial_ = serial;
+    return verdict_;
+}
+
+bool CursorHelper::hashesAsIBeam(const std::optional<platform::CursorImage>& cursor) const {
     if (!cursor || cursor->pixels.empty()) return false;
     const std::uint64_t hash = imageHash(*cursor);
     return hash == ibeamHash_ ||

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "platform/Cursors.h"
@@ -23,7 +24,8 @@ class CursorHelper {
     // each of them recorded.
     void setup();
     // True when the cursor showing now has a recorded I-beam's hash. False when the platform cannot tell the
-    // cursor, or its image has no pixels.
+    // cursor, or its image has no pixels. The image is read afresh unless the platform reports, through a
+    // cursor serial, that the cursor has not changed since the last answer.
     bool isBeam();
 
     // A deterministic 64-bit hash of the cursor image's pixel bytes (nothing else enters it).
@@ -34,7 +36,11 @@ class CursorHelper {
     void setIbeamHash(std::uint64_t hash);
 
   private:
+    bool hashesAsIBeam(const std::optional<platform::CursorImage>& cursor) const;
+
     platform::Cursors& cursors_;
     std::uint64_t ibeamHash_ = 0;
     std::vector<std::uint64_t> otherIbeamHashes_;
+    std::optional<std::uint64_t> verdictSerial_;
+    bool verdict_ = false;
 };

@@ -54,4 +54,22 @@ TEST(CursorHelperTest, HashCoversPixelBytesOnlyAndRecordsEveryStandardTextCursor
     EXPECT_FALSE(helper.isBeam());
 }
 
+TEST(CursorHelperTest, KeepsItsVerdictWhileThePlatformReportsTheSameCursorSerial) {
+    platform::sim::SimPlatform sim;
+    sim.setReportsCursorSerials(true);
+    CursorHelper helper(sim.cursors());
+    helper.setup();
+    sim.setCursor(SimCursorImages::iBeam());
+    EXPECT_TRUE(helper.isBeam());
+    EXPECT_TRUE(helper.isBeam());
+    EXPECT_EQ(sim.cursorReads(), 1);
+    sim.setCursor(SimCursorImages::arrow());
+    EXPECT_FALSE(helper.isBeam());
+    EXPECT_FALSE(helper.isBeam());
+    EXPECT_EQ(sim.cursorReads(), 2);
+    helper.setup();  // new hashes: the verdict is recomputed
+    EXPECT_FALSE(helper.isBeam());
+    EXPECT_EQ(sim.cursorReads(), 3);
+}
+
 }  // namespace

@@ -26,6 +26,10 @@ class Cursors {
     // The platform's standard text-editing (I-beam) cursor images, the canonical one first. Desktops with
     // several standard text cursors list them all; empty when none can be loaded.
     virtual std::vector<CursorImage> standardIBeamCursors() = 0;
+    // A number that changes whenever the cursor on show changes, on platforms that report cursor changes;
+    // nullopt elsewhere. Lets a caller keep its verdict about a cursor until the next change instead of
+    // fetching the image every time.
+    virtual std::optional<std::uint64_t> currentCursorSerial() { return std::nullopt; }
 };
 
 }  // namespace platform

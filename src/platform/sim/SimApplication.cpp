@@ -2,7 +2,6 @@
 
 #include "dispatch/WorkItem.h"
 #include "platform/sim/SimPasteboard.h"
-#include "platform/sim/SimScheduler.h"
 
 namespace platform::sim {
 
@@ -37,7 +36,7 @@ void SimApplication::setCopyReaction(CopyReaction reaction, std::chrono::nanosec
     lateBy_ = lateBy;
 }
 
-void SimApplication::receiveCopy(SimPasteboard& pasteboard, SimScheduler& scheduler) {
+void SimApplication::receiveCopy(SimPasteboard& pasteboard, Scheduler& scheduler) {
     ++copyKeyStrokes_;
     auto copy = [&pasteboard, items = copiedItems_] { pasteboard.copyFromOtherApplication(items); };
     switch (reaction_) {

@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "platform/PasteboardItem.h"
+#include "platform/Scheduler.h"
 #include "platform/Workspace.h"
 #include "platform/sim/SimElement.h"
 
 namespace platform::sim {
 
 class SimPasteboard;
-class SimScheduler;
 
 // A scripted application on the simulated desktop: its accessibility element (which answers
 // "AXFocusedUIElement" with the focused element set here), and how it reacts to the copy and paste chords
@@ -23,7 +23,7 @@ class SimApplication {
   public:
     enum class CopyReaction {
         Immediately,  // copies while the key stroke is delivered
-        Late,         // copies `lateBy` after the key stroke (on the simulated clock)
+        Late,         // copies `lateBy` after the key stroke (on the desktop's main scheduler)
         Never,        // ignores the key stroke
     };
 
@@ -49,7 +49,7 @@ class SimApplication {
     const std::vector<std::optional<std::string>>& pastes() const { return pastes_; }
 
     // Called by the simulated keyboard when the chord reaches this application.
-    void receiveCopy(SimPasteboard& pasteboard, SimScheduler& scheduler);
+    void receiveCopy(SimPasteboard& pasteboard, Scheduler& scheduler);
     void receivePaste(SimPasteboard& pasteboard);
 
   private:

@@ -79,7 +79,7 @@ void SimPlatform::postEvent(EventTapLocation location, const KeyboardEvent& even
     // The application acts on the chord's key-down, like real ones.
     switch (editCommandOf(event)) {
         case EditCommand::Copy:
-            frontmost_->receiveCopy(pasteboard_, scheduler_);
+            frontmost_->receiveCopy(pasteboard_, mainScheduler());
             break;
         case EditCommand::Paste:
             frontmost_->receivePaste(pasteboard_);

@@ -44,12 +44,15 @@ class SimPlatform : public Platform,
     platform::Keyboard& keyboard() override { return *this; }
     platform::Cursors& cursors() override { return *this; }
     platform::Pointer& pointer() override { return *this; }
-    Scheduler& mainScheduler() override { return scheduler_; }
+    Scheduler& mainScheduler() override { return mainScheduler_ ? *mainScheduler_ : scheduler_; }
 
     // Scripting: the parts.
     SimEventTaps& taps() { return eventTaps_; }
     SimPasteboard& pasteboard() { return pasteboard_; }
     SimScheduler& scheduler() { return scheduler_; }
+    // Delayed work goes to `scheduler` instead of the virtual clock (a MainQueueScheduler, for tests that run
+    // the real main run loop); null switches back. `scheduler` must outlive the platform's use of it.
+    void setMainScheduler(Scheduler* scheduler) { mainScheduler_ = scheduler; }
 
     // Gestures, delivered to the taps at once.
     void mouseDown(std::uint64_t flags = 0, std::int64_t clickCount = 1);
@@ -61,7 +64,12 @@ class SimPlatform : public Platform,
     void multiClick(int count, std::uint64_t flags = 0);
 
     // The cursor on show; nullopt when the platform cannot tell.
-    void setCursor(std::optional<CursorImage> cursor) { cursor_ = std::move(cursor); }
+    void setCursor(std::optional<CursorImage> cursor) {
+        cursor_ = std::move(cursor);
+        ++cursorSerial_;
+    }
+    // Off by default: the platform then reports no cursor serial.
+    void setReportsCursorSerials(bool reports) { reportsCursorSerials_ = reports; }
     void setStandardIBeams(std::vector<CursorImage> cursors) { iBeams_ = std::move(cursors); }
     int cursorReads() const { return cursorReads_; }
 
@@ -93,6 +101,9 @@ class SimPlatform : public Platform,
     void postEvent(EventTapLocation location, const KeyboardEvent& event) override;
     std::optional<CursorImage> currentSystemCursor() override;
     std::vector<CursorImage> standardIBeamCursors() override { return iBeams_; }
+    std::optional<std::uint64_t> currentCursorSerial() override {
+        return reportsCursorSerials_ ? std::optional<std::uint64_t>(cursorSerial_) : std::nullopt;
+    }
     Point mouseLocation() override { return location_; }
 
     void send(EventType type, std::uint64_t flags, std::int64_t clickCount);
@@ -100,12 +111,15 @@ class SimPlatform : public Platform,
     SimEventTaps eventTaps_;
     SimPasteboard pasteboard_;
     SimScheduler scheduler_;
+    Scheduler* mainScheduler_ = nullptr;
     std::shared_ptr<SimElement::ReadLog> readLog_ = std::make_shared<SimElement::ReadLog>();
     std::vector<std::shared_ptr<SimApplication>> applications_;
     std::shared_ptr<SimApplication> frontmost_;
     std::optional<CursorImage> cursor_ = SimCursorImages::arrow();
     std::vector<CursorImage> iBeams_{SimCursorImages::iBeam()};
     int cursorReads_ = 0;
+    std::uint64_t cursorSerial_ = 1;
+    bool reportsCursorSerials_ = false;
     bool trusted_ = false;
     std::vector<bool> trustChecks_;
     Point location_;

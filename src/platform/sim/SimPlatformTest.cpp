@@ -183,6 +183,30 @@ TEST(SimApplicationTest, AnswersFocusedElementAndReactsToChords) {
               AXError::InvalidUIElement);
 }
 
+TEST(SimPlatformTest, DelayedWorkCanGoToAnotherScheduler) {
+    struct Recording : Scheduler {
+        void scheduleAfter(std::chrono::nanoseconds, std::shared_ptr<dispatch::WorkItem> item) override {
+            items.push_back(std::move(item));
+        }
+        std::vector<std::shared_ptr<dispatch::WorkItem>> items;
+    } recording;
+    SimPlatform sim;
+    sim.setMainScheduler(&recording);
+    EXPECT_EQ(&sim.mainScheduler(), &recording);
+    auto app = sim.addApplication(1, "Late");
+    app->setSelection("late");
+    app->setCopyReaction(SimApplication::CopyReaction::Late);
+    sim.setFrontmost(app);
+    KeyboardEvent copy{kVK_ANSI_C, true, kEventFlagMaskCommand};
+    sim.keyboard().postEvent(EventTapLocation::HIDEventTap, copy);
+    ASSERT_EQ(recording.items.size(), 1u);
+    EXPECT_EQ(sim.scheduler().pendingCount(), 0u);
+    recording.items[0]->perform();
+    EXPECT_EQ(sim.pasteboard().firstString(), "late");
+    sim.setMainScheduler(nullptr);
+    EXPECT_EQ(&sim.mainScheduler(), &sim.scheduler());
+}
+
 TEST(SimCursorImagesTest, StandardCursorsDifferAndTheCustomIBeamByOneByte) {
     const auto ibeam = SimCursorImages::iBeam();
     EXPECT_NE(ibeam.pixels, SimCursorImages::arrow().pixels);
