@@ -25,19 +25,27 @@ CursorWatcher::~CursorWatcher() {
     }
 }
 
+std::optional<CursorPixels> CursorWatcher::currentImage() {
+    connection_.dispatchPending();
+    if (image_ && !changed_ && notifiedSerial_ == image_->serial) return image_;
+    image_ = CursorImages::current(connection_);
+    ++fetches_;
+    changed_ = false;
+    haveVerdict_ = false;
+    if (image_) notifiedSerial_ = image_->serial;
+    return image_;
+}
+
 bool CursorWatcher::isTextCursor() {
     connection_.dispatchPending();
     if (haveVerdict_ && !changed_ && notifiedSerial_ == verdictSerial_) return verdict_;
-    auto image = CursorImages::current(connection_);
-    ++fetches_;
-    changed_ = false;
+    auto image = currentImage();
     if (!image) {
         haveVerdict_ = false;
         return false;
     }
     verdict_ = textHashes_.count(hashPixels(image->argb)) > 0 || CursorImages::isTextCursorName(image->name);
     verdictSerial_ = image->serial;
-    notifiedSerial_ = image->serial;
     haveVerdict_ = true;
     return verdict_;
 }

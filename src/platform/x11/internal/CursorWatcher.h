@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <set>
 
 #include "platform/x11/internal/Connection.h"
@@ -29,6 +30,8 @@ class CursorWatcher {
     const std::set<uint64_t>& textHashes() const { return textHashes_; }
 
     bool isTextCursor();
+    // The image of the cursor showing now, fetched again only after the server reported a change.
+    std::optional<CursorPixels> currentImage();
     // The hash of the cursor showing now (uncached); 0 when there is none.
     uint64_t currentHash();
     // How many times the image was fetched (for tests and figures).
@@ -44,6 +47,7 @@ class CursorWatcher {
     unsigned long verdictSerial_ = 0;
     unsigned long notifiedSerial_ = 0;
     bool changed_ = true;
+    std::optional<CursorPixels> image_;
     uint64_t fetches_ = 0;
 };
 

@@ -29,6 +29,8 @@ class SelectionServer {
     // one.
     bool own(std::vector<SelectionData> values);
     void disown();
+    // Replaces what is served while owning (no new ownership, so no owner notification).
+    void setValues(std::vector<SelectionData> values) { values_ = std::move(values); }
     bool owns() const { return owned_; }
     ::Window window() const { return window_; }
     ::Time ownedSince() const { return time_; }

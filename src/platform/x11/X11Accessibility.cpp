@@ -1,0 +1,92 @@
+#include "platform/x11/X11Accessibility.h"
+
+#include <X11/Xatom.h>
+
+#include <cstdio>
+
+#include "platform/x11/internal/WindowQueries.h"
+
+// Xlib's status macro would hide AXError::Success; this file makes no Xlib status checks.
+#undef Success
+
+namespace platform::x11 {
+
+namespace {
+
+using namespace std::chrono_literals;
+using ::x11::internal::WindowQueries;
+using ::x11::internal::X11Desktop;
+
+constexpr auto kOwnerWait = 100ms;
+constexpr auto kReadTimeout = 300ms;
+
+// The element with the keyboard focus inside one application window.
+class X11FocusedElement : public AXUIElement {
+  public:
+    X11FocusedElement(X11Desktop& desktop, ::Window window) : desktop_(desktop), window_(window) {}
+
+    AXError copyAttributeValue(std::string_view attribute, AXValue& value) override {
+        if (attribute != kAXSelectedTextAttribute) return AXError::AttributeUnsupported;
+        auto text = selectedText();
+        desktop_.settle();
+        if (!text) return AXError::NoValue;
+        value = *text;
+        return AXError::Success;
+    }
+    AXError copyParameterizedAttributeValue(std::string_view, const AXValue&, AXValue&) override {
+        return AXError::ParameterizedAttributeUnsupported;
+    }
+
+  private:
+    std::optional<std::string> selectedText() {
+        auto& c = desktop_.connection();
+        if (auto press = desktop_.lastLeftDown())
+            desktop_.owners().waitForOwnerSince(XA_PRIMARY, *press, kOwnerWait);
+        ::Window owner = XGetSelectionOwner(c.get(), XA_PRIMARY);
+        if (owner == None || owner == desktop_.primary().window()) return std::nullopt;
+        if (!WindowQueries::sameClient(c, owner, window_)) return std::nullopt;
+        return desktop_.reader().readText(XA_PRIMARY, kReadTimeout);
+    }
+
+    X11Desktop& desktop_;
+    ::Window window_;
+};
+
+class X11ApplicationElement : public AXUIElement {
+  public:
+    X11ApplicationElement(X11Desktop& desktop, ::Window window) : desktop_(desktop), window_(window) {}
+
+    AXError copyAttributeValue(std::string_view attribute, AXValue& value) override {
+        if (attribute != kAXFocusedUIElementAttribute) return AXError::AttributeUnsupported;
+        if (window_ == None) return AXError::InvalidUIElement;
+        value = std::shared_ptr<AXUIElement>(std::make_shared<X11FocusedElement>(desktop_, window_));
+        return AXError::Success;
+    }
+    AXError copyParameterizedAttributeValue(std::string_view, const AXValue&, AXValue&) override {
+        return AXError::ParameterizedAttributeUnsupported;
+    }
+
+  private:
+    X11Desktop& desktop_;
+    ::Window window_;
+};
+
+}  // namespace
+
+bool X11Accessibility::isProcessTrustedWithOptions(bool prompt) {
+    const auto& caps = desktop_.capabilities();
+    bool trusted = caps.sufficient() && !desktop_.connection().isBroken();
+    if (!trusted && prompt) {
+        std::string missing = desktop_.connection().isBroken() ? "the display connection" : caps.missing();
+        std::fprintf(
+            stderr, "X11Accessibility: global input monitoring and synthesis unavailable on %s: missing %s\n",
+            desktop_.displayName().c_str(), missing.c_str());
+    }
+    return trusted;
+}
+
+std::shared_ptr<AXUIElement> X11Accessibility::createApplication(const RunningApplication& application) {
+    return std::make_shared<X11ApplicationElement>(desktop_, static_cast<::Window>(application.nativeHandle));
+}
+
+}  // namespace platform::x11
