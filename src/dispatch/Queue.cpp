@@ -78,9 +78,10 @@ Queue* Queue::current() {
 }
 
 const std::shared_ptr<const std::string>& Queue::currentLabel() {
-    static const std::shared_ptr<const std::string> none = std::make_shared<const std::string>();
+    static internal::NoDestructor<const std::shared_ptr<const std::string>> none(
+        std::make_shared<const std::string>());
     Queue* queue = current();
-    return queue ? queue->sharedLabel() : none;
+    return queue ? queue->sharedLabel() : *none;
 }
 
 bool Queue::isCurrent() const {

@@ -32,6 +32,11 @@ using Duration = std::chrono::nanoseconds;
 // of synchronous calls between queues. `sync` on the main queue from the main thread deadlocks.
 //
 // Lifetime: queues are shared (`std::shared_ptr`); queued work keeps its queue alive until it has run.
+//
+// Threads: items run on a shared pool of unnamed worker threads, started when work arrives and no idle worker
+// is free (a worker blocked in `sync` or a group wait does not hold up other queues) and retired after 5 s
+// without work. Delayed items and sources are timed by one internal event thread that sleeps while nothing
+// is armed. An idle process therefore has no busy threads and no periodic wake-ups.
 class Queue : public std::enable_shared_from_this<Queue> {
   public:
     virtual ~Queue();
