@@ -27,15 +27,13 @@ namespace {
 std::atomic<bool> captureFlag{false};
 std::atomic<std::uint64_t> captureLevelValue{LogLevel::Verbose};
 
-// Guards the decision whether a run exists, so that a run ending and a `start`
-// cannot both miss each other.
+// Guards the decision whether a run exists, so that a run ending and a `start` cannot both miss each other.
 std::mutex stateMutex;
 bool runActive = false;                   // guarded by stateMutex
 std::shared_ptr<Journal> captureJournal;  // guarded by stateMutex; null means the system journal
 
-// One capture run. Its handler is serialised by `mutex`: the cursor bookkeeping
-// and the order of delivery depend on one search finishing before the next
-// begins.
+// One capture run. Its handler is serialised by `mutex`: the cursor bookkeeping and the order of delivery
+// depend on one search finishing before the next begins.
 struct CaptureRun {
     std::mutex mutex;
     std::int64_t startSecond = 0;
@@ -45,9 +43,8 @@ struct CaptureRun {
 };
 
 void endRun(const std::shared_ptr<CaptureRun>& run) {
-    // Called with run->mutex held, from the run's own handler: the source cannot
-    // be destroyed here, so the reference cycle (source → handler → run) is
-    // broken on another queue once this handler has let go.
+    // Called with run->mutex held, from the run's own handler: the source cannot be destroyed here, so the
+    // reference cycle (source → handler → run) is broken on another queue once this handler has let go.
     run->source->cancel();
     dispatch::Queue::global()->async([run] {
         std::lock_guard lock(run->mutex);

@@ -22,8 +22,7 @@ using logging::internal::JournalFake;
 using logging::internal::JournalRecord;
 using namespace std::chrono_literals;
 
-// Keeps every record it is given; `close()` makes `logMessage` wait until
-// `open()`.
+// Keeps every record it is given; `close()` makes `logMessage` wait until `open()`.
 class CollectingLogger : public DDLogger {
   public:
     void logMessage(const DDLogMessagePtr& message) override {
