@@ -38,8 +38,10 @@ Object everyKind() {
 }
 
 Bytes frameOf(const Bytes& body) {
-    Bytes frame = {static_cast<std::uint8_t>(body.size() >> 24), static_cast<std::uint8_t>(body.size() >> 16),
-                   static_cast<std::uint8_t>(body.size() >> 8), static_cast<std::uint8_t>(body.size())};
+    Bytes frame;
+    frame.reserve(body.size() + 4);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        frame.push_back(static_cast<std::uint8_t>(body.size() >> shift));
     frame.insert(frame.end(), body.begin(), body.end());
     return frame;
 }

@@ -71,34 +71,34 @@ std::string_view errorDescription(ErrorCode code) {
 }
 
 Object Object::boolean(bool value) {
-    return Object(Value(std::in_place_type<bool>, value));
+    return Object(std::in_place_type<bool>, value);
 }
 Object Object::int64(std::int64_t value) {
-    return Object(Value(std::in_place_type<std::int64_t>, value));
+    return Object(std::in_place_type<std::int64_t>, value);
 }
 Object Object::uint64(std::uint64_t value) {
-    return Object(Value(std::in_place_type<std::uint64_t>, value));
+    return Object(std::in_place_type<std::uint64_t>, value);
 }
 Object Object::real(double value) {
-    return Object(Value(std::in_place_type<double>, value));
+    return Object(std::in_place_type<double>, value);
 }
 Object Object::string(std::string value) {
-    return Object(Value(std::in_place_type<std::string>, std::move(value)));
+    return Object(std::in_place_type<std::string>, std::move(value));
 }
 Object Object::data(Bytes bytes) {
-    return Object(Value(std::in_place_type<Bytes>, std::move(bytes)));
+    return Object(std::in_place_type<Bytes>, std::move(bytes));
 }
 Object Object::data(std::string_view bytes) {
     return data(Bytes(bytes.begin(), bytes.end()));
 }
 Object Object::array(Array items) {
-    return Object(Value(std::in_place_type<Array>, std::move(items)));
+    return Object(std::in_place_type<Array>, std::move(items));
 }
 Object Object::dictionary(Dictionary entries) {
-    return Object(Value(std::in_place_type<Dictionary>, std::move(entries)));
+    return Object(std::in_place_type<Dictionary>, std::move(entries));
 }
 Object Object::error(ErrorCode code) {
-    return Object(Value(std::in_place_type<ErrorCode>, code));
+    return Object(std::in_place_type<ErrorCode>, code);
 }
 
 Object::Type Object::type() const {

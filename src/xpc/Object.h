@@ -78,7 +78,10 @@ class Object {
   private:
     using Value = std::variant<std::monostate, bool, std::int64_t, std::uint64_t, double, std::string, Bytes,
                                Array, Dictionary, ErrorCode>;
-    explicit Object(Value value) : value_(std::move(value)) {}
+    // In place: moving a whole variant temporary trips a false -Wmaybe-uninitialized in g++ 12.
+    template <typename T, typename... Args>
+    explicit Object(std::in_place_type_t<T> type, Args&&... args)
+        : value_(type, std::forward<Args>(args)...) {}
     void describe(std::string& out) const;
 
     Value value_;

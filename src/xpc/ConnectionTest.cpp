@@ -1,0 +1,330 @@
+#include "xpc/Connection.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "xpc/FrameCodec.h"
+#include "xpc/Listener.h"
+#include "xpc/internal/ChannelTestSupport.h"
+
+namespace xpc {
+namespace {
+
+using testing::connectRecording;
+using testing::message;
+using testing::Recorder;
+using testing::runUntil;
+
+// A service that records what each client sends and, when asked to, echoes it back.
+struct EchoService {
+    std::shared_ptr<Listener> listener;
+    std::vector<std::shared_ptr<Connection>> accepted;
+    std::vector<std::shared_ptr<Recorder>> received;
+    std::vector<std::string> warnings;
+    bool echo = true;
+
+    bool start(const std::string& name, std::shared_ptr<dispatch::SerialQueue> queue = nullptr) {
+        listener = Listener::create(name, queue,
+                                    [this](const std::string& warning) { warnings.push_back(warning); });
+        if (!listener) return false;
+        listener->setConnectionHandler([this, queue](std::shared_ptr<Connection> connection) {
+            auto recorder = std::make_shared<Recorder>();
+            if (queue) connection->setTargetQueue(queue);
+            // Holding the connection strongly is fine: the handler is released after ConnectionInvalid.
+            connection->setEventHandler([this, recorder, connection](const Object& event) {
+                recorder->events.push_back(event);
+                if (echo && event.isDictionary()) connection->send(event);
+            });
+            connection->resume();
+            accepted.push_back(connection);
+            received.push_back(recorder);
+        });
+        listener->resume();
+        return true;
+    }
+    bool warned(const std::string& text) const {
+        for (const auto& warning : warnings) {
+            if (warning.find(text) != std::string::npos) return true;
+        }
+        return false;
+    }
+};
+
+class ConnectionTest : public ::testing::Test {
+  protected:
+    testing::RuntimeDirectory runtime;
+    EchoService service;
+    const std::string name = "com.tandrel.test";
+};
+
+Object everyKind() {
+    Object message = testing::message("Kinds");
+    message.set("data", Object::data(std::string_view("{\"type\":\"Kinds\"}")));
+    message.set("int", Object::int64(-42));
+    message.set("small", Object::int64(7));
+    message.set("unsigned", Object::uint64(std::numeric_limits<std::uint64_t>::max()));
+    message.set("bool", Object::boolean(true));
+    message.set("double", Object::real(3.25));
+    message.set("null", Object::null());
+    message.set("list", Object::array({Object::string("a"), Object::uint64(1)}));
+    Object nested = Object::dictionary();
+    nested.set("text", Object::string("\xe2\x9c\x93 unicode"));
+    message.set("nested", nested);
+    return message;
+}
+
+TEST_F(ConnectionTest, EveryKindRoundTripsThroughARealSocket) {
+    ASSERT_TRUE(service.start(name));
+    auto recorder = std::make_shared<Recorder>();
+    auto client = connectRecording(name, recorder);
+    client->send(everyKind());
+    ASSERT_TRUE(runUntil([&] { return recorder->messages() == 1; }));
+    EXPECT_EQ(recorder->events[0], everyKind());
+    EXPECT_EQ(client->peerPid(), ::getpid());
+    EXPECT_EQ(client->peerUid(), ::getuid());
+    ASSERT_EQ(service.accepted.size(), 1u);
+    EXPECT_EQ(service.accepted[0]->peerPid(), ::getpid());
+    client->cancel();
+    ASSERT_TRUE(runUntil([&] { return recorder->has(ErrorCode::ConnectionInvalid); }));
+}
+
+TEST_F(ConnectionTest, ManyMessagesArriveInOrderIncludingLargeOnes) {
+    ASSERT_TRUE(service.start(name));
+    auto recorder = std::make_shared<Recorder>();
+    auto client = connectRecording(name, recorder);
+    constexpr int kCount = 3000;
+    for (int i = 0; i < kCount; ++i) {
+        Object numbered = message("Seq");
+        numbered.set("i", Object::int64(i));
+        // Every hundredth message is large, so that writes fill the socket and must wait for room.
+        if (i % 100 == 0)
+            numbered.set("data", Object::data(Object::Bytes(1 << 20, static_cast<std::uint8_t>(i))));
+        client->send(numbered);
+    }
+    ASSERT_TRUE(runUntil([&] { return recorder->messages() == kCount; }));
+    for (int i = 0; i < kCount; ++i) {
+        ASSERT_EQ(recorder->events[static_cast<std::size_t>(i)].get("i")->asInt64(), i);
+    }
+    EXPECT_EQ(recorder->events[300].getData("data")->size(), 1u << 20);
+    EXPECT_TRUE(service.warnings.empty());
+    client->cancel();
+    ASSERT_TRUE(runUntil([&] { return recorder->has(ErrorCode::ConnectionInvalid); }));
+}
+
+TEST_F(ConnectionTest, TwoClientsAreAddressedSeparately) {
+    service.echo = false;
+    ASSERT_TRUE(service.start(name));
+    auto first = std::make_shared<Recorder>();
+    auto second = std::make_shared<Recorder>();
+    auto firstClient = connectRecording(name, first);
+    firstClient->send(message("One"));
+    ASSERT_TRUE(
+        runUntil([&] { return service.received.size() == 1 && service.received[0]->messages() == 1; }));
+    auto secondClient = connectRecording(name, second);
+    secondClient->send(message("Two"));
+    ASSERT_TRUE(
+        runUntil([&] { return service.received.size() == 2 && service.received[1]->messages() == 1; }));
+    EXPECT_EQ(*service.received[0]->events[0].getString("type"), "One");
+    EXPECT_EQ(*service.received[1]->events[0].getString("type"), "Two");
+
+    service.accepted[1]->send(message("ForTheSecond"));
+    service.accepted[0]->send(message("ForTheFirst"));
+    ASSERT_TRUE(runUntil([&] { return first->messages() == 1 && second->messages() == 1; }));
+    EXPECT_EQ(*first->events[0].getString("type"), "ForTheFirst");
+    EXPECT_EQ(*second->events[0].getString("type"), "ForTheSecond");
+    firstClient->cancel();
+    secondClient->cancel();
+    ASSERT_TRUE(runUntil([&] {
+        return service.received[0]->has(ErrorCode::ConnectionInvalid) &&
+               service.received[1]->has(ErrorCode::ConnectionInvalid);
+    }));
+}
+
+TEST_F(ConnectionTest, PeerLossAndServiceLossAreReported) {
+    ASSERT_TRUE(service.start(name));
+    // The client goes away: the service's connection becomes invalid, exactly once, as its last event.
+    auto leaving = std::make_shared<Recorder>();
+    auto leavingClient = connectRecording(name, leaving);
+    leavingClient->send(message("Hello"));
+    ASSERT_TRUE(runUntil([&] { return leaving->messages() == 1; }));
+    leavingClient->cancel();
+    ASSERT_TRUE(runUntil([&] { return service.received[0]->has(ErrorCode::ConnectionInvalid); }));
+    testing::settle();
+    EXPECT_TRUE(service.received[0]->events.back().isError(ErrorCode::ConnectionInvalid));
+    EXPECT_EQ(service.received[0]->events.size(), 2u);
+    ASSERT_EQ(leaving->events.size(), 2u);
+    EXPECT_TRUE(leaving->events.back().isError(ErrorCode::ConnectionInvalid));
+
+    // The service goes away: the client is interrupted, sends are dropped, and cancel ends it.
+    auto staying = std::make_shared<Recorder>();
+    auto stayingClient = connectRecording(name, staying);
+    stayingClient->send(message("Hello"));
+    ASSERT_TRUE(runUntil([&] { return staying->messages() == 1; }));
+    service.listener.reset();
+    service.accepted[1]->cancel();
+    ASSERT_TRUE(runUntil([&] { return staying->has(ErrorCode::ConnectionInterrupted); }));
+    stayingClient->send(message("Lost"));
+    stayingClient->cancel();
+    ASSERT_TRUE(runUntil([&] { return staying->has(ErrorCode::ConnectionInvalid); }));
+    EXPECT_EQ(staying->events.size(), 3u);
+    EXPECT_FALSE(std::filesystem::exists(runtime.socketPath(name))) << "the listener removes its socket";
+}
+
+TEST_F(ConnectionTest, ConnectingToAMissingServiceIsInvalid) {
+    std::vector<std::string> warnings;
+    auto recorder = std::make_shared<Recorder>();
+    auto client =
+        connectRecording(name, recorder, nullptr, [&](const std::string& w) { warnings.push_back(w); });
+    client->send(message("Nobody"));
+    ASSERT_TRUE(runUntil([&] { return recorder->has(ErrorCode::ConnectionInvalid); }));
+    EXPECT_EQ(recorder->events.size(), 1u);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("Cannot connect to service com.tandrel.test at " + runtime.socketPath(name)),
+              std::string::npos)
+        << warnings[0];
+    EXPECT_NE(warnings[0].find("No such file or directory"), std::string::npos);
+}
+
+TEST_F(ConnectionTest, BadFramesEndOnlyTheirConnection) {
+    ASSERT_TRUE(service.start(name));
+    auto good = std::make_shared<Recorder>();
+    auto goodClient = connectRecording(name, good);
+    goodClient->send(message("Before"));
+    ASSERT_TRUE(runUntil([&] { return good->messages() == 1; }));
+
+    struct Case {
+        std::vector<std::uint8_t> bytes;
+        bool closeAfterwards;
+        std::string warning;
+    };
+    const std::vector<Case> cases = {
+        {{0x00, 0x80, 0x00, 0x01, 0x80}, false, "frame of 8388609 bytes exceeds the limit of 8388608 bytes"},
+        {{0x00, 0x00, 0x00, 0x03, 0x93, 0x01},
+         true,
+         "ended with a truncated frame: the stream ended after 2 of 3"},
+        {{0x00, 0x00, 0x00, 0x02, 0xa1, 'x'}, false, "the frame is not a MessagePack map"},
+        {{0x00, 0x00, 0x00, 0x01, 0xc1}, false, "malformed MessagePack"},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].warning);
+        auto raw = testing::rawConnect(runtime.socketPath(name));
+        ASSERT_TRUE(raw);
+        // A valid message first: it is delivered before the bad frame ends the connection.
+        auto valid = *FrameCodec::encode(message("Valid"));
+        ASSERT_EQ(::write(raw.get(), valid.data(), valid.size()), static_cast<ssize_t>(valid.size()));
+        ASSERT_EQ(::write(raw.get(), cases[i].bytes.data(), cases[i].bytes.size()),
+                  static_cast<ssize_t>(cases[i].bytes.size()));
+        if (cases[i].closeAfterwards) raw.reset();
+        const std::size_t index = i + 1;
+        ASSERT_TRUE(runUntil([&] {
+            return service.received.size() > index &&
+                   service.received[index]->has(ErrorCode::ConnectionInvalid);
+        }));
+        ASSERT_EQ(service.received[index]->events.size(), 2u);
+        EXPECT_EQ(*service.received[index]->events[0].getString("type"), "Valid");
+        EXPECT_TRUE(service.warned(cases[i].warning));
+        EXPECT_TRUE(service.warned("pid " + std::to_string(::getpid())));
+        if (raw) {
+            char byte;
+            // The service closed its end: the echo of "Valid" may come first, then the end of the stream.
+            while (::read(raw.get(), &byte, 1) > 0) {
+            }
+        }
+    }
+    goodClient->send(message("After"));
+    ASSERT_TRUE(runUntil([&] { return good->messages() == 2; }));
+    EXPECT_FALSE(service.received[0]->has(ErrorCode::ConnectionInvalid));
+    goodClient->cancel();
+    ASSERT_TRUE(runUntil([&] { return good->has(ErrorCode::ConnectionInvalid); }));
+}
+
+TEST_F(ConnectionTest, TerminationImminentReachesEveryOpenConnection) {
+    service.echo = false;
+    ASSERT_TRUE(service.start(name));
+    auto a = std::make_shared<Recorder>();
+    auto b = std::make_shared<Recorder>();
+    auto clientA = connectRecording(name, a);
+    auto clientB = connectRecording(name, b);
+    clientA->send(message("A"));
+    clientB->send(message("B"));
+    ASSERT_TRUE(runUntil([&] { return service.received.size() == 2; }));
+    service.listener->deliverTerminationImminent();
+    ASSERT_TRUE(runUntil([&] {
+        return service.received[0]->has(ErrorCode::TerminationImminent) &&
+               service.received[1]->has(ErrorCode::TerminationImminent);
+    }));
+    // The connections stay usable until the service really ends.
+    service.accepted[0]->send(message("StillHere"));
+    ASSERT_TRUE(runUntil([&] { return a->messages() == 1; }));
+    clientA->cancel();
+    clientB->cancel();
+    ASSERT_TRUE(runUntil(
+        [&] { return a->has(ErrorCode::ConnectionInvalid) && b->has(ErrorCode::ConnectionInvalid); }));
+}
+
+TEST_F(ConnectionTest, UnsendableMessagesAreDroppedWithAWarning) {
+    ASSERT_TRUE(service.start(name));
+    std::vector<std::string> warnings;
+    auto recorder = std::make_shared<Recorder>();
+    auto client =
+        connectRecording(name, recorder, nullptr, [&](const std::string& w) { warnings.push_back(w); });
+    client->send(Object::string("not a dictionary"));
+    client->send(message("Fine"));
+    ASSERT_TRUE(runUntil([&] { return recorder->messages() == 1; }));
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("Dropped a message that cannot be sent: only a dictionary"),
+              std::string::npos);
+    client->cancel();
+    ASSERT_TRUE(runUntil([&] { return recorder->has(ErrorCode::ConnectionInvalid); }));
+}
+
+}  // namespace
+}  // namespace xpc
+
+namespace xpc {
+namespace {
+
+// Off the main queue the connection is driven by descriptor sources on worker threads.
+TEST(ConnectionOnSerialQueuesTest, OrderAndLossOnSerialQueues) {
+    testing::RuntimeDirectory runtime;
+    auto serviceQueue = dispatch::SerialQueue::create("service");
+    auto clientQueue = dispatch::SerialQueue::create("client");
+    EchoService service;
+    ASSERT_TRUE(service.start("serial", serviceQueue));
+    auto recorder = std::make_shared<Recorder>();  // touched on clientQueue only
+    auto client = connectRecording("serial", recorder, clientQueue);
+    constexpr int kCount = 2000;
+    for (int i = 0; i < kCount; ++i) {
+        Object numbered = message("Seq");
+        numbered.set("i", Object::int64(i));
+        if (i % 200 == 0) numbered.set("data", Object::data(Object::Bytes(1 << 20, 1)));
+        client->send(numbered);
+    }
+    auto onClientQueue = [&](const std::function<bool()>& check) {
+        bool result = false;
+        clientQueue->sync([&] { result = check(); });
+        return result;
+    };
+    ASSERT_TRUE(runUntil([&] { return onClientQueue([&] { return recorder->messages() == kCount; }); }));
+    onClientQueue([&] {
+        for (int i = 0; i < kCount; ++i) {
+            EXPECT_EQ(recorder->events[static_cast<std::size_t>(i)].get("i")->asInt64(), i);
+        }
+        return true;
+    });
+    client->cancel();
+    ASSERT_TRUE(runUntil([&] {
+        bool done = false;
+        serviceQueue->sync([&] {
+            done = !service.received.empty() && service.received[0]->has(ErrorCode::ConnectionInvalid);
+        });
+        return done;
+    }));
+    ASSERT_TRUE(
+        runUntil([&] { return onClientQueue([&] { return recorder->has(ErrorCode::ConnectionInvalid); }); }));
+    serviceQueue->sync([&] { service.listener.reset(); });
+}
+
+}  // namespace
+}  // namespace xpc

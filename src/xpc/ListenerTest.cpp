@@ -1,0 +1,167 @@
+#include "xpc/Listener.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "xpc/FrameCodec.h"
+#include "xpc/internal/ChannelTestSupport.h"
+
+namespace xpc {
+namespace {
+
+using testing::runUntil;
+
+class ListenerTest : public ::testing::Test {
+  protected:
+    std::shared_ptr<Listener> create(const std::string& name) {
+        return Listener::create(name, nullptr,
+                                [this](const std::string& warning) { warnings.push_back(warning); });
+    }
+    std::string lastWarning() const { return warnings.empty() ? "" : warnings.back(); }
+
+    testing::RuntimeDirectory runtime;
+    std::vector<std::string> warnings;
+};
+
+internal::UniqueFd bindRaw(const std::string& path, bool listening) {
+    internal::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    if (listening) {
+        EXPECT_EQ(::listen(fd.get(), 4), 0);
+    }
+    return fd;
+}
+
+TEST_F(ListenerTest, StaleSocketsAreReplacedLiveOnesRefused) {
+    // A socket file whose process ended: replaced.
+    bindRaw(runtime.socketPath("stale"), false).reset();
+    ASSERT_TRUE(std::filesystem::exists(runtime.socketPath("stale")));
+    auto listener = create("stale");
+    ASSERT_TRUE(listener) << lastWarning();
+    EXPECT_EQ(listener->path(), runtime.socketPath("stale"));
+    struct stat info {};
+    ASSERT_EQ(::stat(listener->path().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    // Served by a listener of ours, or by any live process: refused, and the live socket is left alone.
+    EXPECT_FALSE(create("stale"));
+    EXPECT_NE(lastWarning().find("Cannot publish service stale at " + runtime.socketPath("stale")),
+              std::string::npos);
+    auto live = bindRaw(runtime.socketPath("live"), true);
+    EXPECT_FALSE(create("live"));
+    EXPECT_NE(lastWarning().find("a running process is serving it"), std::string::npos) << lastWarning();
+    EXPECT_TRUE(std::filesystem::exists(runtime.socketPath("live")));
+
+    // Something that is not a socket is never removed; a path that cannot be bound fails.
+    std::ofstream(runtime.socketPath("file")) << "keep me";
+    EXPECT_FALSE(create("file"));
+    EXPECT_NE(lastWarning().find("is not a socket"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(runtime.socketPath("file")));
+    EXPECT_FALSE(create("bad/name"));
+    EXPECT_FALSE(create(std::string(200, 'n')));
+    EXPECT_NE(lastWarning().find("too long"), std::string::npos);
+
+    // Once the first listener is gone, the name can be published again.
+    listener.reset();
+    EXPECT_FALSE(std::filesystem::exists(runtime.socketPath("stale")));
+    EXPECT_TRUE(create("stale"));
+}
+
+TEST_F(ListenerTest, TmpFallbackNeedsAPrivateDirectoryOwnedByTheUser) {
+    ::unsetenv("XDG_RUNTIME_DIR");
+    const std::string name = "xpc-test-" + std::to_string(::getpid());
+    const std::string directory = "/tmp/" + name + "-" + std::to_string(::getuid());
+    std::filesystem::remove_all(directory);
+    {
+        auto listener = create(name);
+        ASSERT_TRUE(listener) << lastWarning();
+        EXPECT_EQ(listener->path(), directory + "/" + name);
+        struct stat info {};
+        ASSERT_EQ(::lstat(directory.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0700u);
+
+        // A client finds it there too.
+        auto recorder = std::make_shared<testing::Recorder>();
+        std::shared_ptr<Connection> accepted;
+        listener->setConnectionHandler([&](std::shared_ptr<Connection> connection) {
+            accepted = connection;
+            connection->setEventHandler([](const Object&) {});
+            connection->resume();
+        });
+        listener->resume();
+        auto client = testing::connectRecording(name, recorder);
+        ASSERT_TRUE(runUntil([&] { return accepted != nullptr; }));
+        client->cancel();
+        ASSERT_TRUE(runUntil([&] { return recorder->has(ErrorCode::ConnectionInvalid); }));
+    }
+    ASSERT_EQ(::chmod(directory.c_str(), 0755), 0);
+    EXPECT_FALSE(create(name));
+    EXPECT_NE(lastWarning().find(directory + " has mode 0755; it must be private to its owner (0700)"),
+              std::string::npos)
+        << lastWarning();
+    ASSERT_EQ(::chmod(directory.c_str(), 0700), 0);
+    if (::getuid() == 0) {
+        ASSERT_EQ(::chown(directory.c_str(), 65534, 65534), 0);
+        EXPECT_FALSE(create(name));
+        EXPECT_NE(lastWarning().find(directory + " is owned by uid 65534, not by uid 0"), std::string::npos);
+        // A client does not trust such a directory either.
+        auto recorder = std::make_shared<testing::Recorder>();
+        auto client = testing::connectRecording(name, recorder);
+        ASSERT_TRUE(runUntil([&] { return recorder->has(ErrorCode::ConnectionInvalid); }));
+    }
+    std::filesystem::remove_all(directory);
+    std::filesystem::create_directory_symlink("/tmp", directory);
+    EXPECT_FALSE(create(name));
+    EXPECT_NE(lastWarning().find("is not a directory"), std::string::npos) << lastWarning();
+    std::filesystem::remove(directory);
+}
+
+TEST_F(ListenerTest, PeersOfAnotherUserAreRefusedBeforeAnythingIsRead) {
+    if (::getuid() != 0) GTEST_SKIP() << "needs root to connect as another user (uid 65534)";
+    auto listener = create("guarded");
+    ASSERT_TRUE(listener) << lastWarning();
+    int handed = 0;
+    listener->setConnectionHandler([&](std::shared_ptr<Connection>) { ++handed; });
+    listener->resume();
+    // Let the other user reach the socket: the refusal must come from the credential check alone.
+    ASSERT_EQ(::chmod(runtime.path().c_str(), 0711), 0);
+    ASSERT_EQ(::chmod(listener->path().c_str(), 0666), 0);
+
+    const std::string path = listener->path();
+    const auto frame = *FrameCodec::encode(testing::message("StartMonitor"));
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Only system calls from here on: the parent has other threads.
+        if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) ::_exit(10);
+        int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) ::_exit(11);
+        // The service may already have closed: no SIGPIPE.
+        [[maybe_unused]] auto written = ::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+        char byte;
+        // The service closes without answering: end of stream (or a reset).
+        const ssize_t got = ::read(fd, &byte, 1);
+        ::_exit(got <= 0 ? 0 : 12);
+    }
+    int status = -1;
+    ASSERT_TRUE(runUntil([&] { return ::waitpid(child, &status, WNOHANG) == child; }));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(handed, 0);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0], "Refused a connection to service guarded from pid " + std::to_string(child) +
+                               " running as uid 65534: only uid 0 may connect");
+}
+
+}  // namespace
+}  // namespace xpc

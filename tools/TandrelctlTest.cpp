@@ -1,0 +1,308 @@
+// Runs the tandrelctl binary against a scripted service in this process.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+
+#include "CommandLine.h"
+#include "MessageJson.h"
+#include "xpc/internal/ChannelTestSupport.h"
+
+extern char** environ;
+
+namespace tandrelctl {
+namespace {
+
+using xpc::Object;
+
+xpc::Object answer(const std::string& type, nlohmann::json content) {
+    content["type"] = type;
+    Object message = Object::dictionary();
+    message.set("type", Object::string(type));
+    message.set("data", Object::data(std::string_view(content.dump())));
+    return message;
+}
+
+// Answers requests as the helper would, from a table; records every message it receives.
+struct ScriptedService {
+    std::shared_ptr<xpc::Listener> listener;
+    std::vector<std::shared_ptr<xpc::Connection>> connections;
+    std::vector<Object> received;
+    std::map<std::string, std::function<void(const std::shared_ptr<xpc::Connection>&, const Object&)>>
+        answers;
+
+    void start(const std::string& name) {
+        listener = xpc::Listener::create(name);
+        ASSERT_TRUE(listener);
+        listener->setConnectionHandler([this](std::shared_ptr<xpc::Connection> connection) {
+            connections.push_back(connection);
+            std::weak_ptr<xpc::Connection> weak = connection;
+            connection->setEventHandler([this, weak](const Object& event) {
+                if (!event.isDictionary()) return;
+                received.push_back(event);
+                const std::string* type = event.getString("type");
+                auto found = type ? answers.find(*type) : answers.end();
+                if (found != answers.end()) found->second(weak.lock(), event);
+            });
+            connection->resume();
+        });
+        listener->resume();
+    }
+};
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class Tool {
+  public:
+    explicit Tool(std::vector<std::string> arguments) {
+        int out[2], err[2];
+        EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
+        EXPECT_EQ(::pipe2(err, O_CLOEXEC), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        arguments.insert(arguments.begin(), TANDRELCTL_PATH);
+        std::vector<char*> argv;
+        for (auto& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        EXPECT_EQ(::posix_spawn(&pid_, TANDRELCTL_PATH, &actions, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        ::close(err[1]);
+        out_.reset(out[0]);
+        err_.reset(err[0]);
+        ::fcntl(out_.get(), F_SETFL, O_NONBLOCK);
+        ::fcntl(err_.get(), F_SETFL, O_NONBLOCK);
+    }
+    ~Tool() {
+        if (!exited_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    // Serves the main loop (the scripted service lives there) while the tool runs.
+    bool poll() {
+        drain(out_.get(), run_.out);
+        drain(err_.get(), run_.err);
+        if (!exited_ && ::waitpid(pid_, &run_.status, WNOHANG) == pid_) {
+            exited_ = true;
+            drain(out_.get(), run_.out);
+            drain(err_.get(), run_.err);
+        }
+        return exited_;
+    }
+    const ToolRun& wait() {
+        EXPECT_TRUE(xpc::testing::runUntil([&] { return poll(); }));
+        return run_;
+    }
+    const ToolRun& current() const { return run_; }
+    void signal(int number) { ::kill(pid_, number); }
+
+  private:
+    static void drain(int fd, std::string& into) {
+        char buffer[4096];
+        ssize_t got;
+        while ((got = ::read(fd, buffer, sizeof buffer)) > 0)
+            into.append(buffer, static_cast<std::size_t>(got));
+    }
+    pid_t pid_ = -1;
+    bool exited_ = false;
+    xpc::internal::UniqueFd out_, err_;
+    ToolRun run_;
+};
+
+int exitCode(const ToolRun& run) {
+    return WIFEXITED(run.status) ? WEXITSTATUS(run.status) : -1;
+}
+
+class TandrelctlTest : public ::testing::Test {
+  protected:
+    ToolRun tool(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), {"--service", name});
+        Tool running(std::move(arguments));
+        return running.wait();
+    }
+    xpc::testing::RuntimeDirectory runtime;
+    const std::string name = "com.tandrel.ctltest";
+    ScriptedService service;
+};
+
+TEST_F(TandrelctlTest, EachRequestCommandSendsItsRequestAndPrintsTheAnswer) {
+    service.start(name);
+    service.answers["IsPermissionGranted"] = [](auto& c, auto&) {
+        c->send(answer("IsPermissionGranted", {{"result", true}}));
+    };
+    service.answers["StartMonitor"] = [](auto& c, auto&) {
+        c->send(answer("StartMonitor", {{"result", false}}));
+    };
+    service.answers["MouseLocation"] = [](auto& c, auto&) {
+        c->send(answer("SelectionEvent", nlohmann::json::object()));  // an event first: not printed
+        c->send(answer("MouseLocation", {{"x", 12.5}, {"y", 300.0}}));
+    };
+    service.answers["SelectedText"] = [](auto& c, auto&) {
+        c->send(answer("SelectedText", {{"content", "héllo\n"}}));
+    };
+    service.answers["InsertText"] = [](auto& c, const Object& request) {
+        const std::string* text = request.getString("data");
+        c->send(answer("InsertText", {{"result", text != nullptr && *text == "-dash text"}}));
+    };
+
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string line;
+    };
+    const std::vector<Case> cases = {
+        {{"permission"}, R"({"result":true,"type":"IsPermissionGranted"})"},
+        {{"start-monitor"}, R"({"result":false,"type":"StartMonitor"})"},
+        {{"mouse"}, R"({"type":"MouseLocation","x":12.5,"y":300.0})"},
+        {{"selected-text"}, R"({"content":"héllo\n","type":"SelectedText"})"},
+        {{"insert-text", "--", "-dash text"}, R"({"result":true,"type":"InsertText"})"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.front());
+        ToolRun run = tool(c.arguments);
+        EXPECT_EQ(exitCode(run), 0) << run.err;
+        EXPECT_EQ(run.out, c.line + "\n");
+        EXPECT_EQ(run.err, "");
+    }
+    ASSERT_EQ(service.received.size(), cases.size());
+    EXPECT_EQ(service.received[4].description(),
+              "<dictionary: { count = 2, contents = \"data\" => <string: { length = 10, contents = \"-dash "
+              "text\" }>, "
+              "\"type\" => <string: { length = 10, contents = \"InsertText\" }> }>");
+    EXPECT_EQ(service.received[0], xpc::testing::message("IsPermissionGranted"));
+}
+
+TEST_F(TandrelctlTest, FailsWithOneLineWhenTheServiceIsAbsentOrSilent) {
+    ToolRun absent = tool({"permission"});
+    EXPECT_EQ(exitCode(absent), 1);
+    EXPECT_EQ(absent.out, "");
+    EXPECT_EQ(absent.err.rfind("tandrelctl: com.tandrel.ctltest is not running (Cannot connect", 0), 0u)
+        << absent.err;
+    EXPECT_EQ(std::count(absent.err.begin(), absent.err.end(), '\n'), 1);
+
+    service.start(name);
+    ToolRun silent = tool({"--timeout", "0.2", "selected-text"});
+    EXPECT_EQ(exitCode(silent), 1);
+    EXPECT_EQ(silent.err, "tandrelctl: no answer from com.tandrel.ctltest within 0.2 s\n");
+
+    // The service goes away while the tool waits.
+    service.answers["MouseLocation"] = [this](auto& c, auto&) {
+        service.listener.reset();
+        c->cancel();
+    };
+    ToolRun gone = tool({"mouse"});
+    EXPECT_EQ(exitCode(gone), 1);
+    EXPECT_EQ(gone.err, "tandrelctl: com.tandrel.ctltest went away\n");
+}
+
+TEST_F(TandrelctlTest, SendBuildsTheMessageFromJsonAndPrintsWhatComesBack) {
+    service.start(name);
+    service.answers["Echo"] = [](auto& c, const Object& request) { c->send(request); };
+    ToolRun echoed =
+        tool({"send", R"({"type":"Echo","n":-3,"big":18446744073709551615,"f":1.5,"list":[true,null]})"});
+    EXPECT_EQ(exitCode(echoed), 0) << echoed.err;
+    EXPECT_EQ(echoed.out, R"({"big":18446744073709551615,"f":1.5,"list":[true,null],"n":-3,"type":"Echo"})"
+                          "\n");
+    ASSERT_EQ(service.received.size(), 1u);
+    EXPECT_EQ(service.received[0].get("n")->asInt64(), -3);
+    EXPECT_TRUE(service.received[0].get("big")->asUint64());
+
+    // A request nobody answers (wrong letter case, no type): exit 1 after the timeout.
+    ToolRun unanswered = tool({"--timeout=0.2", "send", R"({"type":"startmonitor"})"});
+    EXPECT_EQ(exitCode(unanswered), 1);
+    ToolRun typeless = tool({"send", "{}", "--timeout", "0.2"});
+    EXPECT_EQ(exitCode(typeless), 1);
+    ASSERT_EQ(service.received.size(), 3u);
+    EXPECT_EQ(*service.received[1].getString("type"), "startmonitor");
+    EXPECT_EQ(service.received[2], Object::dictionary());
+}
+
+TEST_F(TandrelctlTest, WatchPrintsEventsAndWithTextTheSelection) {
+    service.start(name);
+    int selections = 0;
+    service.answers["StartMonitor"] = [](auto& c, auto&) {
+        c->send(answer("StartMonitor", {{"result", true}}));
+        c->send(answer("SelectionEvent", nlohmann::json::object()));
+        c->send(answer("SelectionEvent", nlohmann::json::object()));
+    };
+    service.answers["SelectedText"] = [&](auto& c, auto&) {
+        c->send(answer("SelectedText", {{"content", "text " + std::to_string(++selections)}}));
+    };
+    Tool watching({"--service", name, "watch", "--text"});
+    const std::string expected = R"({"result":true,"type":"StartMonitor"})"
+                                 "\n"
+                                 R"({"type":"SelectionEvent"})"
+                                 "\n"
+                                 R"({"type":"SelectionEvent"})"
+                                 "\n"
+                                 R"({"content":"text 1","type":"SelectedText"})"
+                                 "\n"
+                                 R"({"content":"text 2","type":"SelectedText"})"
+                                 "\n";
+    ASSERT_TRUE(xpc::testing::runUntil(
+        [&] { return watching.poll() || watching.current().out.size() >= expected.size(); }));
+    EXPECT_EQ(watching.current().out, expected);
+    watching.signal(SIGINT);
+    const ToolRun& run = watching.wait();
+    EXPECT_EQ(exitCode(run), 0) << run.err;
+    EXPECT_EQ(run.err, "");
+}
+
+TEST(TandrelctlCommandLineTest, UsageErrorsAndHelp) {
+    auto parse = [](std::vector<const char*> words) {
+        words.insert(words.begin(), "tandrelctl");
+        return CommandLine::parse(static_cast<int>(words.size()), words.data());
+    };
+    EXPECT_EQ(parse({}).outcome, CommandLine::Outcome::UsageError);
+    EXPECT_EQ(parse({"frobnicate"}).text, "tandrelctl: unknown command frobnicate (see tandrelctl --help)");
+    EXPECT_EQ(parse({"insert-text"}).outcome, CommandLine::Outcome::UsageError);
+    EXPECT_EQ(parse({"permission", "extra"}).outcome, CommandLine::Outcome::UsageError);
+    EXPECT_EQ(parse({"mouse", "--text"}).outcome, CommandLine::Outcome::UsageError);
+    EXPECT_EQ(parse({"--timeout", "0", "mouse"}).outcome, CommandLine::Outcome::UsageError);
+    EXPECT_EQ(parse({"--timeout", "soon", "mouse"}).outcome, CommandLine::Outcome::UsageError);
+    EXPECT_EQ(parse({"--bogus", "mouse"}).text, "tandrelctl: unknown option --bogus (see tandrelctl --help)");
+
+    auto watch = parse({"watch", "--text", "--timeout=0.25"});
+    ASSERT_EQ(watch.outcome, CommandLine::Outcome::Run);
+    EXPECT_TRUE(watch.line.watchText);
+    EXPECT_EQ(watch.line.timeout, std::chrono::milliseconds(250));
+    EXPECT_EQ(watch.line.service, "com.tandrel.helper");
+
+    auto help = parse({"--help"});
+    EXPECT_EQ(help.outcome, CommandLine::Outcome::Help);
+    for (const char* command : {"start-monitor", "permission", "mouse", "selected-text", "insert-text TEXT",
+                                "watch [--text]", "send JSON"}) {
+        EXPECT_NE(help.text.find(command), std::string::npos) << command;
+    }
+    auto one = parse({"insert-text", "--help"});
+    EXPECT_EQ(one.outcome, CommandLine::Outcome::Help);
+    EXPECT_EQ(one.text.rfind("Usage: tandrelctl [OPTIONS] insert-text TEXT\n", 0), 0u);
+}
+
+TEST(TandrelctlMessageJsonTest, LinesShowTheDataJsonOrTheWholeMessage) {
+    EXPECT_EQ(MessageJson::line(answer("X", {{"a", 1}})), R"({"a":1,"type":"X"})");
+    Object bare = Object::dictionary();
+    bare.set("type", Object::string("NoData"));
+    bare.set("data", Object::data(std::string_view("not json")));
+    EXPECT_EQ(MessageJson::line(bare), R"({"data":"not json","type":"NoData"})");
+    std::string error;
+    EXPECT_FALSE(MessageJson::toMessage(nlohmann::json::array(), error));
+    EXPECT_EQ(error, "the message must be a JSON object, not array");
+}
+
+}  // namespace
+}  // namespace tandrelctl
