@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "logging/internal/DDRecordHome.h"
 #include "logging/internal/Diagnostics.h"
 
 using logging::internal::NoDestructor;
@@ -153,10 +154,31 @@ void DDLog::applicationWillTerminate() {
 
 void DDLog::log(bool asynchronous, std::string message, std::uint64_t level, std::uint64_t flag,
                 std::int64_t context, const char* file, const char* function, std::uint64_t line, DDTag tag) {
-    queueLogMessage(std::make_shared<const DDLogMessage>(
-                        std::move(message), level, flag, context, file != nullptr ? file : "",
-                        function != nullptr ? function : "", line, std::move(tag), 0, std::nullopt),
-                    asynchronous);
+    using logging::internal::RecordHome;
+    const std::string_view fileText = file != nullptr ? file : "";
+    const std::string_view functionText = function != nullptr ? function : "";
+    std::shared_ptr<DDLogMessage> record;
+    if (RecordHome* home = RecordHome::current()) {
+        home->collect();
+        record = std::allocate_shared<DDLogMessage>(logging::internal::HomeAllocator<DDLogMessage>(home),
+                                                    std::move(message), level, flag, context, fileText,
+                                                    functionText, line, std::move(tag), 0, std::nullopt);
+        RecordHome::adoptLastBlock(record.get());
+    } else {
+        record = std::make_shared<DDLogMessage>(std::move(message), level, flag, context, fileText,
+                                                functionText, line, std::move(tag), 0, std::nullopt);
+    }
+    if (!asynchronous) {
+        queueLogMessage(std::move(record), false);
+        return;
+    }
+    // Nobody else has seen this record yet, so it can hold the queue's reference itself (see QueueHold).
+    DDLogMessage* parked = record.get();
+    parked->queueHold_.self = std::move(record);
+    loggingQueue()->async([parked] {
+        const DDLogMessagePtr message = std::move(parked->queueHold_.self);
+        sharedInstance().lt_log(message);
+    });
 }
 
 void DDLog::queueLogMessage(DDLogMessagePtr message, bool asynchronous) {

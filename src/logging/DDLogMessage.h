@@ -71,6 +71,17 @@ class DDLogMessage {
     static std::string_view deriveFileName(std::string_view file);
 
   private:
+    friend class DDLog;
+    // The dispatcher parks its own reference here while the record waits on the logging queue, so that the
+    // queued work item holds only a plain pointer (small enough to need no allocation of its own). Never
+    // copied; null whenever anyone else can see the record.
+    struct QueueHold {
+        QueueHold() = default;
+        QueueHold(const QueueHold&) {}
+        QueueHold& operator=(const QueueHold&) = delete;
+        DDLogMessagePtr self;
+    };
+
     DDText message_;
     std::uint64_t level_;
     std::uint64_t flag_;
@@ -88,4 +99,5 @@ class DDLogMessage {
     std::shared_ptr<const std::string> threadName_;
     std::shared_ptr<const std::string> queueLabel_;
     std::uint64_t qos_;
+    QueueHold queueHold_;
 };

@@ -192,6 +192,40 @@ TEST_F(DDLogTest, SynchronousLinesAreWrittenBeforeTheCallReturns) {
     EXPECT_EQ(slow->violations() + other->violations(), 0);
 }
 
+TEST_F(DDLogTest, RecordsOutliveTheThreadThatMadeThem) {
+    // Records go back to the thread that made them to be freed; a thread that has ended can no longer take
+    // them, so whoever drops them last must. The sanitizer builds check that nothing leaks or is freed twice.
+    auto keeper = DDTestLogger::create("keeper");
+    auto dropper = DDTestLogger::create("dropper");
+    log_.addLogger(keeper, LogFlag::Warning);
+    log_.addLogger(dropper, LogFlag::Info);
+    std::thread([] {
+        for (int i = 0; i < 200; ++i)
+            logLine(true, i % 2 == 0 ? LogFlag::Warning : LogFlag::Info, "t" + std::to_string(i));
+    }).join();
+    log_.flushLog();
+    EXPECT_EQ(keeper->count(), 100u);
+    EXPECT_EQ(dropper->count(), 100u);
+    const auto kept = keeper->records();
+    EXPECT_EQ(kept.front()->message(), "t0");
+    EXPECT_EQ(kept.back()->message(), "t198");
+    // Texts may outlive their records.
+    const DDText text = kept[5]->messageText();
+    log_.removeAllLoggers();
+    log_.flushLog();
+    keeper.reset();
+    dropper.reset();
+    EXPECT_EQ(*text, "t10");
+    // A thread that logs again collects what came back meanwhile.
+    auto counter = DDTestLogger::create("counter");
+    log_.addLogger(counter);
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 100; ++i) logLine(true, LogFlag::Info, "again");
+        log_.flushLog();
+    }
+    EXPECT_EQ(counter->count(), 300u);
+}
+
 TEST_F(DDLogTest, FinishedRecordsAreDeliveredUnchangedAndNullFormatsLogNothing) {
     auto logger = DDTestLogger::create();
     log_.addLogger(logger);
