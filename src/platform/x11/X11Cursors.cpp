@@ -22,6 +22,13 @@ std::optional<CursorImage> X11Cursors::currentSystemCursor() {
     return imageOf(*pixels);
 }
 
+std::optional<std::uint64_t> X11Cursors::currentCursorSerial() {
+    unsigned long serial = desktop_.cursors().currentSerial();
+    desktop_.settle();
+    if (serial == 0) return std::nullopt;
+    return serial;
+}
+
 std::vector<CursorImage> X11Cursors::standardIBeamCursors() {
     std::vector<CursorImage> out;
     for (const auto& pixels : ::x11::internal::CursorImages::standardTextCursors(desktop_.connection()))

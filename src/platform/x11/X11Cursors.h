@@ -14,6 +14,8 @@ class X11Cursors : public Cursors {
     explicit X11Cursors(::x11::internal::X11Desktop& desktop) : desktop_(desktop) {}
     std::optional<CursorImage> currentSystemCursor() override;
     std::vector<CursorImage> standardIBeamCursors() override;
+    // The XFixes cursor serial, from the server's cursor-change notifications.
+    std::optional<std::uint64_t> currentCursorSerial() override;
 
   private:
     ::x11::internal::X11Desktop& desktop_;

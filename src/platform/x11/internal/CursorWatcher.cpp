@@ -50,6 +50,12 @@ bool CursorWatcher::isTextCursor() {
     return verdict_;
 }
 
+unsigned long CursorWatcher::currentSerial() {
+    connection_.dispatchPending();
+    if (notifiedSerial_ == 0) currentImage();
+    return notifiedSerial_;
+}
+
 uint64_t CursorWatcher::currentHash() {
     auto image = CursorImages::current(connection_);
     return image ? hashPixels(image->argb) : 0;

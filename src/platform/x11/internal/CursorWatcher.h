@@ -32,6 +32,9 @@ class CursorWatcher {
     bool isTextCursor();
     // The image of the cursor showing now, fetched again only after the server reported a change.
     std::optional<CursorPixels> currentImage();
+    // The server's serial of the cursor showing now, as last reported (fetched once if nothing was reported
+    // yet); 0 when there is no cursor.
+    unsigned long currentSerial();
     // The hash of the cursor showing now (uncached); 0 when there is none.
     uint64_t currentHash();
     // How many times the image was fetched (for tests and figures).

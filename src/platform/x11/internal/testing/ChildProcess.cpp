@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -181,9 +182,12 @@ std::optional<std::string> LineReader::next(std::chrono::milliseconds timeout) {
         }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
                                                                           std::chrono::steady_clock::now());
-        if (left.count() <= 0) return std::nullopt;
+        // Even with no time left, look once at what has already arrived.
         pollfd pfd{fd_, POLLIN, 0};
-        if (poll(&pfd, 1, static_cast<int>(left.count())) <= 0) continue;
+        if (poll(&pfd, 1, static_cast<int>(std::max<long>(left.count(), 0))) <= 0) {
+            if (left.count() <= 0) return std::nullopt;
+            continue;
+        }
         char chunk[4096];
         ssize_t n = read(fd_, chunk, sizeof chunk);
         if (n <= 0) return std::nullopt;
@@ -197,8 +201,7 @@ std::optional<std::string> LineReader::until(const std::function<bool(const std:
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
                                                                           std::chrono::steady_clock::now());
-        if (left.count() <= 0) return std::nullopt;
-        auto line = next(left);
+        auto line = next(std::max(left, std::chrono::milliseconds(0)));
         if (!line) return std::nullopt;
         if (match(*line)) return line;
     }
