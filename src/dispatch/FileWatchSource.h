@@ -9,7 +9,8 @@
 namespace dispatch {
 
 // Watches an open file descriptor for the file being deleted (its last link removed), renamed or moved, or
-// revoked (its file system unmounted), and reports the events on a target queue.
+// revoked (its file system unmounted), and reports the events on a target queue. Revoke comes only when the
+// file system is really torn down; a lazily unmounted one stays alive while the descriptor is open.
 //
 // The descriptor stays owned by the caller and must stay open until the source is cancelled. Lifecycle as
 // TimerSource: created inactive, `resume` to start, `cancel` ends it (then the cancel handler runs once on

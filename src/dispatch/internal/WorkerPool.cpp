@@ -16,14 +16,17 @@ WorkerPool& WorkerPool::instance() {
 }
 
 void WorkerPool::submit(Task task) {
-    std::unique_lock lock(mutex_);
-    tasks_.push_back(std::move(task));
-    // Each idle thread takes one task; start a thread when queued tasks outnumber them.
-    if (tasks_.size() > idle_ && threads_ < kMaxThreads) {
-        startThreadLocked();
-    } else {
-        wake_.notify_one();
+    {
+        std::lock_guard lock(mutex_);
+        tasks_.push_back(std::move(task));
+        // Each idle thread takes one task; start a thread when queued tasks outnumber them.
+        if (tasks_.size() > idle_ && threads_ < kMaxThreads) {
+            startThreadLocked();
+            return;
+        }
     }
+    // Outside the lock, so that the woken thread does not block on it at once.
+    wake_.notify_one();
 }
 
 void WorkerPool::startThreadLocked() {
