@@ -7,6 +7,7 @@
 
 #include "dispatch/WorkItem.h"
 #include "platform/KeyboardEventSource.h"
+#include "platform/testing/PasteboardContract.h"
 
 namespace platform::sim {
 namespace {
@@ -220,5 +221,14 @@ TEST(SimCursorImagesTest, StandardCursorsDifferAndTheCustomIBeamByOneByte) {
     EXPECT_TRUE(SimCursorImages::withoutBitmap().pixels.empty());
 }
 
+struct SimPasteboardBackend {
+    Pasteboard& pasteboard() { return sim.generalPasteboard(); }
+    std::string unavailableReason() const { return ""; }
+    SimPlatform sim;
+};
 }  // namespace
 }  // namespace platform::sim
+
+namespace platform::testing {
+INSTANTIATE_TYPED_TEST_SUITE_P(Sim, PasteboardContractTest, platform::sim::SimPasteboardBackend);
+}  // namespace platform::testing
