@@ -1,5 +1,7 @@
 #include "xpc/Listener.h"
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -9,6 +11,8 @@
 
 #include "xpc/FrameCodec.h"
 #include "xpc/internal/ChannelTestSupport.h"
+
+extern char** environ;
 
 namespace xpc {
 namespace {
@@ -161,6 +165,68 @@ TEST_F(ListenerTest, PeersOfAnotherUserAreRefusedBeforeAnythingIsRead) {
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_EQ(warnings[0], "Refused a connection to service guarded from pid " + std::to_string(child) +
                                " running as uid 65534: only uid 0 may connect");
+}
+
+// The child half of the socket-activation test: serves the socket it was handed as fd 3, echoes one message,
+// and ends when its client leaves. Runs only when the parent test starts it.
+TEST(ListenerActivationChild, ServeThePassedSocket) {
+    if (std::getenv("XPC_TEST_ACTIVATION_CHILD") == nullptr)
+        GTEST_SKIP() << "runs as the activated child only";
+    std::vector<std::string> warnings;
+    auto listener = Listener::create("ignored-when-activated", nullptr,
+                                     [&](const std::string& warning) { warnings.push_back(warning); });
+    ASSERT_TRUE(listener) << (warnings.empty() ? "" : warnings.back());
+    EXPECT_EQ(listener->path(), "");
+    EXPECT_EQ(std::getenv("LISTEN_FDS"), nullptr) << "the variables are not passed on";
+    bool gone = false;
+    listener->setConnectionHandler([&](std::shared_ptr<Connection> connection) {
+        connection->setEventHandler([&, connection](const Object& event) {
+            if (event.isDictionary()) {
+                Object echo = event;
+                echo.set("servedBy", Object::int64(::getpid()));
+                connection->send(echo);
+            }
+            if (event.isError(ErrorCode::ConnectionInvalid)) gone = true;
+        });
+        connection->resume();
+    });
+    listener->resume();
+    ASSERT_TRUE(runUntil([&] { return gone; }));
+}
+
+TEST_F(ListenerTest, ASocketPassedByTheServiceManagerIsServed) {
+    // Bound here, served by a child that gets it as systemd passes sockets: fd 3, LISTEN_FDS, LISTEN_PID.
+    auto bound = bindRaw(runtime.socketPath("activated"), true);
+    internal::UniqueFd high(::fcntl(bound.get(), F_DUPFD_CLOEXEC, 100));
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, high.get(), 3);
+    std::string self = std::filesystem::read_symlink("/proc/self/exe");
+    std::vector<std::string> arguments = {
+        "/bin/sh", "-c", "LISTEN_PID=$$ LISTEN_FDS=1 XPC_TEST_ACTIVATION_CHILD=1 exec \"$0\" \"$@\"", self,
+        "--gtest_filter=ListenerActivationChild.*"};
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    pid_t child = -1;
+    ASSERT_EQ(::posix_spawn(&child, "/bin/sh", &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    high.reset();
+    bound.reset();
+
+    auto recorder = std::make_shared<testing::Recorder>();
+    auto client = testing::connectRecording("activated", recorder);
+    client->send(testing::message("ThroughSystemd"));
+    EXPECT_TRUE(
+        runUntil([&] { return recorder->messages() == 1 || recorder->has(ErrorCode::ConnectionInvalid); }));
+    EXPECT_EQ(recorder->messages(), 1u);
+    // The client's peer credentials name whoever called listen() (this process), so the child says who it is.
+    ASSERT_EQ(recorder->messages(), 1u);
+    EXPECT_EQ(recorder->events[0].get("servedBy")->asInt64(), child);
+    client->cancel();
+    int status = -1;
+    ASSERT_TRUE(runUntil([&] { return ::waitpid(child, &status, WNOHANG) == child; }));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 }  // namespace
