@@ -1,0 +1,337 @@
+#include "helper/XpcService.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "logging/DDLog.h"
+#include "logging/testing/DDTestLogger.h"
+#include "platform/sim/SimPlatform.h"
+#include "xpc/internal/ChannelTestSupport.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using platform::sim::SimApplication;
+using platform::sim::SimCursorImages;
+using xpc::ErrorCode;
+using xpc::Object;
+using xpc::testing::Recorder;
+using xpc::testing::runUntil;
+using xpc::testing::settle;
+
+// One client on a real socket, recording what the service sends it.
+struct Client {
+    std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
+    std::shared_ptr<xpc::Connection> connection;
+
+    void send(const std::string& type) { connection->send(xpc::testing::message(type)); }
+    void send(const Object& message) { connection->send(message); }
+    std::size_t messages() const { return recorder->messages(); }
+    // The answers and events received so far, in order.
+    std::vector<Object> received() const {
+        std::vector<Object> out;
+        for (const auto& event : recorder->events) {
+            if (event.isDictionary()) out.push_back(event);
+        }
+        return out;
+    }
+    bool waitFor(std::size_t count) {
+        return runUntil([&] { return messages() >= count; });
+    }
+};
+
+// Checks the envelope of one answer or event (exactly "type" as a string and "data" as a byte string holding
+// compact JSON that repeats the kind) and returns the JSON object.
+json content(const Object& message, const std::string& kind) {
+    const auto* entries = message.asDictionary();
+    EXPECT_NE(entries, nullptr);
+    if (entries == nullptr) return {};
+    EXPECT_EQ(entries->size(), 2u) << message.description();
+    const std::string* type = message.getString("type");
+    EXPECT_TRUE(type && *type == kind) << message.description();
+    const Object::Bytes* data = message.getData("data");
+    EXPECT_NE(data, nullptr) << "\"data\" is not a byte string: " << message.description();
+    if (data == nullptr) return {};
+    const std::string text(data->begin(), data->end());
+    const json parsed = json::parse(text);
+    EXPECT_EQ(parsed.dump(), text) << "not compact";
+    EXPECT_EQ(parsed.at("type"), kind);
+    return parsed;
+}
+
+class XpcServiceTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        logger_ = DDTestLogger::create();
+        DDLog::sharedInstance().addLogger(logger_);
+        cursorHelper_.setup();
+        app_ = desktop_.addApplication(200, "Editor");
+        field_ = desktop_.makeElement("field");
+        app_->setFocusedElement(field_);
+        desktop_.setFrontmost(app_);
+        service_ = std::make_unique<XpcService>(monitor_, pasteboardHelper_, desktop_.mainScheduler());
+        ASSERT_TRUE(service_->startWithServiceName(XpcService::kServiceName));
+    }
+    void TearDown() override {
+        for (auto& client : clients_) client->connection->cancel();
+        settle(20ms);
+        service_.reset();
+        settle(20ms);
+        DDLog::sharedInstance().removeAllLoggers();
+        DDLog::sharedInstance().flushLog();
+    }
+
+    Client& connect() {
+        auto client = std::make_unique<Client>();
+        client->connection = xpc::testing::connectRecording(XpcService::kServiceName, client->recorder);
+        clients_.push_back(std::move(client));
+        return *clients_.back();
+    }
+    std::vector<std::string> logLines() {
+        DDLog::sharedInstance().flushLog();
+        return logger_->texts();
+    }
+    std::size_t countLines(const std::string& prefix) {
+        const auto lines = logLines();
+        return static_cast<std::size_t>(std::count_if(
+            lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+    }
+    static Object insertText(const std::string& text) {
+        Object message = xpc::testing::message("InsertText");
+        message.set("data", Object::string(text));
+        return message;
+    }
+    void selectByAccessibility(const std::string& text) {
+        field_->setAttribute(platform::kAXSelectedTextAttribute, text);
+    }
+    // The accessibility interface yields nothing; the application copies `text` when asked.
+    void selectForCopyOnly(const std::string& text) {
+        field_->setAttributeError(platform::kAXSelectedTextAttribute, platform::AXError::NoValue);
+        field_->setAttributeError(platform::kAXSelectedTextMarkerRangeAttribute, platform::AXError::NoValue);
+        app_->setSelection(text);
+        app_->setCopyReaction(SimApplication::CopyReaction::Immediately);
+    }
+
+    xpc::testing::RuntimeDirectory runtime_;
+    std::shared_ptr<DDTestLogger> logger_;
+    platform::sim::SimPlatform desktop_;
+    CursorHelper cursorHelper_{desktop_.cursors()};
+    PasteboardHelper pasteboardHelper_{desktop_.generalPasteboard(), desktop_.keyboard()};
+    EventMonitor monitor_{desktop_, cursorHelper_, pasteboardHelper_};
+    std::shared_ptr<SimApplication> app_;
+    std::shared_ptr<platform::sim::SimElement> field_;
+    std::unique_ptr<XpcService> service_;
+    std::vector<std::unique_ptr<Client>> clients_;
+};
+
+TEST_F(XpcServiceTest, AnswersTheFiveRequestsWithJsonOnTheWire) {
+    desktop_.setTrusted(true);
+    desktop_.setMouseLocation({12.5, 700});
+    selectByAccessibility("hello");
+    Client& client = connect();
+
+    client.send("StartMonitor");
+    ASSERT_TRUE(client.waitFor(1));
+    EXPECT_EQ(content(client.received()[0], "StartMonitor")["result"], true);
+    EXPECT_TRUE(monitor_.isTapInstalled());
+
+    client.send("IsPermissionGranted");
+    client.send("MouseLocation");
+    client.send("SelectedText");
+    client.send(insertText("inserted"));
+    ASSERT_TRUE(client.waitFor(4));
+    auto received = client.received();
+    EXPECT_EQ(content(received[1], "IsPermissionGranted")["result"], true);
+    const json location = content(received[2], "MouseLocation");
+    EXPECT_EQ(location["x"], 12.5);
+    EXPECT_EQ(location["y"], 700.0);
+    EXPECT_EQ(content(received[3], "SelectedText")["content"], "hello");
+    // The prompt only for StartMonitor.
+    EXPECT_EQ(desktop_.trustChecks(), (std::vector<bool>{true, false, false}));
+
+    // InsertText: the text is on the pasteboard at once, the paste 50 ms later, then the answer.
+    EXPECT_EQ(desktop_.pasteboard().firstString(), "inserted");
+    settle(20ms);
+    EXPECT_EQ(client.messages(), 4u);
+    EXPECT_TRUE(desktop_.postedKeyEvents().empty());
+    desktop_.scheduler().advance(49ms);
+    EXPECT_TRUE(desktop_.postedKeyEvents().empty());
+    desktop_.scheduler().advance(1ms);
+    ASSERT_EQ(desktop_.postedKeyEvents().size(), 2u);
+    EXPECT_EQ(desktop_.postedKeyEvents()[0].event.keyCode, platform::kVK_ANSI_V);
+    ASSERT_TRUE(client.waitFor(5));
+    EXPECT_EQ(content(client.received()[4], "InsertText")["result"], true);
+    EXPECT_EQ(desktop_.pasteboard().firstString(), "inserted");  // stays there
+
+    const auto lines = logLines();
+    EXPECT_EQ(countLines("[INFO] Reply Start request: "), 1u);
+    EXPECT_EQ(countLines("[INFO] Reply IsPermissionGranted request: "), 1u);
+    EXPECT_EQ(countLines("[INFO] Reply MouseLocation request: "), 1u);
+    EXPECT_EQ(countLines("[INFO] Reply SelectedText request: "), 1u);
+    EXPECT_EQ(countLines("[INFO] Simulate paste key event: inserted"), 1u);
+    EXPECT_EQ(countLines("[INFO] Got message: "), 5u);
+}
+
+TEST_F(XpcServiceTest, WithoutPermissionAnswersFalseAndTouchesNothing) {
+    desktop_.setTrusted(false);
+    Client& client = connect();
+    client.send("StartMonitor");
+    client.send("IsPermissionGranted");
+    client.send(insertText("never"));
+    ASSERT_TRUE(client.waitFor(3));
+    auto received = client.received();
+    EXPECT_EQ(content(received[0], "StartMonitor")["result"], false);
+    EXPECT_EQ(content(received[1], "IsPermissionGranted")["result"], false);
+    EXPECT_EQ(content(received[2], "InsertText")["result"], false);
+    EXPECT_FALSE(monitor_.isTapInstalled());
+    desktop_.scheduler().advance(1s);
+    EXPECT_EQ(desktop_.pasteboard().changeCount(), 0);
+    EXPECT_TRUE(desktop_.postedKeyEvents().empty());
+}
+
+TEST_F(XpcServiceTest, InsertTextWithoutAStringAnswersFalseAtOnceAndTouchesNothing) {
+    desktop_.setTrusted(true);
+    Client& client = connect();
+    client.send("InsertText");
+    Object bytes = xpc::testing::message("InsertText");
+    bytes.set("data", Object::data(std::string_view("as bytes")));
+    client.send(bytes);
+    ASSERT_TRUE(client.waitFor(2));
+    for (const auto& answer : client.received()) EXPECT_EQ(content(answer, "InsertText")["result"], false);
+    desktop_.scheduler().advance(1s);
+    EXPECT_EQ(desktop_.pasteboard().changeCount(), 0);
+    EXPECT_TRUE(desktop_.postedKeyEvents().empty());
+    EXPECT_TRUE(desktop_.trustChecks().empty());
+}
+
+TEST_F(XpcServiceTest, DeferredAnswersLeaveAfterLaterRequestsAnswers) {
+    desktop_.setTrusted(true);
+    selectForCopyOnly("copied text");
+    desktop_.pasteboard().copyFromOtherApplication({});
+    platform::PasteboardItem saved;
+    saved.setStringForType("user's clipboard", platform::kPasteboardTypeString);
+    desktop_.pasteboard().copyFromOtherApplication({saved});
+    Client& client = connect();
+
+    client.send("SelectedText");
+    client.send("IsPermissionGranted");
+    ASSERT_TRUE(client.waitFor(1));
+    settle(20ms);
+    ASSERT_EQ(client.messages(), 1u);
+    content(client.received()[0], "IsPermissionGranted");
+
+    desktop_.scheduler().advance(50ms);
+    ASSERT_TRUE(client.waitFor(2));
+    EXPECT_EQ(content(client.received()[1], "SelectedText")["content"], "copied text");
+    EXPECT_EQ(desktop_.pasteboard().firstString(), "user's clipboard");  // restored after the answer
+
+    client.send(insertText("later"));
+    client.send("MouseLocation");
+    ASSERT_TRUE(client.waitFor(3));
+    content(client.received()[2], "MouseLocation");
+    desktop_.scheduler().advance(50ms);
+    ASSERT_TRUE(client.waitFor(4));
+    EXPECT_EQ(content(client.received()[3], "InsertText")["result"], true);
+}
+
+TEST_F(XpcServiceTest, MessagesWithoutAKnownTypeGetNoAnswer) {
+    desktop_.setTrusted(true);
+    Client& client = connect();
+    Object untyped = Object::dictionary();
+    untyped.set("kind", Object::string("StartMonitor"));
+    client.send(untyped);
+    Object numericType = Object::dictionary();
+    numericType.set("type", Object::int64(1));
+    client.send(numericType);
+    client.send("startmonitor");
+    client.send("SELECTEDTEXT");
+    client.send("Ping");
+    client.send("IsPermissionGranted");
+    ASSERT_TRUE(client.waitFor(1));
+    settle(20ms);
+    ASSERT_EQ(client.messages(), 1u);
+    content(client.received()[0], "IsPermissionGranted");
+    EXPECT_FALSE(monitor_.isTapInstalled());
+    EXPECT_EQ(desktop_.trustChecks(), (std::vector<bool>{false}));
+    EXPECT_EQ(countLines("[WARN] XPC description: "), 2u);
+    EXPECT_EQ(countLines("[INFO] Got message: startmonitor"), 1u);
+    EXPECT_EQ(countLines("[INFO] Got message: SELECTEDTEXT"), 1u);
+    EXPECT_EQ(countLines("[INFO] Got message: Ping"), 1u);
+    EXPECT_EQ(countLines("[INFO] Reply "), 1u);
+}
+
+TEST_F(XpcServiceTest, BothClientsGetTheirAnswersAndOnlyTheLatestGetsEvents) {
+    desktop_.setTrusted(true);
+    selectByAccessibility("picked");
+    service_->sendEvent("SelectionEvent");  // nobody connected yet: dropped, not queued
+
+    Client& first = connect();
+    first.send("StartMonitor");
+    ASSERT_TRUE(first.waitFor(1));
+    Client& second = connect();
+    second.send("IsPermissionGranted");
+    first.send("MouseLocation");
+    ASSERT_TRUE(second.waitFor(1));
+    ASSERT_TRUE(first.waitFor(2));
+    content(second.received()[0], "IsPermissionGranted");
+    content(first.received()[1], "MouseLocation");
+
+    // A drag over text while the I-beam shows.
+    desktop_.setCursor(SimCursorImages::iBeam());
+    desktop_.mouseDown();
+    desktop_.mouseDragged();
+    desktop_.mouseUp();
+    ASSERT_TRUE(second.waitFor(2));
+    EXPECT_EQ(content(second.received()[1], "SelectionEvent").size(), 1u);
+    settle(20ms);
+    EXPECT_EQ(first.messages(), 2u);
+    EXPECT_EQ(second.messages(), 2u);
+}
+
+TEST_F(XpcServiceTest, ClientErrorsStopTheMonitorAndTheServiceGoesOn) {
+    desktop_.setTrusted(true);
+    Client& first = connect();
+    first.send("StartMonitor");
+    ASSERT_TRUE(first.waitFor(1));
+    ASSERT_TRUE(monitor_.isTapInstalled());
+    const auto firstPeer = service_->peer();
+
+    first.connection->cancel();
+    ASSERT_TRUE(runUntil([&] { return !monitor_.isTapInstalled(); }));
+    EXPECT_EQ(countLines("[WARN] Got XPC_ERROR_CONNECTION_INVALID"), 1u);
+    EXPECT_EQ(service_->peer(), firstPeer);  // errors leave it in place
+
+    Client& second = connect();
+    second.send("StartMonitor");
+    ASSERT_TRUE(second.waitFor(1));
+    EXPECT_TRUE(monitor_.isTapInstalled());
+    EXPECT_NE(service_->peer(), firstPeer);
+
+    // The process is about to exit: every open connection hears it, and the monitor stops.
+    service_->deliverTerminationImminent();
+    ASSERT_TRUE(runUntil([&] { return !monitor_.isTapInstalled(); }));
+    EXPECT_EQ(countLines("[WARN] Got XPC_ERROR_TERMINATION_IMMINENT"), 1u);
+    second.send("IsPermissionGranted");
+    EXPECT_TRUE(second.waitFor(2));
+}
+
+TEST_F(XpcServiceTest, SecondStartIsRefusedAndMalformedTextIsStillAnswered) {
+    EXPECT_FALSE(service_->startWithServiceName(XpcService::kServiceName));
+    EXPECT_EQ(countLines("[ERROR] XPC service already started."), 1u);
+
+    selectByAccessibility("caf\xc3");  // cut in the middle of a character
+    Client& client = connect();
+    client.send("SelectedText");
+    ASSERT_TRUE(client.waitFor(1));
+    EXPECT_EQ(content(client.received()[0], "SelectedText")["content"], "caf\xef\xbf\xbd");
+}
+
+}  // namespace
