@@ -8,6 +8,7 @@
 #include "dispatch/RunLoop.h"
 #include "platform/x11/internal/InputRecorder.h"
 #include "platform/x11/internal/PointerEventTranslator.h"
+#include "platform/x11/internal/RawInputRecorder.h"
 #include "platform/x11/internal/XSettings.h"
 
 namespace platform::x11 {
@@ -72,9 +73,9 @@ class X11EventTap : public EventTap {
     bool isEnabled() const override { return enabled_; }
     std::string description() const override {
         char text[96];
-        std::snprintf(text, sizeof text, "<X11EventTap RECORD on %s mask 0x%llx %s>",
-                      desktop_.displayName().c_str(), static_cast<unsigned long long>(mask_),
-                      enabled_ ? "enabled" : "disabled");
+        std::snprintf(text, sizeof text, "<X11EventTap %s on %s mask 0x%llx %s>",
+                      desktop_.capabilities().record ? "RECORD" : "XInput2", desktop_.displayName().c_str(),
+                      static_cast<unsigned long long>(mask_), enabled_ ? "enabled" : "disabled");
         return text;
     }
 
@@ -121,7 +122,7 @@ class X11EventTap : public EventTap {
     EventMask mask_;
     EventTapCallback callback_;
     PointerEventTranslator translator_;
-    std::unique_ptr<InputRecorder> recorder_;
+    std::unique_ptr<::x11::internal::InputSource> recorder_;
     std::unique_ptr<dispatch::RunLoop::Watch> watch_;
     std::deque<RawInput> pending_;
     std::shared_ptr<bool> alive_;

@@ -174,6 +174,25 @@ TEST_F(X11PlatformTest, EventTapDeliversLeftGesturesWithClickCountsFlagsAndOnlyW
     EXPECT_EQ(calls, 1);
 }
 
+TEST_F(X11PlatformTest, WithoutRecordAndXtestThereIsNoPermissionAndNoTap) {
+    // This Xvfb drops XTEST together with RECORD: monitoring and synthesis are impossible there.
+    std::string why;
+    auto bare = ::x11::testing::XvfbServer::start(&why, {"-extension", "RECORD"});
+    ASSERT_TRUE(bare) << why;
+    auto platform = createX11Platform(bare->displayName(), &why);
+    ASSERT_TRUE(platform) << why;
+    EXPECT_FALSE(platform->accessibility().isProcessTrustedWithOptions(true));
+    auto tap = platform->eventTaps().createEventTap(
+        EventTapLocation::SessionEventTap, EventTapPlacement::HeadInsert, EventTapOptions::Default,
+        maskBit(EventType::LeftMouseDown), [](EventType, const InputEvent&) {});
+    EXPECT_FALSE(tap);
+    platform.reset();
+    // An unreachable display gives no platform at all, with the reason.
+    why.clear();
+    EXPECT_FALSE(createX11Platform(":4097", &why));
+    EXPECT_NE(why.find(":4097"), std::string::npos) << why;
+}
+
 TEST_F(X11PlatformTest, SelectedTextIsTheFrontmostClientsPrimarySelectionOnly) {
     auto xterm = spawn(
         {"xterm", "-geometry", "60x5+100+100", "-e", "sh", "-c", "printf 'select me in xterm\\n'; sleep 60"});

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/x11/internal/Connection.h"
+#include "platform/x11/internal/InputSource.h"
 #include "platform/x11/internal/PointerEventTranslator.h"
 
 namespace x11::internal {
@@ -20,21 +21,21 @@ namespace x11::internal {
 // `process()`, which hands each recorded event to the callback on the calling thread. Destruction disables
 // the context and drains the recording until its end-of-data, without which closing the connection would
 // block. Must not be destroyed from inside its own callback.
-class InputRecorder {
+class InputRecorder : public InputSource {
   public:
     using Callback = std::function<void(const RawInput&)>;
 
     // Null when the display cannot be reached or has no RECORD extension (`why` says which).
     static std::unique_ptr<InputRecorder> start(const std::string& display, Callback callback,
                                                 std::string* why = nullptr);
-    ~InputRecorder();
+    ~InputRecorder() override;
     InputRecorder(const InputRecorder&) = delete;
     InputRecorder& operator=(const InputRecorder&) = delete;
 
-    int fd() const;
+    int fd() const override;
     // Non-blocking: handles what has arrived.
-    void process();
-    bool isBroken() const;
+    void process() override;
+    bool isBroken() const override;
 
   private:
     InputRecorder() = default;

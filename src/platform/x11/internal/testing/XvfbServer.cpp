@@ -9,7 +9,7 @@
 
 namespace x11::testing {
 
-std::unique_ptr<XvfbServer> XvfbServer::start(std::string* why) {
+std::unique_ptr<XvfbServer> XvfbServer::start(std::string* why, const std::vector<std::string>& extraArgs) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) {
         if (why) *why = "pipe failed";
@@ -17,9 +17,10 @@ std::unique_ptr<XvfbServer> XvfbServer::start(std::string* why) {
     }
     ChildProcess::Options options;
     options.passFd = fds[1];
-    auto process = ChildProcess::start(
-        {"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"}, options,
-        why);
+    std::vector<std::string> args = {"Xvfb",         "-displayfd", "3",   "-screen", "0",
+                                     "1280x1024x24", "-nolisten",  "tcp", "-noreset"};
+    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
+    auto process = ChildProcess::start(args, options, why);
     close(fds[1]);
     if (!process) {
         close(fds[0]);

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/x11/internal/testing/ChildProcess.h"
 
@@ -12,7 +13,8 @@ namespace x11::testing {
 class XvfbServer {
   public:
     // Null when Xvfb cannot be started (`why` says why).
-    static std::unique_ptr<XvfbServer> start(std::string* why);
+    static std::unique_ptr<XvfbServer> start(std::string* why,
+                                             const std::vector<std::string>& extraArgs = {});
 
     const std::string& displayName() const { return name_; }
     std::string displayEnv() const { return "DISPLAY=" + name_; }
