@@ -55,7 +55,7 @@ class RuntimeDirectory {
 
 // Runs the main loop until `done` holds; false after `limit`.
 inline bool runUntil(const std::function<bool()>& done,
-                     std::chrono::milliseconds limit = std::chrono::milliseconds(10000)) {
+                     std::chrono::milliseconds limit = std::chrono::milliseconds(30000)) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!done()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
