@@ -1,0 +1,174 @@
+#include "logging/extensions/DDBufferedProxy.h"
+
+#include <gtest/gtest.h>
+#include <sys/statvfs.h>
+
+#include "logging/DDLog.h"
+#include "logging/DDLogFileFormatterDefault.h"
+#include "logging/DDLogFileManagerDefault.h"
+#include "logging/extensions/internal/RootBlockSizes.h"
+#include "logging/internal/FileLoggingTestSupport.h"
+
+using logging::internal::testing::readFile;
+using logging::internal::testing::TempDir;
+using logging::internal::testing::writeFile;
+
+namespace {
+
+DDLogMessagePtr record(std::string text) {
+    return std::make_shared<DDLogMessage>(std::move(text), LogLevel::All, LogFlag::Info, 0, "f.cpp", "fn", 1,
+                                          nullptr, 0, std::nullopt);
+}
+
+// Counts the write-outs that reach the file logger's write path (the will-log hook runs once per non-empty
+// write).
+class CountingFileLogger : public DDFileLogger {
+  public:
+    using DDFileLogger::DDFileLogger;
+    std::vector<int> writes;  // on the logger's queue only
+
+  protected:
+    using DDFileLogger::willLogMessage;
+    void willLogMessage(const DDLogFileInfoPtr&) override { writes.push_back(1); }
+};
+
+struct Fixture {
+    TempDir dir;
+    std::shared_ptr<CountingFileLogger> fileLogger;
+    std::shared_ptr<DDBufferedProxy> proxy;
+
+    Fixture() {
+        auto manager = std::make_shared<DDLogFileManagerDefault>(dir.path());
+        fileLogger = std::make_shared<CountingFileLogger>(manager);
+        fileLogger->setLogFormatter(nullptr);  // records are written as their bare text
+        fileLogger->maximumFileSize();         // the change has reached the logger's queue
+        proxy = wrapWithBuffer(std::static_pointer_cast<DDFileLogger>(fileLogger));
+    }
+    void log(const std::string& text) {
+        auto message = record(text);
+        proxy->loggerQueue()->sync([&] { proxy->logMessage(message); });
+    }
+    std::vector<int> writes() {
+        std::vector<int> out;
+        fileLogger->loggerQueue()->sync([&] { out = fileLogger->writes; });
+        return out;
+    }
+    std::string fileText() { return readFile(fileLogger->currentLogFileInfo()->filePath()); }
+    std::uint64_t buffered() {
+        std::uint64_t n = 0;
+        proxy->loggerQueue()->sync([&] { n = proxy->currentBufferSizeBytes(); });
+        return n;
+    }
+};
+
+TEST(DDBufferedProxyTest, WritesOutAtTheThresholdWithoutSplittingRecords) {
+    Fixture f;
+    f.proxy->setMaxBufferSizeBytes(20);
+    f.log("aaaa");  // 5 bytes with the newline
+    f.log("bbbb");
+    f.log("cccc");
+    EXPECT_TRUE(f.writes().empty());
+    EXPECT_EQ(f.buffered(), 15u);
+    f.log("dddd");  // reaches 20: one write-out
+    EXPECT_EQ(f.writes().size(), 1u);
+    EXPECT_EQ(f.buffered(), 0u);
+    EXPECT_EQ(f.fileText(), "aaaa\nbbbb\ncccc\ndddd\n");
+
+    // A record longer than the threshold goes out whole, together with what was buffered before it.
+    f.log("e");
+    f.log(std::string(40, 'L'));
+    EXPECT_EQ(f.writes().size(), 2u);
+    EXPECT_EQ(f.buffered(), 0u);
+    EXPECT_EQ(f.fileText(), "aaaa\nbbbb\ncccc\ndddd\ne\n" + std::string(40, 'L') + "\n");
+
+    // Records that format to nothing add nothing and never write out.
+    f.fileLogger->setLogFormatter(std::make_shared<DDLogFileFormatterDefault>());
+    f.proxy->setLogFormatter(nullptr);
+    f.proxy->maximumFileSize();
+    f.log("");
+    EXPECT_EQ(f.buffered(), 0u);
+    EXPECT_EQ(f.writes().size(), 2u);
+
+    // A maximum of 0 sends every record at once, each in its own write.
+    f.proxy->setMaxBufferSizeBytes(0);
+    f.log("x");
+    f.log("y");
+    EXPECT_EQ(f.writes().size(), 4u);
+}
+
+TEST(DDBufferedProxyTest, FlushAndDestructionWriteOut) {
+    Fixture f;
+    f.log("one");
+    f.log("two");
+    EXPECT_TRUE(f.writes().empty());
+    f.proxy->flush();
+    EXPECT_EQ(f.writes().size(), 1u);
+    EXPECT_EQ(f.fileText(), "one\ntwo\n");
+    f.proxy->flush();  // nothing buffered: the write path is called with nothing and writes nothing
+    EXPECT_EQ(f.writes().size(), 1u);
+
+    f.log("three");
+    const auto path = f.fileLogger->currentLogFileInfo()->filePath();
+    f.proxy.reset();
+    EXPECT_EQ(readFile(path), "one\ntwo\nthree\n");
+}
+
+TEST(DDBufferedProxyTest, PresentsItselfAsTheFileLogger) {
+    Fixture f;
+    std::shared_ptr<DDFileLogger> plain = f.fileLogger;
+    EXPECT_EQ(wrapWithBuffer(f.proxy), f.proxy);
+    EXPECT_EQ(unwrapFromBuffer(f.proxy), plain);
+    EXPECT_EQ(unwrapFromBuffer(plain), plain);
+    auto other = wrapWithBuffer(plain);
+    EXPECT_NE(other, f.proxy);
+    EXPECT_EQ(other->unwrapFromBuffer(), plain);
+
+    EXPECT_EQ(f.proxy->loggerName(), "cocoa.vidadudidu.fileLogger");
+    EXPECT_EQ(f.proxy->loggerQueue(), plain->loggerQueue());
+    auto formatter = std::make_shared<DDLogFileFormatterDefault>();
+    f.proxy->setLogFormatter(formatter);
+    EXPECT_EQ(plain->logFormatter(), formatter);
+    EXPECT_EQ(f.proxy->logFormatter(), formatter);
+    f.proxy->setMaximumFileSize(1234);
+    EXPECT_EQ(plain->maximumFileSize(), 1234u);
+
+    EXPECT_EQ(f.proxy->maxBufferSizeBytes(), DDGetDefaultBufferSizeBytes());  // not clamped
+    f.proxy->setMaxBufferSizeBytes(DDGetMaxBufferSizeBytes() + 1);
+    EXPECT_EQ(f.proxy->maxBufferSizeBytes(), DDGetMaxBufferSizeBytes());
+    f.proxy->setMaxBufferSizeBytes(7);
+    EXPECT_EQ(f.proxy->maxBufferSizeBytes(), 7u);
+}
+
+TEST(DDBufferedProxyTest, ThroughTheDispatcherRemovalKeepsBufferedLinesForLater) {
+    Fixture f;
+    DDLog& log = DDLog::sharedInstance();
+    log.addLogger(f.proxy);
+    log.log(true, std::string("first"), LogLevel::All, LogFlag::Info, 0, "f", "g", 1, nullptr);
+    log.flushLog();  // the dispatcher's flush reaches the proxy
+    const auto firstFile = f.fileLogger->currentLogFileInfo()->filePath();
+    EXPECT_EQ(readFile(firstFile), "first\n");
+
+    log.log(true, std::string("second"), LogLevel::All, LogFlag::Info, 0, "f", "g", 1, nullptr);
+    log.removeLogger(f.proxy);  // the file logger rolls; the buffered line is not written out
+    f.fileLogger->maximumFileSize();
+    EXPECT_TRUE(DDLogFileInfo(firstFile).isArchived());
+    EXPECT_EQ(readFile(firstFile), "first\n");
+    f.proxy.reset();
+    EXPECT_EQ(f.fileText(), "second\n");
+}
+
+TEST(DDBufferedProxyTest, BlockSizesComeFromTheRootMountOrFallBack) {
+    TempDir dir;
+    writeFile(dir.file("mounts"), "tmpfs /tmp tmpfs rw 0 0\n/dev/x /root ext4 rw 0 0\n");
+    const auto fallback = logging::internal::probeRootBlockSizes(dir.file("mounts"));
+    EXPECT_EQ(fallback.fundamental, 4096u);
+    EXPECT_EQ(fallback.optimal, 1048576);
+    EXPECT_EQ(logging::internal::probeRootBlockSizes(dir.file("missing")).fundamental, 4096u);
+
+    writeFile(dir.file("mounts"), "tmpfs /tmp tmpfs rw 0 0\n/dev/x / ext4 rw 0 0\n");
+    struct statvfs fs {};
+    ASSERT_EQ(::statvfs("/", &fs), 0);
+    EXPECT_EQ(logging::internal::probeRootBlockSizes(dir.file("mounts")).fundamental, fs.f_frsize);
+}
+
+}  // namespace
