@@ -48,6 +48,8 @@ class X11EventTap : public EventTap {
     ~X11EventTap() override {
         *alive_ = false;
         watch_.reset();
+        // The recording drains into `pending_` while it shuts down: end it while the queue still exists.
+        recorder_.reset();
     }
 
     bool start(std::string* why) {

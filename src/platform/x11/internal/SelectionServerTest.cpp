@@ -22,6 +22,13 @@ using namespace std::chrono_literals;
 using x11::testing::runCommand;
 using x11::testing::waitUntil;
 
+std::string atomName(Connection& c, ::Atom atom) {
+    char* name = XGetAtomName(c.get(), atom);
+    std::string out = name ? name : "";
+    if (name) XFree(name);
+    return out;
+}
+
 std::string pattern(size_t size) {
     std::string s(size, '\0');
     for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 7919 + i / 251) & 0xff);
@@ -112,8 +119,7 @@ TEST_F(SelectionServerTest, SavesEveryTargetOfAnOwnerAndServesThemBackByteForByt
     ASSERT_EQ(saved.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(saved[i].bytes, original[i].bytes) << i;  // the large one came through INCR
-        EXPECT_EQ(XGetAtomName(connection_->get(), saved[i].target),
-                  std::string(XGetAtomName(app->get(), original[i].target)));
+        EXPECT_EQ(atomName(*connection_, saved[i].target), atomName(*app, original[i].target));
     }
     std::cout << "[ figure ] saving 3 targets incl. 1 MiB: "
               << std::chrono::duration_cast<std::chrono::microseconds>(saveTime).count() << " us\n";
