@@ -1,0 +1,101 @@
+// The file logger on a file system that fills up: logging keeps going without crashing, the lost lines are
+// reported as write failures, and lines land in the file again once space is freed.
+
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <stdlib.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "logging/DDFileLogger.h"
+#include "logging/DDLogFileManagerDefault.h"
+
+namespace {
+
+std::string gMountPoint;  // empty when the private tmpfs could not be set up
+std::string gSkipReason;
+
+// Runs before GoogleTest and before any thread exists: unshare(CLONE_NEWNS) needs an unshared fs context.
+void setUpPrivateTmpfs() {
+    if (::geteuid() != 0) {
+        gSkipReason = "needs root to mount a small tmpfs in a private mount namespace";
+        return;
+    }
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        gSkipReason = std::string("cannot enter a private mount namespace: ") + std::strerror(errno);
+        return;
+    }
+    std::string dir = "/tmp/ddfull-XXXXXX";
+    if (::mkdtemp(dir.data()) == nullptr ||
+        ::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=256k,mode=0700") != 0) {
+        gSkipReason = std::string("cannot mount a tmpfs: ") + std::strerror(errno);
+        return;
+    }
+    gMountPoint = dir;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+TEST(FileLoggingFullDiskTest, KeepsGoingOnAFullDiskAndResumesWhenSpaceIsFreed) {
+    if (gMountPoint.empty()) GTEST_SKIP() << gSkipReason;
+    const std::string logs = gMountPoint + "/logs";
+    auto manager = std::make_shared<DDLogFileManagerDefault>(logs);
+    manager->setMaximumNumberOfLogFiles(0);
+    manager->setLogFilesDiskQuota(0);
+    auto logger = DDFileLogger::create(manager);
+    logger->setMaximumFileSize(0);
+    const std::string path = logger->currentLogFileInfo()->filePath();
+
+    // Fill nearly all of the file system, leaving room for a few lines only.
+    const std::string filler = gMountPoint + "/filler";
+    {
+        std::ofstream out(filler, std::ios::binary);
+        const std::string block(4096, 'f');
+        while (out.write(block.data(), block.size())) {
+        }
+    }
+    std::filesystem::resize_file(filler, std::filesystem::file_size(filler) - 8192);
+
+    ::testing::internal::CaptureStderr();
+    const std::string line(100, 'x');
+    for (int i = 0; i < 400; ++i) logger->logData("line " + std::to_string(i) + " " + line + "\n");
+    logger->flush();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("DDFileLogger: Failed to write data: No space left on device"), std::string::npos)
+        << err;
+    const auto sizeWhenFull = std::filesystem::file_size(path);
+    EXPECT_GT(sizeWhenFull, 0u);
+    EXPECT_LT(sizeWhenFull, 400u * 106u);
+
+    std::filesystem::remove(filler);
+    logger->logData("resumed after space was freed\n");
+    logger->flush();
+    const std::string text = readFile(path);
+    EXPECT_EQ(text.substr(text.size() - 30), "resumed after space was freed\n");
+    EXPECT_EQ(logger->currentLogFileInfo()->filePath(), path);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setUpPrivateTmpfs();
+    ::testing::InitGoogleTest(&argc, argv);
+    const int result = RUN_ALL_TESTS();
+    if (!gMountPoint.empty()) {
+        ::umount2(gMountPoint.c_str(), MNT_DETACH);
+        ::rmdir(gMountPoint.c_str());
+    }
+    return result;
+}
