@@ -1,0 +1,253 @@
+// The tandrel-helper program as a whole process: exit status when its socket is taken, ending on SIGTERM and
+// SIGINT, the log file in /tmp and the same lines in the journal.
+//
+// Run under journal-harness.sh (CTest does). With the private journald (root, own mount namespace) /tmp is
+// replaced by a private tmpfs as well, so the helper's log file is this test's alone; without it the tests
+// that read the log file or the journal are skipped with the harness's reason, and the others run against
+// the real /tmp.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "JournalHarness.h"
+#include "dispatch/RunLoop.h"
+#include "xpc/Connection.h"
+#include "xpc/Listener.h"
+#include "xpc/internal/ChannelTestSupport.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using xpc::Object;
+using xpc::testing::Recorder;
+using xpc::testing::runUntil;
+
+constexpr const char* kServiceName = "com.tandrel.helper";
+
+// True once a private /tmp is mounted for this process's namespace.
+bool privateTmp = false;
+
+// The helper as a child process, killed if a test leaves it running.
+class HelperProcess {
+  public:
+    // Started with the test's environment minus DISPLAY (so no desktop is used).
+    HelperProcess() {
+        std::vector<std::string> variables;
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            if (std::string_view(*entry).rfind("DISPLAY=", 0) != 0) variables.emplace_back(*entry);
+        }
+        std::vector<char*> envp;
+        for (auto& variable : variables) envp.push_back(variable.data());
+        envp.push_back(nullptr);
+        std::string path = TANDREL_HELPER_PATH;
+        char* argv[] = {path.data(), nullptr};
+        if (posix_spawn(&pid_, path.c_str(), nullptr, nullptr, argv, envp.data()) != 0) pid_ = -1;
+    }
+    ~HelperProcess() {
+        if (pid_ > 0 && !status_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    pid_t pid() const { return pid_; }
+    void signal(int number) const { ::kill(pid_, number); }
+    // The wait status once the process has ended (nullopt after `limit`).
+    std::optional<int> wait(std::chrono::milliseconds limit = 10s) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!status_ && std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                status_ = status;
+            } else {
+                std::this_thread::sleep_for(5ms);
+            }
+        }
+        return status_;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+// A client of the running helper; connects as soon as the helper serves its socket.
+struct Client {
+    std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
+    std::shared_ptr<xpc::Connection> connection;
+
+    // Retries until an answer to "IsPermissionGranted" arrives (the helper may still be starting).
+    bool connect(std::chrono::milliseconds limit = 10s) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            recorder = std::make_shared<Recorder>();
+            connection = xpc::testing::connectRecording(kServiceName, recorder);
+            connection->send(xpc::testing::message("IsPermissionGranted"));
+            runUntil([&] { return recorder->messages() > 0 || !recorder->events.empty(); }, 2s);
+            if (recorder->messages() > 0) return true;
+            connection->cancel();
+            xpc::testing::settle(20ms);
+        }
+        return false;
+    }
+    // The JSON text of the `index`th message received.
+    std::string data(std::size_t index) const {
+        std::size_t seen = 0;
+        for (const auto& event : recorder->events) {
+            if (!event.isDictionary()) continue;
+            if (seen++ == index) {
+                const auto* bytes = event.getData("data");
+                return bytes ? std::string(bytes->begin(), bytes->end()) : "<no data>";
+            }
+        }
+        return "<none>";
+    }
+};
+
+// The helper's log files in /tmp.
+std::vector<std::filesystem::path> logFiles() {
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator("/tmp")) {
+        const std::string name = entry.path().filename();
+        if (name.rfind(std::string(kServiceName) + " ", 0) == 0 && entry.path().extension() == ".log") {
+            files.push_back(entry.path());
+        }
+    }
+    return files;
+}
+
+// The texts of a log file's lines, without their time stamps ("<stamp>  <text>").
+std::vector<std::string> logTexts(const std::filesystem::path& file) {
+    std::vector<std::string> texts;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        const auto gap = line.find("  ");
+        texts.push_back(gap == std::string::npos ? line : line.substr(gap + 2));
+    }
+    return texts;
+}
+
+class ServiceProcessTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        if (journal_harness::unavailableReason()) return;
+        // Inside the harness's private mount namespace: the helper's fixed log directory becomes ours alone.
+        privateTmp = ::mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") == 0;
+    }
+    void SetUp() override {
+        // Files of an earlier test would be taken up again: each test starts with none.
+        if (privateTmp) {
+            for (const auto& file : logFiles()) std::filesystem::remove(file);
+        }
+        runtime_ = std::make_unique<xpc::testing::RuntimeDirectory>();
+    }
+    void TearDown() override { runtime_.reset(); }
+
+    std::unique_ptr<xpc::testing::RuntimeDirectory> runtime_;
+};
+
+#define REQUIRE_PRIVATE_TMP()                                                                    \
+    do {                                                                                         \
+        JOURNAL_HARNESS_REQUIRED();                                                              \
+        if (!privateTmp) GTEST_SKIP() << "cannot mount a private /tmp in the harness namespace"; \
+    } while (false)
+
+TEST_F(ServiceProcessTest, ExitsWithStatusOneWhenItsSocketIsAlreadyServed) {
+    auto holder = xpc::Listener::create(kServiceName);
+    ASSERT_NE(holder, nullptr);
+    holder->resume();
+
+    HelperProcess helper;
+    ASSERT_GT(helper.pid(), 0);
+    const auto status = helper.wait();
+    ASSERT_TRUE(status.has_value()) << "the helper did not exit";
+    ASSERT_TRUE(WIFEXITED(*status));
+    EXPECT_EQ(WEXITSTATUS(*status), 1);
+}
+
+TEST_F(ServiceProcessTest, AnswersWithoutADesktopAndEndsCleanlyOnSigtermAndSigint) {
+    for (int number : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(strsignal(number));
+        HelperProcess helper;
+        ASSERT_GT(helper.pid(), 0);
+        Client client;
+        ASSERT_TRUE(client.connect()) << "the helper never answered";
+        EXPECT_EQ(client.data(0), R"({"result":false,"type":"IsPermissionGranted"})");
+        client.connection->send(xpc::testing::message("SelectedText"));
+        ASSERT_TRUE(runUntil([&] { return client.recorder->messages() >= 2; }));
+        EXPECT_EQ(client.data(1), R"({"content":"","type":"SelectedText"})");
+
+        helper.signal(number);
+        const auto status = helper.wait();
+        ASSERT_TRUE(status.has_value()) << "the helper did not exit";
+        ASSERT_TRUE(WIFEXITED(*status)) << "ended by a signal";
+        EXPECT_EQ(WEXITSTATUS(*status), 0);
+        EXPECT_TRUE(runUntil([&] { return client.recorder->has(xpc::ErrorCode::ConnectionInterrupted); }));
+        client.connection->cancel();
+        xpc::testing::settle(20ms);
+
+        if (!privateTmp) continue;
+        // Flushed before the exit: the warning logged in reaction to the signal is in the file.
+        const auto files = logFiles();
+        ASSERT_EQ(files.size(), 1u);
+        const auto texts = logTexts(files[0]);
+        ASSERT_FALSE(texts.empty());
+        EXPECT_EQ(texts.back(), "[WARN] Got XPC_ERROR_TERMINATION_IMMINENT");
+        EXPECT_NE(std::find(texts.begin(), texts.end(), "[INFO] Got message: SelectedText"), texts.end());
+    }
+}
+
+TEST_F(ServiceProcessTest, LogFileIsPrivateAndTheJournalGetsTheSameLines) {
+    REQUIRE_PRIVATE_TMP();
+    auto holder = xpc::Listener::create(kServiceName);
+    ASSERT_NE(holder, nullptr);
+    holder->resume();
+    HelperProcess helper;
+    ASSERT_GT(helper.pid(), 0);
+    const auto status = helper.wait();
+    ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 1);
+
+    const auto files = logFiles();
+    ASSERT_EQ(files.size(), 1u) << "one log file directly in /tmp";
+    struct stat info {};
+    ASSERT_EQ(::lstat(files[0].c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    const auto texts = logTexts(files[0]);
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.back(), "[ERROR] Failed to create XPC mach service.");
+
+    const std::string pid = std::to_string(helper.pid());
+    auto records = journal_harness::waitForRecords(
+        [&](const journal_harness::Fields& fields) {
+            return journal_harness::get(fields, "_PID") == pid &&
+                   journal_harness::get(fields, "SUBSYSTEM") == kServiceName &&
+                   journal_harness::get(fields, "CATEGORY") == "tandrel";
+        },
+        texts.size());
+    std::vector<std::string> messages;
+    for (const auto& record : records) messages.push_back(journal_harness::get(record, "MESSAGE"));
+    EXPECT_EQ(messages, texts);
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(journal_harness::get(records.back(), "PRIORITY"), "3");
+}
+
+}  // namespace
