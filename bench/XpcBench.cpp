@@ -41,9 +41,14 @@ class Client {
         micros.reserve(static_cast<std::size_t>(requests));
         for (int i = 0; i < requests; ++i) {
             const auto start = Clock::now();
+            int before;
+            {
+                std::lock_guard lock(mutex_);
+                before = answers_;
+            }
             connection_->send(request);
             std::unique_lock lock(mutex_);
-            answered_.wait(lock, [&] { return answers_ > i; });
+            answered_.wait(lock, [&] { return answers_ > before; });
             micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
         }
         return micros;
@@ -96,7 +101,8 @@ int main() {
     auto serviceQueue = dispatch::SerialQueue::create("bench.service");
     auto listener = xpc::Listener::create(name, serviceQueue);
     if (!listener) return 1;
-    listener->setConnectionHandler([](std::shared_ptr<xpc::Connection> connection) {
+    listener->setConnectionHandler([serviceQueue](std::shared_ptr<xpc::Connection> connection) {
+        connection->setTargetQueue(serviceQueue);
         std::weak_ptr<xpc::Connection> weak = connection;
         connection->setEventHandler([weak](const xpc::Object& event) {
             if (auto self = weak.lock(); self && event.isDictionary()) self->send(event);
