@@ -90,15 +90,15 @@ void EventLoop::armTimerfdLocked() {
     }
     if (wake == armedFor_) return;
     armedFor_ = wake;
-    itimerspec spec{};
+    itimerspec when{};
     if (wake != Clock::time_point::max()) {
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wake.time_since_epoch()).count();
         // 0 would disarm: a deadline at the clock's origin is simply due.
-        spec.it_value.tv_sec = ns / 1000000000;
-        spec.it_value.tv_nsec = ns % 1000000000;
-        if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;
+        when.it_value.tv_sec = ns / 1000000000;
+        when.it_value.tv_nsec = ns % 1000000000;
+        if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0) when.it_value.tv_nsec = 1;
     }
-    timerfd_settime(timerfd_.get(), TFD_TIMER_ABSTIME, &spec, nullptr);
+    timerfd_settime(timerfd_.get(), TFD_TIMER_ABSTIME, &when, nullptr);
 }
 
 void EventLoop::fireDueTimers() {
