@@ -5,8 +5,8 @@
 
 namespace dispatch::internal {
 
-// A process-wide object that is never destroyed: detached worker threads may still use it while static
-// destructors run at exit.
+// A process-wide object built on first use and never destroyed, so that it stays usable from exit hooks and
+// from threads still running while static destructors run (queues, the dispatcher, shared empty texts).
 template <typename T>
 class NoDestructor {
   public:
@@ -14,8 +14,12 @@ class NoDestructor {
     explicit NoDestructor(Args&&... args) {
         new (storage_) T(std::forward<Args>(args)...);
     }
-    T& operator*() { return *std::launder(reinterpret_cast<T*>(storage_)); }
-    T* operator->() { return &**this; }
+    NoDestructor(const NoDestructor&) = delete;
+    NoDestructor& operator=(const NoDestructor&) = delete;
+
+    T& operator*() { return *get(); }
+    T* operator->() { return get(); }
+    T* get() { return std::launder(reinterpret_cast<T*>(storage_)); }
 
   private:
     alignas(T) unsigned char storage_[sizeof(T)];

@@ -5,7 +5,8 @@
 
 namespace dispatch::internal {
 
-// Owns one file descriptor; closes it on destruction. Move-only.
+// Owns one file descriptor; closes it on destruction. Move-only. The other components that hold descriptors
+// (the message channel) use this one too.
 class UniqueFd {
   public:
     UniqueFd() = default;
@@ -21,6 +22,7 @@ class UniqueFd {
 
     int get() const { return fd_; }
     bool valid() const { return fd_ >= 0; }
+    explicit operator bool() const { return valid(); }
     int release() { return std::exchange(fd_, -1); }
     void reset(int fd = -1);
 
