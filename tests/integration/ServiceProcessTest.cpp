@@ -45,6 +45,9 @@ constexpr const char* kServiceName = "com.tandrel.helper";
 
 // True once a private /tmp is mounted for this process's namespace.
 bool privateTmp = false;
+// The helper binary to start. The build tree may itself lie under /tmp, which the private /tmp hides, so
+// inside the harness the binary is first copied to the namespace's private /run.
+std::string helperPath = TANDREL_HELPER_PATH;
 
 // The helper as a child process, killed if a test leaves it running.
 class HelperProcess {
@@ -58,7 +61,7 @@ class HelperProcess {
         std::vector<char*> envp;
         for (auto& variable : variables) envp.push_back(variable.data());
         envp.push_back(nullptr);
-        std::string path = TANDREL_HELPER_PATH;
+        std::string path = helperPath;
         char* argv[] = {path.data(), nullptr};
         if (posix_spawn(&pid_, path.c_str(), nullptr, nullptr, argv, envp.data()) != 0) pid_ = -1;
     }
@@ -149,6 +152,13 @@ class ServiceProcessTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         if (journal_harness::unavailableReason()) return;
+        const std::filesystem::path copy = "/run/tandrel-service-test/tandrel-helper";
+        std::error_code error;
+        std::filesystem::create_directories(copy.parent_path(), error);
+        if (!error && std::filesystem::copy_file(TANDREL_HELPER_PATH, copy,
+                                                 std::filesystem::copy_options::overwrite_existing, error)) {
+            helperPath = copy.string();
+        }
         // Inside the harness's private mount namespace: the helper's fixed log directory becomes ours alone.
         privateTmp = ::mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") == 0;
     }
