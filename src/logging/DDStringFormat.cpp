@@ -16,7 +16,7 @@ namespace {
 // Widths and numeric precisions beyond this are clamped: a runaway "*" argument must not allocate gigabytes.
 constexpr int kMaxField = 1 << 16;
 
-struct Spec {
+struct Conversion {
     bool left = false;
     bool plus = false;
     bool space = false;
@@ -51,12 +51,12 @@ bool isNumeric(const FormatArg& a) {
            a.kind == Kind::Bool || a.kind == Kind::Char;
 }
 
-int effectiveBits(const FormatArg& a, const Spec& s) {
+int effectiveBits(const FormatArg& a, const Conversion& s) {
     const int own = a.kind == Kind::Float ? 64 : a.bytes * 8;
     return s.narrowBits != 0 && s.narrowBits < own ? s.narrowBits : own;
 }
 
-std::int64_t asSigned(const FormatArg& a, const Spec& s) {
+std::int64_t asSigned(const FormatArg& a, const Conversion& s) {
     std::uint64_t raw;
     switch (a.kind) {
         case Kind::Float:
@@ -73,7 +73,7 @@ std::int64_t asSigned(const FormatArg& a, const Spec& s) {
     return signExtend(raw, effectiveBits(a, s));
 }
 
-std::uint64_t asUnsigned(const FormatArg& a, const Spec& s) {
+std::uint64_t asUnsigned(const FormatArg& a, const Conversion& s) {
     std::uint64_t raw;
     switch (a.kind) {
         case Kind::Float:
@@ -104,7 +104,7 @@ double asDouble(const FormatArg& a) {
     }
 }
 
-void appendPadded(std::string& out, std::string_view body, const Spec& s, char fill = ' ') {
+void appendPadded(std::string& out, std::string_view body, const Conversion& s, char fill = ' ') {
     const std::size_t width = static_cast<std::size_t>(s.width);
     if (width <= body.size()) {
         out.append(body);
@@ -160,7 +160,7 @@ void appendDescription(std::string& out, const FormatArg& a) {
 }
 
 // %s and %@: the description, cut to the precision, padded to the width.
-void appendDescribed(std::string& out, const FormatArg& a, const Spec& s) {
+void appendDescribed(std::string& out, const FormatArg& a, const Conversion& s) {
     if (s.width == 0 && s.precision < 0) {
         appendDescription(out, a);
         return;
@@ -181,7 +181,7 @@ void appendDescribed(std::string& out, const FormatArg& a, const Spec& s) {
 }
 
 void appendInteger(std::string& out, std::uint64_t magnitude, bool negative, bool isSigned, int base,
-                   bool upper, const Spec& s) {
+                   bool upper, const Conversion& s) {
     char digits[72];
     int n = 0;
     if (!(magnitude == 0 && s.precision == 0)) {
@@ -217,26 +217,26 @@ void appendInteger(std::string& out, std::uint64_t magnitude, bool negative, boo
     if (s.left) out.append(padding, ' ');
 }
 
-void appendFloat(std::string& out, double value, const Spec& s) {
-    char spec[16];
+void appendFloat(std::string& out, double value, const Conversion& s) {
+    char pattern[16];
     int i = 0;
-    spec[i++] = '%';
-    if (s.left) spec[i++] = '-';
-    if (s.plus) spec[i++] = '+';
-    if (s.space) spec[i++] = ' ';
-    if (s.alt) spec[i++] = '#';
-    if (s.zero) spec[i++] = '0';
-    spec[i++] = '*';
+    pattern[i++] = '%';
+    if (s.left) pattern[i++] = '-';
+    if (s.plus) pattern[i++] = '+';
+    if (s.space) pattern[i++] = ' ';
+    if (s.alt) pattern[i++] = '#';
+    if (s.zero) pattern[i++] = '0';
+    pattern[i++] = '*';
     if (s.precision >= 0) {
-        spec[i++] = '.';
-        spec[i++] = '*';
+        pattern[i++] = '.';
+        pattern[i++] = '*';
     }
-    spec[i++] = s.conversion;
-    spec[i] = '\0';
+    pattern[i++] = s.conversion;
+    pattern[i] = '\0';
     char buf[128];
     const auto print = [&](char* into, std::size_t size) {
-        return s.precision >= 0 ? std::snprintf(into, size, spec, s.width, s.precision, value)
-                                : std::snprintf(into, size, spec, s.width, value);
+        return s.precision >= 0 ? std::snprintf(into, size, pattern, s.width, s.precision, value)
+                                : std::snprintf(into, size, pattern, s.width, value);
     };
     const int n = print(buf, sizeof buf);
     if (n < 0) return;
@@ -250,7 +250,7 @@ void appendFloat(std::string& out, double value, const Spec& s) {
     out.resize(start + n);
 }
 
-void appendPointer(std::string& out, const FormatArg& a, const Spec& s) {
+void appendPointer(std::string& out, const FormatArg& a, const Conversion& s) {
     std::uintptr_t address;
     switch (a.kind) {
         case Kind::Pointer:
@@ -320,7 +320,7 @@ class Engine {
     // Handles the directive at `percent`; returns where the text continues, or null at the end of the format.
     const char* directive(const char* percent) {
         const char* p = percent + 1;
-        Spec s;
+        Conversion s;
         for (;; ++p) {
             if (*p == '-') {
                 s.left = true;
@@ -376,7 +376,7 @@ class Engine {
         return p + 1;
     }
 
-    void convert(const Spec& s, const char* start, const char* end) {
+    void convert(const Conversion& s, const char* start, const char* end) {
         switch (s.conversion) {
             case '%':
                 out_.push_back('%');
@@ -420,7 +420,7 @@ class Engine {
         }
     }
 
-    void numeric(const Spec& s, const FormatArg& a) {
+    void numeric(const Conversion& s, const FormatArg& a) {
         switch (s.conversion) {
             case 'd':
             case 'i': {

@@ -79,12 +79,12 @@ std::optional<::XID> WindowQueries::clientOf(Connection& connection, ::Window wi
     if (window == None) return std::nullopt;
     int eventBase = 0, errorBase = 0;
     if (!XResQueryExtension(connection.get(), &eventBase, &errorBase)) return std::nullopt;
-    XResClientIdSpec spec{window, XRES_CLIENT_ID_XID_MASK};
+    XResClientIdSpec query{window, XRES_CLIENT_ID_XID_MASK};
     long count = 0;
     XResClientIdValue* ids = nullptr;
     ErrorTrap trap(connection.get());
     std::optional<::XID> out;
-    if (XResQueryClientIds(connection.get(), 1, &spec, &count, &ids) == Success) {
+    if (XResQueryClientIds(connection.get(), 1, &query, &count, &ids) == Success) {
         for (long i = 0; i < count; ++i)
             if (XResGetClientIdType(&ids[i]) == XRES_CLIENT_ID_XID) out = ids[i].spec.client;
         XResClientIdsDestroy(count, ids);
@@ -102,12 +102,12 @@ bool WindowQueries::sameClient(Connection& connection, ::Window a, ::Window b) {
 std::optional<pid_t> WindowQueries::pidOf(Connection& connection, ::Window window) {
     int eventBase = 0, errorBase = 0;
     if (window == None || !XResQueryExtension(connection.get(), &eventBase, &errorBase)) return std::nullopt;
-    XResClientIdSpec spec{window, XRES_CLIENT_ID_PID_MASK};
+    XResClientIdSpec query{window, XRES_CLIENT_ID_PID_MASK};
     long count = 0;
     XResClientIdValue* ids = nullptr;
     ErrorTrap trap(connection.get());
     std::optional<pid_t> out;
-    if (XResQueryClientIds(connection.get(), 1, &spec, &count, &ids) == Success) {
+    if (XResQueryClientIds(connection.get(), 1, &query, &count, &ids) == Success) {
         for (long i = 0; i < count; ++i) {
             pid_t pid = XResGetClientPid(&ids[i]);
             if (pid > 0) out = pid;
