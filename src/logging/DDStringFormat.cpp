@@ -56,38 +56,25 @@ int effectiveBits(const FormatArg& a, const Conversion& s) {
     return s.narrowBits != 0 && s.narrowBits < own ? s.narrowBits : own;
 }
 
+// An integer argument's bits before narrowing.
+std::uint64_t integerBits(const FormatArg& a) {
+    return a.kind == Kind::Unsigned || a.kind == Kind::Bool ? a.u : static_cast<std::uint64_t>(a.i);
+}
+
 std::int64_t asSigned(const FormatArg& a, const Conversion& s) {
-    std::uint64_t raw;
-    switch (a.kind) {
-        case Kind::Float:
-            raw = static_cast<std::uint64_t>(saturatingTruncate(a.d));
-            break;
-        case Kind::Unsigned:
-        case Kind::Bool:
-            raw = a.u;
-            break;
-        default:
-            raw = static_cast<std::uint64_t>(a.i);
-            break;
-    }
+    const std::uint64_t raw =
+        a.kind == Kind::Float ? static_cast<std::uint64_t>(saturatingTruncate(a.d)) : integerBits(a);
     return signExtend(raw, effectiveBits(a, s));
 }
 
 std::uint64_t asUnsigned(const FormatArg& a, const Conversion& s) {
-    std::uint64_t raw;
-    switch (a.kind) {
-        case Kind::Float:
-            raw = a.d >= 0 && a.d < 1.8446744073709552e19 ? static_cast<std::uint64_t>(a.d)
-                  : a.d >= 0                              ? std::numeric_limits<std::uint64_t>::max()
-                             : static_cast<std::uint64_t>(saturatingTruncate(a.d));
-            break;
-        case Kind::Unsigned:
-        case Kind::Bool:
-            raw = a.u;
-            break;
-        default:
-            raw = static_cast<std::uint64_t>(a.i);
-            break;
+    std::uint64_t raw = 0;
+    if (a.kind != Kind::Float) {
+        raw = integerBits(a);
+    } else {
+        raw = a.d >= 0 && a.d < 1.8446744073709552e19 ? static_cast<std::uint64_t>(a.d)
+              : a.d >= 0                              ? std::numeric_limits<std::uint64_t>::max()
+                                                      : static_cast<std::uint64_t>(saturatingTruncate(a.d));
     }
     return maskToBits(raw, effectiveBits(a, s));
 }

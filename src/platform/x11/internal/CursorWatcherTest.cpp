@@ -15,13 +15,11 @@ namespace {
 using x11::testing::TestWindow;
 using x11::testing::waitUntil;
 
-class CursorWatcherTest : public x11::testing::XvfbTest {
+class CursorWatcherTest : public x11::testing::XvfbConnectionTest {
   protected:
     void SetUp() override {
-        XvfbTest::SetUp();
-        if (IsSkipped()) return;
-        connection_ = Connection::open(display_);
-        ASSERT_TRUE(connection_);
+        XvfbConnectionTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         watcher_ = std::make_unique<CursorWatcher>(*connection_);
         std::set<uint64_t> hashes;
         for (const auto& image : CursorImages::standardTextCursors(*connection_))
@@ -48,7 +46,6 @@ class CursorWatcherTest : public x11::testing::XvfbTest {
         return waitUntil([&] { return (watcher_->currentHash() == hash) == equal; });
     }
 
-    std::unique_ptr<Connection> connection_;
     std::unique_ptr<CursorWatcher> watcher_;
 };
 

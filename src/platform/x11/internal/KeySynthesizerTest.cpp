@@ -16,16 +16,7 @@ namespace {
 using namespace std::chrono_literals;
 using x11::testing::TkTextWindow;
 
-class KeySynthesizerTest : public x11::testing::XvfbTest {
-  protected:
-    void SetUp() override {
-        XvfbTest::SetUp();
-        if (IsSkipped()) return;
-        connection_ = Connection::open(display_);
-        ASSERT_TRUE(connection_);
-    }
-    std::unique_ptr<Connection> connection_;
-};
+class KeySynthesizerTest : public x11::testing::XvfbConnectionTest {};
 
 TEST_F(KeySynthesizerTest, ControlInsertCopiesInTkEvenWithShiftHeldAndShiftInsertPastes) {
     std::string why;

@@ -35,13 +35,11 @@ std::string pattern(size_t size) {
     return s;
 }
 
-class SelectionServerTest : public x11::testing::XvfbTest {
+class SelectionServerTest : public x11::testing::XvfbConnectionTest {
   protected:
     void SetUp() override {
-        XvfbTest::SetUp();
-        if (IsSkipped()) return;
-        connection_ = Connection::open(display_);
-        ASSERT_TRUE(connection_);
+        XvfbConnectionTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         clipboard_ = connection_->atom("CLIPBOARD");
     }
 
@@ -77,7 +75,6 @@ class SelectionServerTest : public x11::testing::XvfbTest {
         return out;
     }
 
-    std::unique_ptr<Connection> connection_;
     ::Atom clipboard_ = 0;
 };
 

@@ -85,8 +85,10 @@ std::optional<::XID> WindowQueries::clientOf(Connection& connection, ::Window wi
     ErrorTrap trap(connection.get());
     std::optional<::XID> out;
     if (XResQueryClientIds(connection.get(), 1, &query, &count, &ids) == Success) {
-        for (long i = 0; i < count; ++i)
-            if (XResGetClientIdType(&ids[i]) == XRES_CLIENT_ID_XID) out = ids[i].spec.client;
+        for (long i = 0; i < count; ++i) {
+            const auto& [id, length, value] = ids[i];
+            if (XResGetClientIdType(&ids[i]) == XRES_CLIENT_ID_XID) out = id.client;
+        }
         XResClientIdsDestroy(count, ids);
     }
     if (trap.failed()) return std::nullopt;

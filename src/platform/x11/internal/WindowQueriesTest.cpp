@@ -21,16 +21,7 @@ namespace {
 using namespace std::chrono_literals;
 using x11::testing::waitUntil;
 
-class WindowQueriesTest : public x11::testing::XvfbTest {
-  protected:
-    void SetUp() override {
-        XvfbTest::SetUp();
-        if (IsSkipped()) return;
-        connection_ = Connection::open(display_);
-        ASSERT_TRUE(connection_);
-    }
-    std::unique_ptr<Connection> connection_;
-};
+class WindowQueriesTest : public x11::testing::XvfbConnectionTest {};
 
 TEST_F(WindowQueriesTest, ActiveWindowFallsBackFromManagerToFocusToPointer) {
     x11::testing::TestWindow a(display_, 700, 100, 100, 100);

@@ -67,4 +67,17 @@ class XvfbTest : public ::testing::Test {
     std::string display_;
 };
 
+// An XvfbTest with one open connection to the server in `connection_`.
+class XvfbConnectionTest : public XvfbTest {
+  protected:
+    void SetUp() override {
+        XvfbTest::SetUp();
+        if (IsSkipped()) return;
+        connection_ = x11::internal::Connection::open(display_);
+        ASSERT_TRUE(connection_);
+    }
+
+    std::unique_ptr<x11::internal::Connection> connection_;
+};
+
 }  // namespace x11::testing
