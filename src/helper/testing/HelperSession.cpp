@@ -1,0 +1,206 @@
+#include "helper/testing/HelperSession.h"
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "helper/XpcService.h"
+#include "platform/x11/internal/testing/ChildProcess.h"
+#include "xpc/internal/UniqueFd.h"
+
+namespace helper::testing {
+
+namespace {
+
+// True when something accepts connections on the Unix socket at `path`.
+bool socketAccepts(const std::string& path) {
+    xpc::internal::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) return false;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    return ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+}  // namespace
+
+std::unique_ptr<HelperSession> HelperSession::start(const std::string& helperPath, const std::string& display,
+                                                    std::string* why, std::chrono::milliseconds limit) {
+    auto fail = [why](const std::string& reason) -> std::unique_ptr<HelperSession> {
+        if (why) *why = reason;
+        return nullptr;
+    };
+    auto session = std::unique_ptr<HelperSession>(new HelperSession());
+    char pattern[] = "/tmp/tandrel-helper-session-XXXXXX";  // mkdtemp makes it 0700
+    if (::mkdtemp(pattern) == nullptr) return fail(std::string("mkdtemp: ") + std::strerror(errno));
+    session->runtimeDirectory_ = pattern;
+    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) session->savedRuntimeDirectory_ = old;
+    ::setenv("XDG_RUNTIME_DIR", session->runtimeDirectory_.c_str(), 1);
+
+    x11::testing::ChildProcess::Options options;
+    options.env = {"DISPLAY=" + display, "XDG_RUNTIME_DIR=" + session->runtimeDirectory_};
+    std::string spawnError;
+    session->process_ = x11::testing::ChildProcess::start({helperPath}, options, &spawnError);
+    if (!session->process_) return fail("cannot start " + helperPath + ": " + spawnError);
+
+    const std::string socketPath = session->runtimeDirectory_ + "/" + XpcService::kServiceName;
+    bool exited = false;
+    const bool accepting = x11::testing::waitUntil(
+        [&] {
+            if (!session->process_->isRunning()) {
+                exited = true;
+                return true;
+            }
+            return socketAccepts(socketPath);
+        },
+        limit);
+    if (exited) return fail(helperPath + " exited before serving " + socketPath);
+    if (!accepting) return fail(helperPath + " did not serve " + socketPath + " in time");
+
+    session->queue_ = dispatch::SerialQueue::create("helper-session-client");
+    if (!session->connect()) return fail("cannot connect to " + socketPath);
+    return session;
+}
+
+HelperSession::~HelperSession() {
+    disconnect();
+    process_.reset();  // SIGTERM, then SIGKILL, by PID
+    if (!runtimeDirectory_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(runtimeDirectory_, ignored);
+        if (savedRuntimeDirectory_) {
+            ::setenv("XDG_RUNTIME_DIR", savedRuntimeDirectory_->c_str(), 1);
+        } else {
+            ::unsetenv("XDG_RUNTIME_DIR");
+        }
+    }
+}
+
+pid_t HelperSession::pid() const {
+    return process_ ? process_->pid() : -1;
+}
+
+bool HelperSession::isRunning() {
+    return process_ && process_->isRunning();
+}
+
+bool HelperSession::connect(std::chrono::milliseconds limit) {
+    disconnect();
+    std::uint64_t generation;
+    {
+        std::lock_guard lock(inbox_->mutex);
+        inbox_->received.clear();
+        generation = ++inbox_->generation;
+    }
+    connection_ = xpc::Connection::connectToService(XpcService::kServiceName, queue_);
+    connection_->setEventHandler(
+        [inbox = inbox_, generation](const xpc::Object& event) { inbox->record(generation, event); });
+    connection_->resume();
+    // Connected once the peer is known; a connection that fails ends with an error instead.
+    x11::testing::waitUntil(
+        [&] {
+            if (connection_->peerPid() >= 0) return true;
+            std::lock_guard lock(inbox_->mutex);
+            return !inbox_->received.empty();
+        },
+        limit);
+    return connection_->peerPid() >= 0;
+}
+
+void HelperSession::disconnect(std::chrono::milliseconds limit) {
+    if (!connection_) return;
+    connection_->cancel();
+    waitForError(xpc::ErrorCode::ConnectionInvalid, limit);
+    connection_.reset();
+}
+
+void HelperSession::Inbox::record(std::uint64_t from, const xpc::Object& event) {
+    HelperMessage message;
+    message.arrival = Clock::now();
+    if (event.isError()) {
+        message.error = event.errorCode();
+    } else if (event.isDictionary()) {
+        if (const auto* type = event.getString("type")) message.type = *type;
+        if (const auto* data = event.getData("data")) message.data.assign(data->begin(), data->end());
+    } else {
+        return;
+    }
+    {
+        std::lock_guard lock(mutex);
+        if (from != generation) return;
+        received.push_back({std::move(message), false});
+    }
+    changed.notify_all();
+}
+
+void HelperSession::send(const std::string& type, const std::optional<std::string>& data) {
+    if (!connection_) return;
+    xpc::Object message = xpc::Object::dictionary();
+    message.set("type", xpc::Object::string(type));
+    if (data) message.set("data", xpc::Object::string(*data));
+    connection_->send(message);
+}
+
+std::optional<HelperMessage> HelperSession::request(const std::string& type,
+                                                    const std::optional<std::string>& data,
+                                                    std::chrono::milliseconds limit) {
+    send(type, data);
+    return waitFor(type, limit);
+}
+
+std::optional<HelperMessage> HelperSession::waitFor(const std::string& type,
+                                                    std::chrono::milliseconds limit) {
+    std::unique_lock lock(inbox_->mutex);
+    std::optional<HelperMessage> found;
+    inbox_->changed.wait_for(lock, limit, [&] {
+        for (auto& entry : inbox_->received) {
+            if (!entry.taken && !entry.message.error && entry.message.type == type) {
+                entry.taken = true;
+                found = entry.message;
+                return true;
+            }
+        }
+        return false;
+    });
+    return found;
+}
+
+bool HelperSession::waitForError(xpc::ErrorCode code, std::chrono::milliseconds limit) {
+    std::unique_lock lock(inbox_->mutex);
+    return inbox_->changed.wait_for(lock, limit, [&] {
+        for (const auto& entry : inbox_->received) {
+            if (entry.message.error == code) return true;
+        }
+        return false;
+    });
+}
+
+std::size_t HelperSession::count(const std::string& type) const {
+    std::lock_guard lock(inbox_->mutex);
+    std::size_t n = 0;
+    for (const auto& entry : inbox_->received)
+        n += !entry.message.error && entry.message.type == type ? 1 : 0;
+    return n;
+}
+
+std::vector<HelperMessage> HelperSession::messages() const {
+    std::lock_guard lock(inbox_->mutex);
+    std::vector<HelperMessage> all;
+    for (const auto& entry : inbox_->received) all.push_back(entry.message);
+    return all;
+}
+
+int HelperSession::stop(std::chrono::milliseconds limit) {
+    if (!process_ || !process_->isRunning()) return -1;
+    ::kill(process_->pid(), SIGTERM);
+    const int status = process_->waitExit(limit);
+    if (status < 0) process_->terminate();
+    return status;
+}
+
+}  // namespace helper::testing
