@@ -1,0 +1,320 @@
+// End to end: the real tandrel-helper on a private Xvfb, real X clients (xterm, a Tk text window, xclip)
+// driven through XTEST by xdotool, and a client on the helper's socket. Skipped, with the reason, only when
+// Xvfb cannot start; a missing X client is a failure.
+//
+// One helper serves the whole suite; every test connects a fresh client (so every test starts with the
+// monitor stopped, since losing the previous client stopped it). Absence of an event is checked over a
+// window longer than the helper's longest deferred read (0.2 s after a multiple click).
+
+// GoogleTest and JSON before the X headers: their macros (None, Bool, Status) clash with both.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <sstream>
+#include <thread>
+
+#include "helper/testing/HelperSession.h"
+#include "platform/x11/internal/SelectionServer.h"
+#include "platform/x11/internal/testing/TkTextWindow.h"
+#include "platform/x11/internal/testing/XvfbTest.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using helper::testing::HelperMessage;
+using helper::testing::HelperSession;
+using x11::testing::ChildProcess;
+using x11::testing::runCommand;
+using x11::testing::TkTextWindow;
+
+constexpr const char* kEvent = "SelectionEvent";
+// Longer than the helper's 0.2 s deferred read of a multiple click, with room for a loaded machine.
+constexpr auto kQuiet = 600ms;
+// Clicks closer than the desktop's double-click time (0.4 s here) would count as one multiple click.
+constexpr auto kClickSeparation = 450ms;
+
+// The xterm text and what its gestures select (xterm's 6x13 "fixed" font, 2-pixel border, at +100+100).
+constexpr const char* kXtermText = "alpha bravo charlie\\ndelta echo foxtrot\\n";
+constexpr int kXtermX = 100, kXtermY = 100;
+int column(int c) {
+    return kXtermX + 2 + 6 * c + 3;
+}
+int row(int r) {
+    return kXtermY + 2 + 13 * r + 6;
+}
+
+// The helper binary of this build, or another one named by TANDREL_TEST_HELPER (an installed or modified
+// build).
+std::string helperPath() {
+    const char* path = std::getenv("TANDREL_TEST_HELPER");
+    return path != nullptr && *path != '\0' ? path : TANDREL_HELPER_PATH;
+}
+
+nlohmann::json json(const std::optional<HelperMessage>& message) {
+    if (!message) return nullptr;
+    return nlohmann::json::parse(message->data, nullptr, /*allow_exceptions=*/false);
+}
+
+class X11ServiceTest : public x11::testing::XvfbTest {
+  protected:
+    static void TearDownTestSuite() { helper_.reset(); }
+
+    void SetUp() override {
+        XvfbTest::SetUp();
+        if (IsSkipped()) return;
+        if (!helper_) {
+            std::string why;
+            helper_ = HelperSession::start(helperPath(), display_, &why);
+            ASSERT_TRUE(helper_) << why;
+        }
+        ASSERT_TRUE(helper_->isRunning()) << "the helper died in an earlier test";
+        ASSERT_TRUE(helper_->connect());
+        // Accepted (and now the helper's latest client) once it answers.
+        auto answer = helper_->request("IsPermissionGranted");
+        ASSERT_TRUE(answer) << "no answer from the helper";
+        ASSERT_EQ(json(answer), nlohmann::json::parse(R"({"type":"IsPermissionGranted","result":true})"));
+    }
+
+    void TearDown() override {
+        if (helper_) helper_->disconnect();
+    }
+
+    void startMonitor() {
+        auto answer = helper_->request("StartMonitor");
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(json(answer), nlohmann::json::parse(R"({"type":"StartMonitor","result":true})"));
+    }
+
+    std::string selectedText() {
+        auto answer = json(helper_->request("SelectedText"));
+        if (!answer.is_object() || !answer.contains("content")) return "<no answer>";
+        EXPECT_EQ(answer["type"], "SelectedText");
+        return answer["content"].get<std::string>();
+    }
+
+    // A user's gesture through XTEST, kept apart from the previous one so that click counting (the helper's
+    // and the application's) does not merge them.
+    void gesture(const std::vector<std::string>& args) {
+        std::this_thread::sleep_until(lastGesture_ + kClickSeparation);
+        ASSERT_TRUE(xdotool(args));
+        lastGesture_ = std::chrono::steady_clock::now();
+    }
+    void drag(int x1, int y1, int x2, int y2) {
+        const int middleX = (x1 + x2) / 2, middleY = (y1 + y2) / 2;
+        gesture({"mousemove", std::to_string(x1), std::to_string(y1), "mousedown", "1", "mousemove",
+                 std::to_string(middleX), std::to_string(middleY), "mousemove", std::to_string(x2),
+                 std::to_string(y2), "mouseup", "1"});
+    }
+    void clicks(int x, int y, int count) {
+        gesture({"mousemove", std::to_string(x), std::to_string(y), "click", "--repeat",
+                 std::to_string(count), "--delay", "60", "1"});
+    }
+
+    // One "SelectionEvent", and no second one within the quiet window.
+    void expectOneEvent(const std::string& what) {
+        SCOPED_TRACE(what);
+        auto event = helper_->waitFor(kEvent);
+        ASSERT_TRUE(event) << "no SelectionEvent";
+        EXPECT_EQ(json(event), nlohmann::json::parse(R"({"type":"SelectionEvent"})"));
+        EXPECT_FALSE(helper_->waitFor(kEvent, kQuiet)) << "a second SelectionEvent";
+    }
+    void expectNoEvent(const std::string& what) {
+        EXPECT_FALSE(helper_->waitFor(kEvent, kQuiet)) << what << " was announced";
+    }
+
+    std::unique_ptr<ChildProcess> startXterm() {
+        auto xterm =
+            spawn({"xterm", "-geometry", "60x5+" + std::to_string(kXtermX) + "+" + std::to_string(kXtermY),
+                   "-e", "sh", "-c", std::string("printf '") + kXtermText + "'; sleep 600"});
+        EXPECT_TRUE(xterm) << "xterm cannot start";
+        if (!xterm) return nullptr;
+        int status = -1;
+        std::istringstream windows(runCommand(
+            {"xdotool", "search", "--sync", "--onlyvisible", "--pid", std::to_string(xterm->pid())}, env(),
+            &status));
+        EXPECT_EQ(status, 0);
+        windows >> xtermWindow_;
+        return xterm;
+    }
+
+    // What xclip reads from CLIPBOARD as `target` (its owner is another process).
+    std::string clipboard(const std::string& target) {
+        int status = -1;
+        auto out = runCommand({"xclip", "-o", "-selection", "clipboard", "-t", target}, env(), &status);
+        return status == 0 ? out : "<xclip failed>";
+    }
+
+    static std::unique_ptr<HelperSession> helper_;
+    std::chrono::steady_clock::time_point lastGesture_{};
+    std::string xtermWindow_;
+};
+
+std::unique_ptr<HelperSession> X11ServiceTest::helper_;
+
+TEST_F(X11ServiceTest, XtermGesturesAreAnnouncedOnceAndTheirTextReadBack) {
+    auto xterm = startXterm();
+    ASSERT_TRUE(xterm);
+    startMonitor();
+
+    // A drag from "bravo" past the end of the first line.
+    drag(column(6), row(0), column(40), row(0));
+    expectOneEvent("drag");
+    EXPECT_EQ(selectedText(), "bravo charlie\n");
+
+    clicks(column(7), row(1), 2);  // "echo"
+    expectOneEvent("double click");
+    EXPECT_EQ(selectedText(), "echo");
+
+    // The third click cancels the read the second one scheduled: still one event.
+    clicks(column(2), row(1), 3);
+    expectOneEvent("triple click");
+    EXPECT_EQ(selectedText(), "delta echo foxtrot\n");
+
+    clicks(column(3), row(0), 1);
+    expectNoEvent("a single click on text");
+
+    // The root window shows no I-beam. With the keyboard focus on xterm, which still owns PRIMARY, a read
+    // would find text: only the cursor keeps this quiet.
+    ASSERT_TRUE(xdotool({"windowfocus", "--sync", xtermWindow_}));
+    drag(700, 600, 900, 700);
+    expectNoEvent("a drag over the root window");
+
+    // Still monitoring: the quiet cases were not merely missed.
+    drag(column(0), row(1), column(40), row(1));
+    expectOneEvent("drag after the quiet cases");
+    EXPECT_EQ(selectedText(), "delta echo foxtrot\n");
+}
+
+TEST_F(X11ServiceTest, MonitorStopsWithItsClientAndASecondStartLeavesOne) {
+    auto xterm = startXterm();
+    ASSERT_TRUE(xterm);
+    startMonitor();
+    startMonitor();
+    drag(column(6), row(0), column(40), row(0));
+    expectOneEvent("drag after two StartMonitor requests");
+    drag(column(0), row(1), column(40), row(1));
+    expectOneEvent("second drag after two StartMonitor requests");
+
+    // The client goes away: the monitor stops. A new client that does not start it hears nothing, although
+    // it is the helper's latest client (it got an answer) and so would receive any event.
+    ASSERT_TRUE(helper_->connect());
+    ASSERT_TRUE(helper_->request("IsPermissionGranted"));
+    drag(column(6), row(0), column(40), row(0));
+    expectNoEvent("a drag after the client was lost");
+
+    startMonitor();
+    drag(column(0), row(1), column(40), row(1));
+    expectOneEvent("drag after StartMonitor from the new client");
+}
+
+TEST_F(X11ServiceTest, MouseLocationIsXdotoolsPositionWithYFlipped) {
+    int status = -1;
+    std::istringstream geometry(runCommand({"xdotool", "getdisplaygeometry"}, env(), &status));
+    ASSERT_EQ(status, 0);
+    int width = 0, height = 0;
+    geometry >> width >> height;
+    ASSERT_GT(height, 0);
+    for (auto [x, y] : {std::pair{321, 123}, std::pair{0, 0}, std::pair{width - 1, height - 1}}) {
+        ASSERT_TRUE(xdotool({"mousemove", std::to_string(x), std::to_string(y)}));
+        // Where xdotool says the pointer is, not only where it was asked to go.
+        std::istringstream shell(runCommand({"xdotool", "getmouselocation", "--shell"}, env(), &status));
+        ASSERT_EQ(status, 0);
+        int seenX = -1, seenY = -1;
+        for (std::string line; std::getline(shell, line);) {
+            if (line.rfind("X=", 0) == 0) seenX = std::stoi(line.substr(2));
+            if (line.rfind("Y=", 0) == 0) seenY = std::stoi(line.substr(2));
+        }
+        ASSERT_EQ(seenX, x);
+        auto answer = json(helper_->request("MouseLocation"));
+        ASSERT_TRUE(answer.is_object());
+        EXPECT_EQ(answer["type"], "MouseLocation");
+        EXPECT_EQ(answer["x"], static_cast<double>(seenX));
+        EXPECT_EQ(answer["y"], static_cast<double>(height - seenY));
+    }
+}
+
+TEST_F(X11ServiceTest, CopyPathReadsTkAndRestoresEveryClipboardTargetByteForByte) {
+    // The user's clipboard: an application offering text, HTML and an image too large for one request.
+    auto owner = x11::internal::Connection::open(display_);
+    ASSERT_TRUE(owner);
+    std::string image(700 * 1024, '\0');
+    for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 131 + i / 1013);
+    const std::vector<x11::internal::SelectionData> values = {
+        {owner->atom("UTF8_STRING"), owner->atom("UTF8_STRING"), 8, "user text \xe2\x9c\x93"},
+        {owner->atom("text/html"), owner->atom("text/html"), 8, "<b>user</b>"},
+        {owner->atom("image/png"), owner->atom("image/png"), 8, image},
+    };
+    std::atomic<bool> done{false};
+    std::atomic<int> owned{0};
+    std::thread ownerThread([&] {
+        x11::internal::SelectionServer server(*owner, owner->atom("CLIPBOARD"));
+        if (image.size() <= server.incrementalThreshold()) {
+            owned = -2;  // the image would not need INCR
+            return;
+        }
+        owned = server.own(values) ? 1 : -1;
+        while (!done) owner->waitFor([](const XEvent&) { return false; }, 5ms);
+    });
+    struct Join {
+        std::atomic<bool>& done;
+        std::thread& thread;
+        ~Join() {
+            done = true;
+            thread.join();
+        }
+    } join{done, ownerThread};
+    ASSERT_TRUE(x11::testing::waitUntil([&] { return owned != 0; }));
+    ASSERT_EQ(owned, 1) << "-1: CLIPBOARD not owned, -2: the image is too small for INCR";
+
+    std::string why;
+    auto tk = TkTextWindow::start(server_->displayEnv(), "alpha beta", 50, 500, false, &why);
+    ASSERT_TRUE(tk) << why;
+    startMonitor();
+
+    auto restored = [&] {
+        EXPECT_EQ(clipboard("UTF8_STRING"), "user text \xe2\x9c\x93");
+        EXPECT_EQ(clipboard("text/html"), "<b>user</b>");
+        const std::string png = clipboard("image/png");
+        EXPECT_EQ(png.size(), image.size());
+        EXPECT_TRUE(png == image) << "image/png differs";
+        const std::string targets = clipboard("TARGETS");
+        for (const char* target : {"UTF8_STRING", "text/html", "image/png"})
+            EXPECT_NE(targets.find(target), std::string::npos) << target << " missing from " << targets;
+    };
+    // The helper puts the clipboard back right after it has announced or answered; wait for its new owner.
+    auto waitForRestore = [&] {
+        EXPECT_TRUE(x11::testing::waitUntil(
+            [&] { return clipboard("TARGETS").find("image/png") != std::string::npos; }, 5000ms));
+    };
+
+    // Tk keeps its selection out of PRIMARY: the text can only come through a simulated copy. Dragging past
+    // the end of the line selects its line break too.
+    drag(55, 508, 300, 508);
+    expectOneEvent("drag in Tk");
+    waitForRestore();
+    restored();
+
+    EXPECT_EQ(selectedText(), "alpha beta\n");
+    waitForRestore();
+    restored();
+}
+
+TEST_F(X11ServiceTest, InsertTextLandsInTkAndStaysOnTheClipboard) {
+    std::string why;
+    auto tk = TkTextWindow::start(server_->displayEnv(), "start", 50, 500, false, &why);
+    ASSERT_TRUE(tk) << why;
+    ASSERT_TRUE(xdotool({"mousemove", "250", "600"}));
+
+    const std::string text = " inserted \xc3\xa9";
+    auto answer = helper_->request("InsertText", text);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(json(answer), nlohmann::json::parse(R"({"type":"InsertText","result":true})"));
+    auto line = tk->output().until([](const std::string& l) { return l.rfind("text ", 0) == 0; });
+    EXPECT_EQ(line.value_or("<nothing typed>"), "text start" + text);
+    EXPECT_EQ(clipboard("UTF8_STRING"), text);
+}
+
+}  // namespace
