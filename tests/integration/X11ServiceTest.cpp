@@ -208,6 +208,12 @@ TEST_F(X11ServiceTest, MonitorStopsWithItsClientAndASecondStartLeavesOne) {
     startMonitor();
     drag(column(0), row(1), column(40), row(1));
     expectOneEvent("drag after StartMonitor from the new client");
+
+    // SIGTERM ends the helper cleanly with its input recording running; the client is told. The next test
+    // starts a new helper.
+    EXPECT_EQ(helper_->stop(), 0);
+    EXPECT_TRUE(helper_->waitForError(xpc::ErrorCode::ConnectionInterrupted));
+    helper_.reset();
 }
 
 TEST_F(X11ServiceTest, MouseLocationIsXdotoolsPositionWithYFlipped) {
@@ -237,9 +243,27 @@ TEST_F(X11ServiceTest, MouseLocationIsXdotoolsPositionWithYFlipped) {
 }
 
 TEST_F(X11ServiceTest, CopyPathReadsTkAndRestoresEveryClipboardTargetByteForByte) {
-    // The user's clipboard: an application offering text, HTML and an image too large for one request.
+    std::string why;
+    auto tk = TkTextWindow::start(server_->displayEnv(), "alpha beta", 50, 500, false, &why);
+    ASSERT_TRUE(tk) << why;
+    startMonitor();
     auto owner = x11::internal::Connection::open(display_);
     ASSERT_TRUE(owner);
+
+    // An empty clipboard stays empty: the copied text must not be left in the user's clipboard. Tk keeps its
+    // selection out of PRIMARY, so the text can only come through a simulated copy.
+    XSetSelectionOwner(owner->get(), owner->atom("CLIPBOARD"), None, CurrentTime);
+    XSync(owner->get(), False);
+    drag(55, 508, 300, 508);
+    expectOneEvent("drag in Tk over an empty clipboard");
+    std::string left;
+    EXPECT_TRUE(x11::testing::waitUntil([&] {
+        left = clipboard("UTF8_STRING");
+        return left != "alpha beta\n";
+    })) << "the copied text stayed on the clipboard";
+    EXPECT_TRUE(left.empty() || left == "<xclip failed>") << left;
+
+    // The user's clipboard: an application offering text, HTML and an image too large for one request.
     std::string image(700 * 1024, '\0');
     for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 131 + i / 1013);
     const std::vector<x11::internal::SelectionData> values = {
@@ -269,11 +293,6 @@ TEST_F(X11ServiceTest, CopyPathReadsTkAndRestoresEveryClipboardTargetByteForByte
     ASSERT_TRUE(x11::testing::waitUntil([&] { return owned != 0; }));
     ASSERT_EQ(owned, 1) << "-1: CLIPBOARD not owned, -2: the image is too small for INCR";
 
-    std::string why;
-    auto tk = TkTextWindow::start(server_->displayEnv(), "alpha beta", 50, 500, false, &why);
-    ASSERT_TRUE(tk) << why;
-    startMonitor();
-
     auto restored = [&] {
         EXPECT_EQ(clipboard("UTF8_STRING"), "user text \xe2\x9c\x93");
         EXPECT_EQ(clipboard("text/html"), "<b>user</b>");
@@ -290,10 +309,9 @@ TEST_F(X11ServiceTest, CopyPathReadsTkAndRestoresEveryClipboardTargetByteForByte
             [&] { return clipboard("TARGETS").find("image/png") != std::string::npos; }, 5000ms));
     };
 
-    // Tk keeps its selection out of PRIMARY: the text can only come through a simulated copy. Dragging past
-    // the end of the line selects its line break too.
+    // Dragging past the end of the line selects its line break too.
     drag(55, 508, 300, 508);
-    expectOneEvent("drag in Tk");
+    expectOneEvent("drag in Tk over a full clipboard");
     waitForRestore();
     restored();
 
