@@ -14,6 +14,7 @@ namespace platform::x11 {
 namespace {
 
 using namespace std::chrono_literals;
+using ::x11::internal::AtspiSelection;
 using ::x11::internal::WindowQueries;
 using ::x11::internal::X11Desktop;
 
@@ -23,11 +24,13 @@ constexpr auto kReadTimeout = 300ms;
 // The element with the keyboard focus inside one application window.
 class X11FocusedElement : public AXUIElement {
   public:
-    X11FocusedElement(X11Desktop& desktop, ::Window window) : desktop_(desktop), window_(window) {}
+    X11FocusedElement(X11Desktop& desktop, AtspiSelection& atspi, ::Window window, pid_t pid)
+        : desktop_(desktop), atspi_(atspi), window_(window), pid_(pid) {}
 
     AXError copyAttributeValue(std::string_view attribute, AXValue& value) override {
         if (attribute != kAXSelectedTextAttribute) return AXError::AttributeUnsupported;
-        auto text = selectedText();
+        auto text = atspi_.selectedText(pid_);
+        if (!text) text = primarySelection();
         desktop_.settle();
         if (!text) return AXError::NoValue;
         value = *text;
@@ -38,7 +41,7 @@ class X11FocusedElement : public AXUIElement {
     }
 
   private:
-    std::optional<std::string> selectedText() {
+    std::optional<std::string> primarySelection() {
         auto& c = desktop_.connection();
         if (auto press = desktop_.lastLeftDown())
             desktop_.owners().waitForOwnerSince(XA_PRIMARY, *press, kOwnerWait);
@@ -49,17 +52,24 @@ class X11FocusedElement : public AXUIElement {
     }
 
     X11Desktop& desktop_;
+    AtspiSelection& atspi_;
     ::Window window_;
+    pid_t pid_;
 };
 
 class X11ApplicationElement : public AXUIElement {
   public:
-    X11ApplicationElement(X11Desktop& desktop, ::Window window) : desktop_(desktop), window_(window) {}
+    X11ApplicationElement(X11Desktop& desktop, AtspiSelection& atspi, const RunningApplication& application)
+        : desktop_(desktop),
+          atspi_(atspi),
+          window_(static_cast<::Window>(application.nativeHandle)),
+          pid_(application.processIdentifier) {}
 
     AXError copyAttributeValue(std::string_view attribute, AXValue& value) override {
         if (attribute != kAXFocusedUIElementAttribute) return AXError::AttributeUnsupported;
         if (window_ == None) return AXError::InvalidUIElement;
-        value = std::shared_ptr<AXUIElement>(std::make_shared<X11FocusedElement>(desktop_, window_));
+        value = std::shared_ptr<AXUIElement>(
+            std::make_shared<X11FocusedElement>(desktop_, atspi_, window_, pid_));
         return AXError::Success;
     }
     AXError copyParameterizedAttributeValue(std::string_view, const AXValue&, AXValue&) override {
@@ -68,7 +78,9 @@ class X11ApplicationElement : public AXUIElement {
 
   private:
     X11Desktop& desktop_;
+    AtspiSelection& atspi_;
     ::Window window_;
+    pid_t pid_;
 };
 
 }  // namespace
@@ -86,7 +98,7 @@ bool X11Accessibility::isProcessTrustedWithOptions(bool prompt) {
 }
 
 std::shared_ptr<AXUIElement> X11Accessibility::createApplication(const RunningApplication& application) {
-    return std::make_shared<X11ApplicationElement>(desktop_, static_cast<::Window>(application.nativeHandle));
+    return std::make_shared<X11ApplicationElement>(desktop_, atspi_, application);
 }
 
 }  // namespace platform::x11

@@ -15,6 +15,8 @@
 #include "dispatch/RunLoop.h"
 #include "platform/KeyboardEventSource.h"
 #include "platform/x11/internal/SelectionServer.h"
+#include "platform/x11/internal/testing/GtkAccessibilitySession.h"
+#include "platform/x11/internal/testing/GtkTextWindow.h"
 #include "platform/x11/internal/testing/TkTextWindow.h"
 #include "platform/x11/internal/testing/XvfbTest.h"
 
@@ -227,6 +229,49 @@ TEST_F(X11PlatformTest, SelectedTextIsTheFrontmostClientsPrimarySelectionOnly) {
     ASSERT_TRUE(app);
     EXPECT_EQ(app->processIdentifier, tk->pid());
     EXPECT_FALSE(selectedTextOfFrontmost());
+}
+
+TEST_F(X11PlatformTest, GtkSelectionComesFromTheAccessibilityBusWithoutAKeyStroke) {
+    std::string why;
+    auto* session = ::x11::testing::sharedGtkSession(&why);
+    if (!session) GTEST_SKIP() << "no GTK accessibility session, AT-SPI test skipped: " << why;
+    // The text view exports no PRIMARY: without the accessibility bus only a copy could read it.
+    auto gtk =
+        ::x11::testing::GtkTextWindow::start(session->clientEnv(), "drag across these words", 60, 60, &why);
+    ASSERT_TRUE(gtk) << why;
+    const auto& view = gtk->textView();
+    const int y = view.y + 8;
+    ASSERT_TRUE(
+        xdotool({"mousemove", std::to_string(view.x + 3), std::to_string(y), "mousedown", "1", "sleep",
+                 "0.05", "mousemove", std::to_string(view.x + 60), std::to_string(y), "sleep", "0.05",
+                 "mousemove", std::to_string(view.x + 120), std::to_string(y), "mouseup", "1"}));
+    const std::string dragged = gtk->selection().value_or("");
+    ASSERT_FALSE(dragged.empty()) << "view at " << view.x << "," << view.y << " " << view.width << "x"
+                                  << view.height;
+    auto app = platform_->workspace().frontmostApplication();
+    ASSERT_TRUE(app);
+    EXPECT_EQ(app->processIdentifier, gtk->pid());
+
+    Pasteboard& pasteboard = platform_->generalPasteboard();
+    const auto count = pasteboard.changeCount();
+    std::optional<std::string> text;
+    // The client joins the bus asynchronously after mapping its window.
+    EXPECT_TRUE(pumpUntil([&] { return (text = selectedTextOfFrontmost()) == dragged; }, 10000ms))
+        << text.value_or("(none)");
+    auto started = std::chrono::steady_clock::now();
+    text = selectedTextOfFrontmost();
+    auto elapsed = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(text, dragged);
+    std::cout << "[ figure ] AXSelectedText through AT-SPI: "
+              << std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count() << " us\n";
+
+    // A password field answers the empty text: a value, so the caller never simulates a copy for it.
+    // GTK reports the new focus a moment after a programmatic focus change.
+    ASSERT_EQ(gtk->command("password"), "ok password");
+    EXPECT_TRUE(pumpUntil([&] { return selectedTextOfFrontmost() == ""; }, 2000ms));
+    dispatch::RunLoop::main().runFor(50ms);
+    EXPECT_EQ(pasteboard.changeCount(), count);
+    EXPECT_EQ(gtk->keyPresses(), 0);
 }
 
 TEST_F(X11PlatformTest, CopyPathReadsTheCopiedTextAndRestoresEveryTargetByteForByte) {

@@ -1,0 +1,161 @@
+#include "platform/x11/internal/testing/GtkTextWindow.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace x11::testing {
+
+namespace {
+
+constexpr const char* kScript = R"PY(import sys
+import gi
+gi.require_version("Gtk", "3.0")
+gi.require_version("Gdk", "3.0")
+from gi.repository import Gdk, GLib, Gtk
+
+text, x, y = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+win = Gtk.Window(title="tandrel-gtk")
+win.move(x, y)
+win.set_default_size(420, 160)
+box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL, spacing=6)
+view = Gtk.TextView()
+view.set_size_request(400, 100)
+buf = view.get_buffer()
+buf.set_text(text)
+password = Gtk.Entry()
+password.set_visibility(False)
+password.set_text("hunter2 secret")
+box.pack_start(view, True, True, 0)
+box.pack_start(password, False, False, 0)
+win.add(box)
+win.connect("destroy", Gtk.main_quit)
+keys = [0]
+
+def key(widget, event):
+    keys[0] += 1
+    return False
+
+win.connect("key-press-event", key)
+
+def say(line):
+    sys.stdout.write(line + "\n")
+    sys.stdout.flush()
+
+def selected():
+    bounds = buf.get_selection_bounds()
+    if not bounds:
+        return ""
+    return buf.get_text(bounds[0], bounds[1], True).replace("\n", "|")
+
+def command(source, condition):
+    line = sys.stdin.readline()
+    if not line:
+        Gtk.main_quit()
+        return False
+    words = line.split()
+    if words[:1] == ["select"]:
+        view.grab_focus()
+        buf.select_range(buf.get_iter_at_offset(int(words[1])), buf.get_iter_at_offset(int(words[2])))
+    elif words[:1] == ["password"]:
+        password.grab_focus()
+        password.select_region(0, -1)
+    if words[:1] == ["query"]:
+        say("selected " + selected())
+    elif words[:1] == ["keys"]:
+        say("keys %d" % keys[0])
+    else:
+        say("ok " + line.strip())
+    return True
+
+def ready():
+    # Without a window manager, present() gives the window the X input focus itself.
+    win.present_with_time(Gdk.CURRENT_TIME)
+    view.grab_focus()
+    buf.place_cursor(buf.get_start_iter())
+    origin = view.get_window(Gtk.TextWindowType.WIDGET).get_origin()
+    alloc = view.get_allocation()
+    say("ready %d %d %d %d" % (origin[1], origin[2], alloc.width, alloc.height))
+    return False
+
+def mapped(widget, event):
+    # The view exports no PRIMARY selection: reading it takes the accessibility bus (or a copy).
+    buf.remove_selection_clipboard(view.get_clipboard(Gdk.SELECTION_PRIMARY))
+    GLib.timeout_add(200, ready)
+    return False
+
+win.connect("map-event", mapped)
+GLib.io_add_watch(sys.stdin, GLib.IO_IN | GLib.IO_HUP, command)
+win.show_all()
+Gtk.main()
+)PY";
+
+}  // namespace
+
+std::unique_ptr<GtkTextWindow> GtkTextWindow::start(const std::vector<std::string>& env,
+                                                    const std::string& text, int x, int y, std::string* why) {
+    char path[] = "/tmp/tandrel-gtk-XXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0) return nullptr;
+    close(fd);
+    auto window = std::unique_ptr<GtkTextWindow>(new GtkTextWindow());
+    window->scriptPath_ = path;
+    {
+        std::ofstream script(path);
+        script << kScript;
+    }
+    int input[2];
+    if (pipe2(input, O_CLOEXEC) != 0) return nullptr;
+    window->stdin_ = input[1];
+    ChildProcess::Options options;
+    options.env = env;
+    options.captureStdout = true;
+    options.stdinFd = input[0];
+    window->process_ = ChildProcess::start(
+        {"/usr/bin/python3", path, text, std::to_string(x), std::to_string(y)}, options, why);
+    close(input[0]);
+    if (!window->process_) return nullptr;
+    window->reader_ = std::make_unique<LineReader>(window->process_->stdoutFd());
+    auto ready = window->reader_->until([](const std::string& l) { return l.rfind("ready ", 0) == 0; },
+                                        std::chrono::seconds(15));
+    if (!ready) {
+        if (why) *why = "the GTK window did not come up";
+        return nullptr;
+    }
+    std::istringstream fields(ready->substr(6));
+    auto& v = window->view_;
+    fields >> v.x >> v.y >> v.width >> v.height;
+    return window;
+}
+
+GtkTextWindow::~GtkTextWindow() {
+    if (stdin_ >= 0) close(stdin_);
+    process_.reset();
+    if (!scriptPath_.empty()) std::remove(scriptPath_.c_str());
+}
+
+std::optional<std::string> GtkTextWindow::command(const std::string& line) {
+    std::string framed = line + "\n";
+    if (write(stdin_, framed.data(), framed.size()) != static_cast<ssize_t>(framed.size()))
+        return std::nullopt;
+    // Every line after "ready" answers one command, in order.
+    return reader_->next(std::chrono::seconds(5));
+}
+
+std::optional<std::string> GtkTextWindow::selection() {
+    auto answer = command("query");
+    if (!answer || answer->rfind("selected ", 0) != 0) return std::nullopt;
+    return answer->substr(9);
+}
+
+int GtkTextWindow::keyPresses() {
+    auto answer = command("keys");
+    if (!answer || answer->rfind("keys ", 0) != 0) return -1;
+    return std::atoi(answer->c_str() + 5);
+}
+
+}  // namespace x11::testing
