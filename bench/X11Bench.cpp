@@ -1,12 +1,19 @@
 // Figures of the X11 backend on a private Xvfb: cursor image + hash cost, cached text-cursor verdicts, the
-// per-event translation cost, and PRIMARY read latency from a real xterm. Prints figures; never fails.
+// per-event translation cost, PRIMARY read latency from a real xterm, and the AT-SPI read of a real GTK 3
+// window's selection (the application's own focus search against the walk). Prints figures; never fails.
 #include <benchmark/benchmark.h>
 
 #include <X11/Xatom.h>
 
+#include <algorithm>
+#include <vector>
+
+#include "platform/x11/internal/AtspiSelection.h"
 #include "platform/x11/internal/CursorWatcher.h"
 #include "platform/x11/internal/PointerEventTranslator.h"
 #include "platform/x11/internal/SelectionReader.h"
+#include "platform/x11/internal/testing/GtkAccessibilitySession.h"
+#include "platform/x11/internal/testing/GtkTextWindow.h"
 #include "platform/x11/internal/testing/XvfbServer.h"
 
 namespace {
@@ -86,5 +93,34 @@ BENCHMARK(BM_ReadPrimaryFromXterm)
     ->Unit(benchmark::kMicrosecond)
     ->Repetitions(5)
     ->ReportAggregatesOnly();
+
+// One AT-SPI read of a GTK text view's selection per iteration: finding the application on the bus, its
+// focused object, its role and its selection. Arg 1: the application's own focus search; 0: the walk.
+void BM_ReadAtspiSelectionFromGtk(benchmark::State& state) {
+    if (!connection()) return state.SkipWithError("Xvfb cannot start");
+    std::string why;
+    auto* session = x11::testing::sharedGtkSession(&why);
+    if (!session) return state.SkipWithError(("no GTK accessibility session: " + why).c_str());
+    auto gtk =
+        x11::testing::GtkTextWindow::start(session->clientEnv(), "benchmark selection text", 60, 60, &why);
+    if (!gtk || !gtk->command("select 10 19")) return state.SkipWithError(("GTK window: " + why).c_str());
+    AtspiSelection::Options options;
+    options.searchFocus = state.range(0) != 0;
+    AtspiSelection reader(*connection(), options);
+    if (!x11::testing::waitUntil([&] { return reader.selectedText(gtk->pid()) == "selection"; }, 10s))
+        return state.SkipWithError("the GTK window's selection never came through AT-SPI");
+    std::vector<double> micros;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        auto text = reader.selectedText(gtk->pid());
+        micros.push_back(
+            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+        benchmark::DoNotOptimize(text);
+    }
+    std::sort(micros.begin(), micros.end());
+    state.counters["p50_us"] = micros[micros.size() / 2];
+    state.counters["p95_us"] = micros[micros.size() * 95 / 100];
+}
+BENCHMARK(BM_ReadAtspiSelectionFromGtk)->Arg(1)->Arg(0)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace
