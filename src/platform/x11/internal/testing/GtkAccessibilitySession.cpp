@@ -34,8 +34,9 @@ std::unique_ptr<GtkAccessibilitySession> GtkAccessibilitySession::start(const st
     auto session = std::unique_ptr<GtkAccessibilitySession>(new GtkAccessibilitySession());
     session->displayEnv_ = displayEnv;
     ChildProcess::Options options;
-    // Services it activates (the launcher) inherit its environment: they must see the test display.
-    options.env = {displayEnv, "NO_AT_BRIDGE=0", "GSETTINGS_BACKEND=memory"};
+    // Services it activates (the launcher, and through it the registry) inherit its environment: they must
+    // see the test display and no accessibility bus of the caller's.
+    options.env = {displayEnv, "NO_AT_BRIDGE=0", "GSETTINGS_BACKEND=memory", "AT_SPI_BUS_ADDRESS="};
     options.captureStdout = true;
     session->daemon_ =
         ChildProcess::start({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, options, why);

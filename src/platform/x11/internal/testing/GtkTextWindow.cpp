@@ -68,6 +68,10 @@ def command(source, condition):
         say("selected " + selected())
     elif words[:1] == ["keys"]:
         say("keys %d" % keys[0])
+    elif words[:1] == ["focus"]:
+        focus = win.get_focus()
+        name = "view" if focus is view else "password" if focus is password else "none"
+        say("focus %s %s" % (name, "active" if win.is_active() else "inactive"))
     else:
         say("ok " + line.strip())
     return True
@@ -79,7 +83,11 @@ def ready():
     buf.place_cursor(buf.get_start_iter())
     origin = view.get_window(Gtk.TextWindowType.WIDGET).get_origin()
     alloc = view.get_allocation()
-    say("ready %d %d %d %d" % (origin[1], origin[2], alloc.width, alloc.height))
+    # The entry draws into its parent's window: its place is the toplevel's origin plus its allocation.
+    top = win.get_window().get_origin()
+    entry = password.get_allocation()
+    say("ready %d %d %d %d %d %d %d %d" % (origin[1], origin[2], alloc.width, alloc.height,
+                                           top[1] + entry.x, top[2] + entry.y, entry.width, entry.height))
     return False
 
 def mapped(widget, event):
@@ -129,6 +137,8 @@ std::unique_ptr<GtkTextWindow> GtkTextWindow::start(const std::vector<std::strin
     std::istringstream fields(ready->substr(6));
     auto& v = window->view_;
     fields >> v.x >> v.y >> v.width >> v.height;
+    auto& p = window->password_;
+    fields >> p.x >> p.y >> p.width >> p.height;
     return window;
 }
 

@@ -18,11 +18,12 @@ namespace x11::testing {
 //   "select A B"  focus the text view and select characters A to B;
 //   "password"    focus the password entry and select all of it;
 //   "query"       answered by "selected <text>" (the text view's selection, line breaks as '|');
-//   "keys"        answered by "keys <n>", the key presses the window has received.
+//   "keys"        answered by "keys <n>", the key presses the window has received;
+//   "focus"       answered by "focus <view|password|none> <active|inactive>".
 class GtkTextWindow {
   public:
     struct Geometry {
-        int x = 0, y = 0, width = 0, height = 0;  // the text view, in root coordinates
+        int x = 0, y = 0, width = 0, height = 0;  // in root coordinates
     };
 
     static std::unique_ptr<GtkTextWindow> start(const std::vector<std::string>& env, const std::string& text,
@@ -33,6 +34,7 @@ class GtkTextWindow {
 
     pid_t pid() const { return process_->pid(); }
     const Geometry& textView() const { return view_; }
+    const Geometry& passwordEntry() const { return password_; }
     // Sends one command; its answer line ("ok <command>", or the "selected" line for "query"), or nothing.
     std::optional<std::string> command(const std::string& line);
     // The text view's current selection as the application reports it.
@@ -47,6 +49,7 @@ class GtkTextWindow {
     std::unique_ptr<ChildProcess> process_;
     std::unique_ptr<LineReader> reader_;
     Geometry view_;
+    Geometry password_;
 };
 
 }  // namespace x11::testing
