@@ -60,7 +60,13 @@ nlohmann::json json(const std::optional<HelperMessage>& message) {
 
 class X11ServiceTest : public x11::testing::XvfbTest {
   protected:
-    static void TearDownTestSuite() { helper_.reset(); }
+    // The helper must still be running and end cleanly: a crash, a sanitizer report or a hang at exit shows
+    // here.
+    static void TearDownTestSuite() {
+        if (!helper_) return;
+        EXPECT_EQ(helper_->stop(), 0) << "the helper did not end with status 0 on SIGTERM";
+        helper_.reset();
+    }
 
     void SetUp() override {
         XvfbTest::SetUp();
