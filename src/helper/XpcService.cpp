@@ -111,7 +111,9 @@ void XpcService::handleEvent(const Object& event, const ConnectionPtr& peer) {
                 LogE("This error shall not be send to a listener, shutdown now...");
                 break;
         }
-        eventMonitor_.stop();
+        // Only the latest client's loss ends monitoring: an older connection going away must not silence the
+        // client that receives the events.
+        if (peer == peer_) eventMonitor_.stop();
         return;
     }
     if (!event.isDictionary()) return;

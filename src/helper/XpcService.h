@@ -52,7 +52,8 @@ class XpcService {
     // through `handleEvent`, queued on the main queue behind what is already there).
     void deliverTerminationImminent();
 
-    // One object delivered on `peer`: a request, or an error that stops the event monitor.
+    // One object delivered on `peer`: a request, or an error, which stops the event monitor when `peer` is
+    // the latest client.
     void handleEvent(const xpc::Object& event, const ConnectionPtr& peer);
     void handleStartRequest(const ConnectionPtr& peer);
     void handleIsPermissionGrantedRequest(const ConnectionPtr& peer);

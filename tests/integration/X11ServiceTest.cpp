@@ -16,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "helper/XpcService.h"
 #include "helper/testing/HelperSession.h"
 #include "platform/x11/internal/SelectionServer.h"
 #include "platform/x11/internal/testing/TkTextWindow.h"
@@ -57,6 +58,40 @@ nlohmann::json json(const std::optional<HelperMessage>& message) {
     if (!message) return nullptr;
     return nlohmann::json::parse(message->data, nullptr, /*allow_exceptions=*/false);
 }
+
+// A second client of the helper beside the session's own, ended when destroyed.
+class OtherClient {
+  public:
+    // Connected and answered once (so the helper has accepted it); null otherwise.
+    static std::unique_ptr<OtherClient> open() {
+        auto client = std::unique_ptr<OtherClient>(new OtherClient());
+        client->connection_ = xpc::Connection::connectToService(XpcService::kServiceName, client->queue_);
+        client->connection_->setEventHandler([state = client->state_](const xpc::Object& event) {
+            if (event.isError(xpc::ErrorCode::ConnectionInvalid)) state->closed = true;
+            if (event.isDictionary()) ++state->messages;
+        });
+        client->connection_->resume();
+        xpc::Object request = xpc::Object::dictionary();
+        request.set("type", xpc::Object::string("IsPermissionGranted"));
+        client->connection_->send(request);
+        if (!x11::testing::waitUntil([&] { return client->state_->messages > 0; })) return nullptr;
+        return client;
+    }
+    ~OtherClient() {
+        connection_->cancel();
+        x11::testing::waitUntil([&] { return state_->closed.load(); });
+    }
+
+  private:
+    struct State {
+        std::atomic<int> messages{0};
+        std::atomic<bool> closed{false};
+    };
+    OtherClient() = default;
+    std::shared_ptr<dispatch::SerialQueue> queue_ = dispatch::SerialQueue::create("other-client");
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+    std::shared_ptr<xpc::Connection> connection_;
+};
 
 class X11ServiceTest : public x11::testing::XvfbTest {
   protected:
@@ -214,6 +249,18 @@ TEST_F(X11ServiceTest, MonitorStopsWithItsClientAndASecondStartLeavesOne) {
     startMonitor();
     drag(column(0), row(1), column(40), row(1));
     expectOneEvent("drag after StartMonitor from the new client");
+
+    // An older client still connected (a previous instance of the application) goes away after a newer one
+    // started the monitor: the newer one keeps its events.
+    auto older = OtherClient::open();
+    ASSERT_TRUE(older) << "a second client could not connect";
+    ASSERT_TRUE(helper_->connect());
+    ASSERT_TRUE(helper_->request("IsPermissionGranted"));
+    startMonitor();
+    older.reset();
+    ASSERT_TRUE(helper_->request("IsPermissionGranted"));
+    drag(column(6), row(0), column(40), row(0));
+    expectOneEvent("drag after an older client went away");
 
     // SIGTERM ends the helper cleanly with its input recording running; the client is told. The next test
     // starts a new helper.
