@@ -373,6 +373,20 @@ TEST_F(X11ServiceTest, CopyPathReadsTkAndRestoresEveryClipboardTargetByteForByte
     restored();
 }
 
+TEST_F(X11ServiceTest, SelectedTextWhereNothingCopiesLeavesTheClipboardAlone) {
+    auto owner = xclipOwn("clipboard", "keep me \xe2\x9c\x93");
+    ASSERT_TRUE(owner);
+    // No application has the keyboard: the copy key stroke reaches nobody.
+    auto connection = x11::internal::Connection::open(display_);
+    ASSERT_TRUE(connection);
+    XSetInputFocus(connection->get(), PointerRoot, RevertToPointerRoot, CurrentTime);
+    XSync(connection->get(), False);
+    ASSERT_TRUE(xdotool({"mousemove", "1000", "900"}));
+
+    EXPECT_EQ(selectedText(), "");
+    EXPECT_EQ(clipboard("UTF8_STRING"), "keep me \xe2\x9c\x93");
+}
+
 TEST_F(X11ServiceTest, InsertTextLandsInTkAndStaysOnTheClipboard) {
     std::string why;
     auto tk = TkTextWindow::start(server_->displayEnv(), "start", 50, 500, false, &why);
