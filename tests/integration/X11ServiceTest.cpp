@@ -229,6 +229,19 @@ TEST_F(X11ServiceTest, XtermGesturesAreAnnouncedOnceAndTheirTextReadBack) {
     EXPECT_EQ(selectedText(), "delta echo foxtrot\n");
 }
 
+// Known fault, disabled until the PRIMARY read is fixed: a drag over blank cells selects nothing, so xterm
+// does not take PRIMARY again and keeps offering its previous selection; the read after the gesture does
+// not insist on an owner change since the press and announces that stale text.
+TEST_F(X11ServiceTest, DISABLED_DragOverBlankXtermCellsIsNotAnnounced) {
+    auto xterm = startXterm();
+    ASSERT_TRUE(xterm);
+    startMonitor();
+    drag(column(6), row(0), column(40), row(0));
+    expectOneEvent("drag over text");
+    drag(column(5), row(3), column(30), row(3));
+    expectNoEvent("a drag over blank cells");
+}
+
 TEST_F(X11ServiceTest, MonitorStopsWithItsClientAndASecondStartLeavesOne) {
     auto xterm = startXterm();
     ASSERT_TRUE(xterm);
