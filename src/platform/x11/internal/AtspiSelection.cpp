@@ -185,26 +185,26 @@ std::optional<pid_t> processOf(AtspiAccessible* application) {
     return static_cast<pid_t>(pid);
 }
 
-// The application object of process `pid` on the bus. Cached process ids of applications that left are
-// dropped on the way.
-GRef<AtspiAccessible> findApplication(pid_t pid) {
+// The application objects of process `pid` on the bus (usually one; a process may register more). Cached
+// process ids of applications that left are dropped on the way.
+std::vector<GRef<AtspiAccessible>> findApplications(pid_t pid) {
+    std::vector<GRef<AtspiAccessible>> found;
     GRef<AtspiAccessible> desktop(atspi_get_desktop(0));
-    if (!desktop) return nullptr;
+    if (!desktop) return found;
     GErrorSlot error;
     const gint count = atspi_accessible_get_child_count(desktop.get(), error.out());
-    if (error) return nullptr;
+    if (error) return found;
     std::map<std::string, pid_t> seen;
-    GRef<AtspiAccessible> match;
     for (gint i = 0; i < count; ++i) {
         GRef<AtspiAccessible> child(atspi_accessible_get_child_at_index(desktop.get(), i, error.out()));
         if (!child) continue;
         auto childPid = processOf(child.get());
         if (!childPid) continue;
         seen.emplace(ATSPI_OBJECT(child.get())->app->bus_name, *childPid);
-        if (*childPid == pid && !match) match = std::move(child);
+        if (*childPid == pid) found.push_back(std::move(child));
     }
     library().pidByBusName = std::move(seen);
-    return match;
+    return found;
 }
 
 bool hasState(AtspiAccessible* object, AtspiStateType state) {
@@ -352,12 +352,15 @@ std::optional<std::string> AtspiSelection::selectedText(pid_t pid) {
     const std::string address = findBusAddress();
     if (address.empty() || !connectLibrary(address, options_.callTimeout)) return std::nullopt;
     std::optional<std::string> text;
-    if (auto application = findApplication(pid)) {
+    for (const auto& application : findApplications(pid)) {
         bool answered = false;
         GRef<AtspiAccessible> focused;
         if (options_.searchFocus) focused = focusedByCollection(application.get(), answered);
         if (!answered) focused = focusedByWalk(application.get());
-        if (focused) text = selectionOf(focused.get());
+        if (focused) {
+            text = selectionOf(focused.get());
+            break;
+        }
     }
     pump();
     return text;

@@ -14,12 +14,13 @@ namespace x11::internal {
 // direct query that X11Accessibility tries before the PRIMARY selection. It asks the application itself, so
 // it works for toolkits that do not export their selection, and it tells a password field apart.
 //
-// Finding the bus costs nothing when there is none: the AT_SPI_BUS_ADDRESS given in `Options`, else the
-// AT_SPI_BUS property of the display's root window (one round trip), else, when a session bus is known, that
-// bus's org.a11y.Bus GetAddress sent without auto-start (at most once every few seconds). Nothing is ever
-// started: no bus found means no value, at once. The library connection is made at the first read that finds
-// a bus, once per process (the accessibility library keeps one global connection); a later read that finds a
-// different bus gets no value rather than a reconnection, which the library cannot do cleanly.
+// Finding the bus is cheap when there is none: the AT_SPI_BUS_ADDRESS given in `Options`, else the
+// AT_SPI_BUS property of the display's root window (one X round trip), else, when a session bus is known,
+// that bus's org.a11y.Bus GetAddress sent without auto-start (at most once every few seconds while it has no
+// answer). Nothing is ever started: no bus found means no value, at once. The library connection is made at
+// the first read that finds a bus, once per process (the accessibility library keeps one global connection);
+// a later read that finds a different bus gets no value rather than a reconnection, which the library cannot
+// do cleanly.
 //
 // Who calls it: X11Accessibility's focused element, on the main thread only (the library is not
 // thread-safe). `selectedText` blocks on the application; every D-Bus call is bounded by `callTimeout`, and a
@@ -43,10 +44,11 @@ class AtspiSelection {
     AtspiSelection(const AtspiSelection&) = delete;
     AtspiSelection& operator=(const AtspiSelection&) = delete;
 
-    // The selected text of the focused object of the application whose process is `pid`: its selections
-    // joined by line breaks; the empty text when the focused object is a password field (whatever it holds).
-    // Nothing when no bus is found, the application is not on it, nothing in it has the focus, or the focused
-    // object has no text interface or no selection: the caller then tries its other ways.
+    // The selected text of the focused object of the application whose process is `pid` (of the first of its
+    // application objects that has a focused object): its selections joined by line breaks; the empty text
+    // when the focused object is a password field (whatever it holds). Nothing when no bus is found, the
+    // application is not on it, nothing in it has the focus, or the focused object has no text interface or
+    // no selection: the caller then tries its other ways.
     std::optional<std::string> selectedText(pid_t pid);
 
     // The accessibility bus address found now, empty when there is none.
