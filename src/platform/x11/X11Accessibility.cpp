@@ -2,6 +2,7 @@
 
 #include <X11/Xatom.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/x11/internal/WindowQueries.h"
@@ -43,8 +44,16 @@ class X11FocusedElement : public AXUIElement {
   private:
     std::optional<std::string> primarySelection() {
         auto& c = desktop_.connection();
-        if (auto press = desktop_.lastLeftDown())
-            desktop_.owners().waitForOwnerSince(XA_PRIMARY, *press, kOwnerWait);
+        // After a press, PRIMARY is the user's selection only when an owner took it since: a gesture that
+        // selected nothing leaves the previous owner with older text. Owners take it while handling the
+        // release, so wait for that, but only until kOwnerWait after the latest press or release: a read long
+        // after the gesture (a client's request, an application that never exports PRIMARY) does not wait.
+        if (auto press = desktop_.lastLeftDown()) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                desktop_.lastLeftButtonAt() + kOwnerWait - std::chrono::steady_clock::now());
+            if (!desktop_.owners().waitForOwnerSince(XA_PRIMARY, *press, std::max(left, 0ms)))
+                return std::nullopt;
+        }
         ::Window owner = XGetSelectionOwner(c.get(), XA_PRIMARY);
         if (owner == None || owner == desktop_.primary().window()) return std::nullopt;
         if (!WindowQueries::sameClient(c, owner, window_)) return std::nullopt;

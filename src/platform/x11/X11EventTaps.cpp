@@ -93,6 +93,7 @@ class X11EventTap : public EventTap {
             auto event = translator_.translate(input);
             if (!event) continue;
             if (event->kind == PointerEvent::Kind::LeftDown) desktop_.noteLeftDown(event->time);
+            if (event->kind == PointerEvent::Kind::LeftUp) desktop_.noteLeftUp();
             deliver(*event);
             if (!*alive) return;
         }

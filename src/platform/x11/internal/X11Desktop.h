@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -43,9 +44,15 @@ class X11Desktop {
     // Dispatches what Xlib has queued (without blocking) and makes sure the main run loop watches the
     // connection.
     void settle();
-    // The server time of the latest left-button press seen by an event tap (for the PRIMARY wait).
-    void noteLeftDown(uint32_t time) { lastLeftDown_ = time; }
+    // The latest left-button press and release seen by an event tap, for the PRIMARY read: the press's server
+    // time, and the local time of the latest press or release (the owner announces its selection then).
+    void noteLeftDown(uint32_t time) {
+        lastLeftDown_ = time;
+        lastLeftButtonAt_ = std::chrono::steady_clock::now();
+    }
+    void noteLeftUp() { lastLeftButtonAt_ = std::chrono::steady_clock::now(); }
     std::optional<uint32_t> lastLeftDown() const { return lastLeftDown_; }
+    std::chrono::steady_clock::time_point lastLeftButtonAt() const { return lastLeftButtonAt_; }
 
     // CLIPBOARD values read from their owner, kept so that a restore serves them with their own type and
     // format, and so that taking the clipboard over before a copy keeps offering the user's contents.
@@ -68,6 +75,7 @@ class X11Desktop {
     std::unique_ptr<dispatch::RunLoop::Watch> watch_;
     ::Atom clipboardAtom_ = 0;
     std::optional<uint32_t> lastLeftDown_;
+    std::chrono::steady_clock::time_point lastLeftButtonAt_{};
     ::Window rememberedOwner_ = 0;
     ::Time rememberedSince_ = 0;
     std::map<::Atom, SelectionData> remembered_;
