@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "helper/testing/HelperSession.h"
+#include "HelperTestSupport.h"
 #include "platform/x11/internal/AtspiSelection.h"
 #include "platform/x11/internal/testing/GtkAccessibilitySession.h"
 #include "platform/x11/internal/testing/GtkTextWindow.h"
@@ -21,24 +21,13 @@
 namespace {
 
 using namespace std::chrono_literals;
-using helper::testing::HelperMessage;
 using helper::testing::HelperSession;
+using helper::testing::json;
 using x11::testing::GtkTextWindow;
 using x11::testing::runCommand;
 
-constexpr const char* kEvent = "SelectionEvent";
-// Longer than the helper's 0.2 s deferred read of a multiple click, with room for a loaded machine.
-constexpr auto kQuiet = 600ms;
-
-std::string helperPath() {
-    const char* path = std::getenv("TANDREL_TEST_HELPER");
-    return path != nullptr && *path != '\0' ? path : TANDREL_HELPER_PATH;
-}
-
-nlohmann::json json(const std::optional<HelperMessage>& message) {
-    if (!message) return nullptr;
-    return nlohmann::json::parse(message->data, nullptr, /*allow_exceptions=*/false);
-}
+constexpr const char* kEvent = helper::testing::kSelectionEvent;
+constexpr auto kQuiet = helper::testing::kQuietWindow;
 
 class X11AtspiServiceTest : public x11::testing::XvfbTest {
   protected:
@@ -50,7 +39,7 @@ class X11AtspiServiceTest : public x11::testing::XvfbTest {
         if (!session) GTEST_SKIP() << "no GTK accessibility session, AT-SPI test skipped: " << why;
         gtk_ = GtkTextWindow::start(session->clientEnv(), "select these gtk words", 60, 60, &why);
         ASSERT_TRUE(gtk_) << why;
-        helper_ = HelperSession::start(helperPath(), display_, &why);
+        helper_ = HelperSession::start(helper::testing::helperUnderTest(), display_, &why);
         ASSERT_TRUE(helper_) << why;
         auto answer = helper_->request("StartMonitor");
         ASSERT_TRUE(answer) << "no answer from the helper";

@@ -16,8 +16,8 @@
 #include <sstream>
 #include <thread>
 
+#include "HelperTestSupport.h"
 #include "helper/XpcService.h"
-#include "helper/testing/HelperSession.h"
 #include "platform/x11/internal/SelectionServer.h"
 #include "platform/x11/internal/testing/TkTextWindow.h"
 #include "platform/x11/internal/testing/XvfbTest.h"
@@ -25,15 +25,14 @@
 namespace {
 
 using namespace std::chrono_literals;
-using helper::testing::HelperMessage;
 using helper::testing::HelperSession;
+using helper::testing::json;
 using x11::testing::ChildProcess;
 using x11::testing::runCommand;
 using x11::testing::TkTextWindow;
 
-constexpr const char* kEvent = "SelectionEvent";
-// Longer than the helper's 0.2 s deferred read of a multiple click, with room for a loaded machine.
-constexpr auto kQuiet = 600ms;
+constexpr const char* kEvent = helper::testing::kSelectionEvent;
+constexpr auto kQuiet = helper::testing::kQuietWindow;
 // Clicks closer than the desktop's double-click time (0.4 s here) would count as one multiple click.
 constexpr auto kClickSeparation = 450ms;
 
@@ -45,18 +44,6 @@ int column(int c) {
 }
 int row(int r) {
     return kXtermY + 2 + 13 * r + 6;
-}
-
-// The helper binary of this build, or another one named by TANDREL_TEST_HELPER (an installed or modified
-// build).
-std::string helperPath() {
-    const char* path = std::getenv("TANDREL_TEST_HELPER");
-    return path != nullptr && *path != '\0' ? path : TANDREL_HELPER_PATH;
-}
-
-nlohmann::json json(const std::optional<HelperMessage>& message) {
-    if (!message) return nullptr;
-    return nlohmann::json::parse(message->data, nullptr, /*allow_exceptions=*/false);
 }
 
 // A second client of the helper beside the session's own, ended when destroyed.
@@ -108,7 +95,7 @@ class X11ServiceTest : public x11::testing::XvfbTest {
         if (IsSkipped()) return;
         if (!helper_) {
             std::string why;
-            helper_ = HelperSession::start(helperPath(), display_, &why);
+            helper_ = HelperSession::start(helper::testing::helperUnderTest(), display_, &why);
             ASSERT_TRUE(helper_) << why;
         }
         ASSERT_TRUE(helper_->isRunning()) << "the helper died in an earlier test";
