@@ -111,9 +111,12 @@ void XpcService::handleEvent(const Object& event, const ConnectionPtr& peer) {
                 LogE("This error shall not be send to a listener, shutdown now...");
                 break;
         }
-        // Only the latest client's loss ends monitoring: an older connection going away must not silence the
-        // client that receives the events.
-        if (peer == peer_) eventMonitor_.stop();
+        // Monitoring ends with the client that asked for it, whatever order its loss and a newer client's
+        // arrival come in; another connection going away must not silence the client that started it.
+        if (peer == monitorClient_.lock()) {
+            eventMonitor_.stop();
+            monitorClient_.reset();
+        }
         return;
     }
     if (!event.isDictionary()) return;
@@ -144,7 +147,10 @@ void XpcService::handleStartRequest(const ConnectionPtr& peer) {
     Object answer = newAnswer("StartMonitor");
     const bool granted = eventMonitor_.isAccessibilityPermissionGranted(true);
     setJsonData(answer, {{"result", granted}});
-    if (granted) eventMonitor_.start();
+    if (granted) {
+        eventMonitor_.start();
+        monitorClient_ = peer;
+    }
     peer->send(answer);
     LogI("Reply Start request: %@", answer);
 }

@@ -53,7 +53,7 @@ class XpcService {
     void deliverTerminationImminent();
 
     // One object delivered on `peer`: a request, or an error, which stops the event monitor when `peer` is
-    // the latest client.
+    // the client whose "StartMonitor" started it (another client going away leaves it to the one that asked).
     void handleEvent(const xpc::Object& event, const ConnectionPtr& peer);
     void handleStartRequest(const ConnectionPtr& peer);
     void handleIsPermissionGrantedRequest(const ConnectionPtr& peer);
@@ -77,4 +77,6 @@ class XpcService {
 
     std::shared_ptr<xpc::Listener> listener_;
     ConnectionPtr peer_;
+    // The client whose "StartMonitor" started the running monitor.
+    std::weak_ptr<xpc::Connection> monitorClient_;
 };

@@ -323,6 +323,30 @@ TEST_F(XpcServiceTest, ClientErrorsStopTheMonitorAndTheServiceGoesOn) {
     EXPECT_TRUE(second.waitFor(2));
 }
 
+TEST_F(XpcServiceTest, MonitoringEndsWithTheClientThatStartedItInWhateverOrderClientsComeAndGo) {
+    desktop_.setTrusted(true);
+    // The starter goes away only after a newer client was accepted: monitoring still ends.
+    Client& starter = connect();
+    starter.send("StartMonitor");
+    ASSERT_TRUE(starter.waitFor(1));
+    Client& newer = connect();
+    newer.send("IsPermissionGranted");
+    ASSERT_TRUE(newer.waitFor(1));
+    ASSERT_TRUE(monitor_.isTapInstalled());
+    starter.connection->cancel();
+    ASSERT_TRUE(runUntil([&] { return !monitor_.isTapInstalled(); }));
+
+    // The newer client starts it; an older one still open goes away: the newer one keeps its monitor.
+    Client& older = connect();
+    Client& latest = connect();
+    latest.send("StartMonitor");
+    ASSERT_TRUE(latest.waitFor(1));
+    older.connection->cancel();
+    newer.connection->cancel();
+    ASSERT_TRUE(runUntil([&] { return countLines("[WARN] Got XPC_ERROR_CONNECTION_INVALID") == 3u; }));
+    EXPECT_TRUE(monitor_.isTapInstalled());
+}
+
 TEST_F(XpcServiceTest, SecondStartIsRefusedAndMalformedTextIsStillAnswered) {
     EXPECT_FALSE(service_->startWithServiceName(XpcService::kServiceName));
     EXPECT_EQ(countLines("[ERROR] XPC service already started."), 1u);
