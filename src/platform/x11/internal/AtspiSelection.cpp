@@ -306,19 +306,9 @@ std::string AtspiSelection::findBusAddress() {
 
 std::string AtspiSelection::addressFromRootWindow() {
     if (connection_.isBroken()) return {};
-    ::Atom type = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    ErrorTrap trap(connection_.get());
-    if (XGetWindowProperty(connection_.get(), connection_.root(), connection_.atom("AT_SPI_BUS"), 0, 1024,
-                           False, XA_STRING, &type, &format, &count, &after, &data) != 0 ||
-        trap.failed()) {
-        return {};
-    }
-    std::unique_ptr<unsigned char, decltype(&XFree)> owned(data, &XFree);
-    if (!data || type != XA_STRING || format != 8) return {};
-    return std::string(reinterpret_cast<const char*>(data), count);
+    auto address = connection_.property(connection_.root(), connection_.atom("AT_SPI_BUS"), XA_STRING, 1024);
+    if (!address || address->format != 8) return {};
+    return address->bytes;
 }
 
 std::string AtspiSelection::addressFromSessionBus() {

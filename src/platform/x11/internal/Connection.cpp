@@ -86,6 +86,28 @@ int Connection::fd() const {
     return value;
 }
 
+std::optional<Connection::Property> Connection::property(::Window window, ::Atom name, ::Atom type,
+                                                         long maxLongs) {
+    Property out;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    ErrorTrap trap(dpy_);
+    // A failed request (a window that is gone) returns its error code here; the trap keeps it quiet.
+    const int rc = XGetWindowProperty(dpy_, window, name, 0, maxLongs, False, type, &out.type, &out.format,
+                                      &items, &after, &data);
+    std::unique_ptr<unsigned char, int (*)(void*)> owned(data, &XFree);
+    if (rc != Success || !data || out.type == None) return std::nullopt;
+    if (type != AnyPropertyType && out.type != type) return std::nullopt;
+    if (out.format == 32) {
+        const auto* values = reinterpret_cast<const unsigned long*>(data);
+        out.longs.assign(values, values + items);
+    } else {
+        out.bytes.assign(reinterpret_cast<const char*>(data),
+                         items * static_cast<unsigned long>(out.format / 8));
+    }
+    return out;
+}
+
 int Connection::addHandler(Handler handler) {
     handlers_.emplace_back(nextHandler_, std::move(handler));
     return nextHandler_++;

@@ -50,6 +50,16 @@ class Connection {
     std::optional<XEvent> waitFor(const std::function<bool(const XEvent&)>& match,
                                   std::chrono::milliseconds timeout);
 
+    // A window property as read in one request of up to `maxLongs` 32-bit units, of `type` (AnyPropertyType
+    // for any); nothing when it is missing, of another type, or the window is gone (errors are trapped).
+    struct Property {
+        ::Atom type = 0;
+        int format = 0;
+        std::string bytes;                 // format 8 and 16: the data as stored
+        std::vector<unsigned long> longs;  // format 32: one value per item, as Xlib hands them over
+    };
+    std::optional<Property> property(::Window window, ::Atom name, ::Atom type, long maxLongs);
+
     // A real server time: appends nothing to a property of `window` (which must select PropertyChangeMask)
     // and returns the time of the resulting PropertyNotify; CurrentTime if the server does not answer.
     ::Time serverTime(::Window window);

@@ -13,18 +13,9 @@ namespace x11::internal {
 namespace {
 
 std::optional<::Window> windowProperty(Connection& connection, ::Window window, const char* name) {
-    ::Atom type = None;
-    int format = 0;
-    unsigned long items = 0, after = 0;
-    unsigned char* data = nullptr;
-    ErrorTrap trap(connection.get());
-    std::optional<::Window> out;
-    if (XGetWindowProperty(connection.get(), window, connection.atom(name), 0, 1, False, XA_WINDOW, &type,
-                           &format, &items, &after, &data) == Success &&
-        data && items == 1 && format == 32)
-        out = static_cast<::Window>(reinterpret_cast<unsigned long*>(data)[0]);
-    if (data) XFree(data);
-    return out;
+    auto value = connection.property(window, connection.atom(name), XA_WINDOW, 1);
+    if (!value || value->longs.size() != 1) return std::nullopt;
+    return static_cast<::Window>(value->longs[0]);
 }
 
 std::optional<WindowQueries::WindowClass> classHint(::Display* dpy, ::Window window) {

@@ -88,17 +88,9 @@ std::map<std::string, int32_t> XSettings::readIntegers(Connection& connection) {
     ::Window owner = XGetSelectionOwner(dpy, connection.atom(selection.c_str()));
     if (owner == None) return {};
     ::Atom property = connection.atom("_XSETTINGS_SETTINGS");
-    ErrorTrap trap(dpy);
-    Atom type = None;
-    int format = 0;
-    unsigned long items = 0, after = 0;
-    unsigned char* data = nullptr;
-    int rc = XGetWindowProperty(dpy, owner, property, 0, 1 << 20, False, property, &type, &format, &items,
-                                &after, &data);
+    auto settings = connection.property(owner, property, property, 1 << 20);
     std::map<std::string, int32_t> out;
-    if (rc == Success && data && format == 8 && !trap.failed())
-        out = parseIntegers(std::string_view(reinterpret_cast<char*>(data), items));
-    if (data) XFree(data);
+    if (settings && settings->format == 8) out = parseIntegers(settings->bytes);
     return out;
 }
 
