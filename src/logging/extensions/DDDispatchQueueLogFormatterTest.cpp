@@ -147,11 +147,13 @@ TEST(DDDispatchQueueLogFormatterTest, NamesQosClasses) {
 class SpecialisedFormatter : public DDDispatchQueueLogFormatter {
   public:
     std::uint64_t maxQueueLength() const override { return 2; }
+    int configured = 0;
 
   protected:
     void configureDateFormatter(DDDateFormatter& dateFormatter) override {
         DDDispatchQueueLogFormatter::configureDateFormatter(dateFormatter);
         dateFormatter.setTimeZone(2h);
+        ++configured;
     }
 };
 
@@ -161,6 +163,8 @@ TEST(DDDispatchQueueLogFormatterTest, FormatsTheLineThroughTheReplaceableOperati
     const DDLogMessagePtr record = recordFrom({"my.queue", "", 0x11}, when);
     SpecialisedFormatter specialised;
     EXPECT_EQ(*specialised.formatLogMessage(*record), "2024-02-29 03:02:03:004 [my (QOS:UT)] hello");
+    specialised.formatLogMessage(*record);
+    EXPECT_EQ(specialised.configured, 1);  // one date formatter for the formatter's life
 
     // The default zone is the system's: compare against the C library's own rendering.
     const time_t seconds = DDLogMessage::Clock::to_time_t(when);
