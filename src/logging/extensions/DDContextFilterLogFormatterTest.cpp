@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "logging/DDLogFlags.h"
+#include "logging/extensions/DDContextAllowlistFilterLogFormatter.h"
+#include "logging/extensions/DDContextDenylistFilterLogFormatter.h"
+
+// The older names are exercised on purpose.
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+
+namespace {
+
+// Whether `filter` lets a record of `context` through; when it does, the text must be the record's own.
+bool passes(DDLogFormatter& filter, std::int64_t context, std::string text = "text") {
+    const DDLogMessage record(std::move(text), LogLevel::All, LogFlag::Info, context, "f.cpp", "fn", 1,
+                              nullptr, 0, std::nullopt);
+    const DDText out = filter.formatLogMessage(record);
+    if (out) {
+        EXPECT_EQ(out, record.messageText());
+    }
+    return out != nullptr;
+}
+
+std::vector<std::int64_t> sorted(std::vector<std::int64_t> values) {
+    std::sort(values.begin(), values.end());
+    return values;
+}
+
+TEST(DDContextFilterLogFormatterTest, ListsDecideWhichContextsPass) {
+    DDContextAllowlistFilterLogFormatter allow;
+    DDContextDenylistFilterLogFormatter deny;
+    EXPECT_FALSE(passes(allow, 0));  // an empty allowlist holds back everything, context 0 included
+    EXPECT_TRUE(passes(deny, 0));
+    for (std::int64_t context : {0, -7, 5}) {
+        allow.addToAllowlist(context);
+        deny.addToBlacklist(context);
+    }
+    allow.addToWhitelist(5);
+    deny.addToDenylist(5);
+    allow.removeFromAllowlist(5);  // added twice, removed once: off
+    deny.removeFromBlacklist(5);
+    allow.removeFromWhitelist(999);  // never there
+    EXPECT_EQ(sorted(allow.whitelist()), (std::vector<std::int64_t>{-7, 0}));
+    EXPECT_EQ(sorted(deny.denylist()), (std::vector<std::int64_t>{-7, 0}));
+
+    const std::pair<std::int64_t, bool> cases[] = {{0, true}, {-7, true}, {7, false}, {5, false}};
+    for (const auto& [context, listed] : cases) {
+        SCOPED_TRACE(context);
+        EXPECT_EQ(allow.isOnWhitelist(context), listed);
+        EXPECT_EQ(deny.isOnBlacklist(context), listed);
+        EXPECT_EQ(passes(allow, context), listed);
+        EXPECT_EQ(passes(deny, context), !listed);
+    }
+    EXPECT_TRUE(passes(allow, 0, ""));  // an empty text is let through as it is
+    EXPECT_TRUE(passes(deny, 1, ""));
+}
+
+// A specialisation that replaces the membership test changes the filtering and the older name with it.
+class EvenContextsAllowed : public DDContextAllowlistFilterLogFormatter {
+  public:
+    bool isOnAllowlist(std::int64_t context) const override { return context % 2 == 0; }
+};
+
+TEST(DDContextFilterLogFormatterTest, FilteringReachesAReplacedMembershipTest) {
+    EvenContextsAllowed filter;
+    EXPECT_TRUE(filter.isOnWhitelist(4));
+    EXPECT_TRUE(passes(filter, 4));
+    EXPECT_FALSE(passes(filter, 3));
+}
+
+}  // namespace

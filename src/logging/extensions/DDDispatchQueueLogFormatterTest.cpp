@@ -1,0 +1,181 @@
+#include "logging/extensions/DDDispatchQueueLogFormatter.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <time.h>
+
+#include <thread>
+
+#include "dispatch/SerialQueue.h"
+#include "logging/DDLogFlags.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Where a record is made: on a fresh thread with that name ("" leaves it unnamed), inside a queue with
+// that label and QoS ("" runs no queue).
+struct Origin {
+    std::string queueLabel;
+    std::string threadName;
+    std::uint32_t qos = 0x15;
+};
+
+DDLogMessagePtr recordFrom(const Origin& origin, std::optional<DDLogMessage::Clock::time_point> when = {}) {
+    DDLogMessagePtr made;
+    std::thread([&] {
+        if (!origin.threadName.empty()) pthread_setname_np(pthread_self(), origin.threadName.c_str());
+        auto make = [&] {
+            made = std::make_shared<DDLogMessage>("hello", LogLevel::All, LogFlag::Info, 0, "f.cpp", "fn", 1,
+                                                  nullptr, 0, when);
+        };
+        if (origin.queueLabel.empty()) {
+            make();
+        } else {
+            dispatch::SerialQueue::create(origin.queueLabel, static_cast<dispatch::Qos>(origin.qos))
+                ->sync(make);
+        }
+    }).join();
+    return made;
+}
+
+std::string withThreadID(std::string text, const DDLogMessage& record) {
+    const auto at = text.find("<tid>");
+    if (at != std::string::npos) text.replace(at, 5, record.threadID());
+    return text;
+}
+
+TEST(DDDispatchQueueLogFormatterTest, ChoosesReplacesAndFitsTheLabel) {
+    struct Case {
+        const char* name;
+        Origin origin;
+        std::vector<std::pair<std::string, std::optional<std::string>>> replacements;
+        std::uint64_t min, max;
+        std::string expected;  // "<tid>" stands for the record's thread number
+    };
+    const std::string overcommit = "com.apple.root.default-qos.overcommit";
+    const Case cases[] = {
+        {"main queue", {"com.apple.main-thread", ""}, {}, 0, 0, "main"},
+        {"main entry removed",
+         {"com.apple.main-thread", ""},
+         {{"com.apple.main-thread", {}}},
+         0,
+         0,
+         "com.apple.main-thread"},
+        {"global queue, named thread", {overcommit, "worker-a"}, {}, 0, 0, "worker-a"},
+        {"global queue, unnamed thread: the number is never replaced",
+         {overcommit, ""},
+         {{"<tid>", "X"}},
+         0,
+         0,
+         "<tid>"},
+        {"thread names are replaced too",
+         {"com.apple.root.low-priority", "worker-a"},
+         {{"worker-a", "W"}},
+         0,
+         0,
+         "W"},
+        {"no queue, named thread", {"", "worker-a"}, {}, 0, 0, "worker-a"},
+        {"no queue, unnamed thread", {"", ""}, {}, 0, 0, "<tid>"},
+        {"own queue beats the thread name", {"my.queue", "worker-a"}, {{"my.queue", "mine"}}, 0, 0, "mine"},
+        {"cutting is tested before padding", {"abc", ""}, {}, 10, 5, "abc       "},
+        {"longer than max is cut", {"abcdefg", ""}, {}, 10, 5, "abcde"},
+        {"exactly max is kept", {"abcde", ""}, {}, 0, 5, "abcde"},
+        {"exactly min is not padded", {"abcde", ""}, {}, 5, 0, "abcde"},
+        {"0 turns both off", {"abcdefg", ""}, {}, 0, 0, "abcdefg"},
+        {"a replacement is fitted too", {"com.apple.main-thread", ""}, {}, 0, 2, "ma"},
+        {"a character is not split",
+         {"ab\xF0\x9F\x98\x80"
+          "cd",
+          ""},
+         {},
+         0,
+         3,
+         "ab"},
+        {"a surrogate pair counts two",
+         {"ab\xF0\x9F\x98\x80"
+          "cd",
+          ""},
+         {},
+         0,
+         4,
+         "ab\xF0\x9F\x98\x80"},
+        {"padding counts UTF-16 units",
+         {"\xC3\xA9\xF0\x9F\x98\x80", ""},
+         {},
+         6,
+         0,
+         "\xC3\xA9\xF0\x9F\x98\x80   "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const DDLogMessagePtr record = recordFrom(c.origin);
+        DDDispatchQueueLogFormatter formatter;
+        for (const auto& [label, replacement] : c.replacements) {
+            formatter.setReplacementString(replacement, withThreadID(label, *record));
+        }
+        formatter.setMinQueueLength(c.min);
+        formatter.setMaxQueueLength(c.max);
+        EXPECT_EQ(formatter.queueThreadLabelForLogMessage(*record), withThreadID(c.expected, *record));
+    }
+}
+
+TEST(DDDispatchQueueLogFormatterTest, EveryGlobalQueueShowsTheThreadAndUnknownLabelsHaveNoReplacement) {
+    DDDispatchQueueLogFormatter formatter;
+    for (const char* global :
+         {"com.apple.root.low-priority", "com.apple.root.default-priority", "com.apple.root.high-priority",
+          "com.apple.root.low-overcommit-priority", "com.apple.root.default-overcommit-priority",
+          "com.apple.root.high-overcommit-priority", "com.apple.root.default-qos.overcommit"}) {
+        SCOPED_TRACE(global);
+        EXPECT_EQ(formatter.queueThreadLabelForLogMessage(*recordFrom({global, "worker-b"})), "worker-b");
+    }
+    EXPECT_EQ(formatter.replacementStringForQueueLabel("other"), std::nullopt);
+}
+
+TEST(DDDispatchQueueLogFormatterTest, NamesQosClasses) {
+    const std::pair<std::uint64_t, std::string_view> cases[] = {
+        {0, "UN"},  {9, "BG"},  {13, "UN"}, {17, "UT"}, {21, "DF"},          {25, "IN"},
+        {29, "UN"}, {33, "UI"}, {37, "UN"}, {10, "UN"}, {0x100000015, "DF"},
+    };
+    for (const auto& [qos, name] : cases) {
+        SCOPED_TRACE(qos);
+        EXPECT_EQ(DDDispatchQueueLogFormatter::qosName(qos), name);
+    }
+}
+
+// Replaces the time zone and the maximum length: the line must pick both up.
+class SpecialisedFormatter : public DDDispatchQueueLogFormatter {
+  public:
+    std::uint64_t maxQueueLength() const override { return 2; }
+    int configured = 0;
+
+  protected:
+    void configureDateFormatter(DDDateFormatter& dateFormatter) override {
+        DDDispatchQueueLogFormatter::configureDateFormatter(dateFormatter);
+        dateFormatter.setTimeZone(2h);
+        ++configured;
+    }
+};
+
+TEST(DDDispatchQueueLogFormatterTest, FormatsTheLineThroughTheReplaceableOperations) {
+    // 2024-02-29 01:02:03.004 UTC
+    const DDLogMessage::Clock::time_point when{1709168523004ms};
+    const DDLogMessagePtr record = recordFrom({"my.queue", "", 0x11}, when);
+    SpecialisedFormatter specialised;
+    EXPECT_EQ(*specialised.formatLogMessage(*record), "2024-02-29 03:02:03:004 [my (QOS:UT)] hello");
+    specialised.formatLogMessage(*record);
+    EXPECT_EQ(specialised.configured, 1);  // one date formatter for the formatter's life
+
+    // The default zone is the system's: compare against the C library's own rendering.
+    const time_t seconds = DDLogMessage::Clock::to_time_t(when);
+    tm local{};
+    localtime_r(&seconds, &local);
+    char date[32];
+    strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", &local);
+    const std::string expected = std::string(date) + ":004 [my.queue (QOS:UT)] hello";
+    EXPECT_EQ(*DDDispatchQueueLogFormatter().formatLogMessage(*record), expected);
+    // The mode changes nothing.
+    EXPECT_EQ(*DDDispatchQueueLogFormatter(1).formatLogMessage(*record), expected);
+}
+
+}  // namespace
