@@ -59,7 +59,8 @@ function openSocket(path, name, timeout) {
       clearTimeout(timer);
       const refused = error.code === 'EACCES' || error.code === 'EPERM';
       const what = refused ? `refused access to ${path}` : `${name} is not running`;
-      reject(new TandrelError(refused ? 'REFUSED' : 'NOT_RUNNING', `${what} (${error.code ?? error.message})`, { cause: error }));
+      const code = refused ? 'REFUSED' : 'NOT_RUNNING';
+      reject(new TandrelError(code, `${what} (${error.code ?? error.message})`, { cause: error }));
     });
   });
 }
@@ -99,9 +100,10 @@ export class TandrelClient extends EventEmitter {
       const partial = this.#reader.bufferedBytes > 0 ? ' in the middle of a message' : '';
       this.#shutDown(new TandrelError('WENT_AWAY', `${name} went away${partial}`));
     });
-    socket.on('error', (error) =>
-      this.#shutDown(new TandrelError('WENT_AWAY', `${name} went away (${error.code ?? error.message})`, { cause: error })),
-    );
+    socket.on('error', (error) => {
+      const reason = `${name} went away (${error.code ?? error.message})`;
+      this.#shutDown(new TandrelError('WENT_AWAY', reason, { cause: error }));
+    });
     socket.on('close', () => this.#shutDown(new TandrelError('WENT_AWAY', `${name} went away`)));
   }
 

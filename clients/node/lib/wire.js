@@ -49,7 +49,9 @@ export class FrameReader {
       const buffer = this.#flatten();
       const length = buffer.readUInt32BE(0);
       if (length > MAX_BODY_SIZE) {
-        throw protocolError(`the service announced a frame of ${length} bytes, more than the limit of ${MAX_BODY_SIZE}`);
+        throw protocolError(
+          `the service announced a frame of ${length} bytes, more than the limit of ${MAX_BODY_SIZE}`,
+        );
       }
       if (buffer.length < HEADER_SIZE + length) break;
       const rest = buffer.subarray(HEADER_SIZE + length);

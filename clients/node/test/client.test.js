@@ -9,9 +9,10 @@ import { encode } from '@msgpack/msgpack';
 import { connect } from '../index.js';
 import { chownSync, frame, privateDirectory, startFakeService, startHelper } from './support.js';
 
-const rejectsWith = (promise, code) => assert.rejects(promise, (error) => error.code === code || assert.fail(`${error.code}: ${error.message}`));
+const rejectsWith = (promise, code) =>
+  assert.rejects(promise, (error) => error.code === code || assert.fail(`${error.code}: ${error.message}`));
 
-test('answers every request without a desktop, deferred answers overtaking', async (t) => {
+test('answers every request without a desktop, deferred answers overtaking', { timeout: 30000 }, async (t) => {
   const helper = await startHelper(t);
   const client = await connect({ path: helper.path, timeout: 5000 });
   t.after(() => client.close());
@@ -41,7 +42,7 @@ test('answers every request without a desktop, deferred answers overtaking', asy
   await rejectsWith(client.mouseLocation(), 'CLOSED');
 });
 
-test('not running, went away mid-request, and refused for another user', async (t) => {
+test('not running, went away mid-request, and refused for another user', { timeout: 30000 }, async (t) => {
   await rejectsWith(connect({ path: `${privateDirectory(t)}/absent` }), 'NOT_RUNNING');
 
   const helper = await startHelper(t);
@@ -55,7 +56,7 @@ test('not running, went away mid-request, and refused for another user', async (
   await pending;
   assert.equal((await closed)[0].code, 'WENT_AWAY');
   await rejectsWith(client.isPermissionGranted(), 'WENT_AWAY');
-  await once(helper.process, 'exit');
+  await helper.exited;
   await rejectsWith(connect({ path: helper.path }), 'NOT_RUNNING');
 
   if (process.getuid() !== 0) {
@@ -67,7 +68,9 @@ test('not running, went away mid-request, and refused for another user', async (
   await rejectsWith(connect({ path }), 'REFUSED');
 });
 
-test('answers pair with requests by type, oldest first, a timed-out request keeping its place', async (t) => {
+test('answers pair with requests by type, oldest first, a timed-out request keeping its place', {
+  timeout: 30000,
+}, async (t) => {
   const path = await startFakeService(t, (socket) => {
     let received = 0;
     socket.on('data', (chunk) => {
@@ -95,7 +98,7 @@ test('answers pair with requests by type, oldest first, a timed-out request keep
   assert.equal(client.closeReason, null);
 });
 
-test('a frame the client cannot read closes the connection with PROTOCOL', async (t) => {
+test('a frame the client cannot read closes the connection with PROTOCOL', { timeout: 30000 }, async (t) => {
   const bad = {
     'oversized length': Buffer.from([0x00, 0x90, 0x00, 0x00]),
     'not MessagePack': frame([0xc1]),

@@ -12,8 +12,9 @@ import { connect } from '../index.js';
 import { commandsMissing, privateDirectory, startDesktop, startHelper } from './support.js';
 
 const missing = commandsMissing('Xvfb', 'xterm', 'xdotool');
+const skip = missing.length > 0 && `${missing.join(', ')} not installed (scripts/bootstrap installs them)`;
 
-test('a double click in an xterm reaches the selection event', { skip: missing.length > 0 && `${missing.join(', ')} not installed (scripts/bootstrap installs them)` }, async (t) => {
+test('a double click in an xterm reaches the selection event', { timeout: 30000, skip }, async (t) => {
   const desktop = await startDesktop(t, 'tandrel node client\n');
   const helper = await startHelper(t, desktop.display);
   const client = await connect({ path: helper.path });
@@ -25,7 +26,7 @@ test('a double click in an xterm reaches the selection event', { skip: missing.l
   assert.equal(await client.selectedText(), 'node');
 });
 
-test('the README example runs as written', async (t) => {
+test('the README example runs as written', { timeout: 30000 }, async (t) => {
   const packageDirectory = resolve(dirname(fileURLToPath(import.meta.url)), '..');
   const readme = readFileSync(join(packageDirectory, '../../README.md'), 'utf8');
   const example = readme.match(/```js\n([\s\S]*?)```/)?.[1];

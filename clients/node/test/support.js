@@ -12,7 +12,8 @@ import { setTimeout as sleep } from 'node:timers/promises';
 import { SERVICE_NAME } from '../index.js';
 
 const repository = resolve(dirname(fileURLToPath(import.meta.url)), '../../..');
-export const helperBinary = process.env.TANDREL_HELPER ?? join(repository, 'build/release/src/helper/tandrel-helper');
+export const helperBinary =
+  process.env.TANDREL_HELPER ?? join(repository, 'build/release/src/helper/tandrel-helper');
 
 export function privateDirectory(t) {
   const directory = mkdtempSync(join(tmpdir(), 'tandrel-node-'));
@@ -30,7 +31,7 @@ async function waitFor(what, condition, ms = 10000) {
 
 /**
  * Starts the helper with its socket in a fresh private runtime directory; `display` unset means no desktop.
- * Returns { path, process, stop() }; the test's end kills it if the test did not stop it.
+ * Returns { path, process, exited }; the test's end kills it if the test did not stop it.
  */
 export async function startHelper(t, display) {
   if (!existsSync(helperBinary)) {
@@ -48,20 +49,17 @@ export async function startHelper(t, display) {
   const path = join(runtime, SERVICE_NAME);
   await waitFor('the helper\'s socket', () => existsSync(path) || child.exitCode !== null);
   if (child.exitCode !== null) throw new Error(`the helper exited with ${child.exitCode}: ${stderr}`);
-  return {
-    path,
-    process: child,
-    async stop(signal = 'SIGTERM') {
-      child.kill(signal);
-      await exited;
-    },
-  };
+  return { path, process: child, exited };
 }
 
 /** A scripted service on a socket in a private directory: `onConnection(socket)` plays its part. */
 export async function startFakeService(t, onConnection) {
   const path = join(privateDirectory(t), SERVICE_NAME);
-  const server = createServer(onConnection);
+  const server = createServer((socket) => {
+    // The client may hang up first (that is what several tests make it do).
+    socket.on('error', () => {});
+    onConnection(socket);
+  });
   server.listen(path);
   await once(server, 'listening');
   t.after(() => server.close());
@@ -104,10 +102,12 @@ export async function startDesktop(t, text) {
   const rows = 3;
   const file = join(work, 'text');
   writeFileSync(file, text);
-  const xterm = spawn('xterm', ['-b', '0', '-geometry', `${cols}x${rows}+0+0`, '-title', 'tandrel-node-test', '-hold',
-    '-e', 'sh', '-c', 'cat "$1" && : >"$1.shown"', 'sh', file], { env, stdio: 'ignore' });
+  const xtermArguments = ['-b', '0', '-geometry', `${cols}x${rows}+0+0`, '-title', 'tandrel-node-test', '-hold'];
+  const show = ['-e', 'sh', '-c', 'cat "$1" && : >"$1.shown"', 'sh', file];
+  const xterm = spawn('xterm', [...xtermArguments, ...show], { env, stdio: 'ignore' });
   t.after(() => xterm.kill('SIGKILL'));
-  const window = run('xdotool', ['search', '--sync', '--onlyvisible', '--name', '^tandrel-node-test$'], env).split('\n')[0];
+  const windows = run('xdotool', ['search', '--sync', '--onlyvisible', '--name', '^tandrel-node-test$'], env);
+  const window = windows.split('\n')[0];
   const geometry = Object.fromEntries(
     run('xdotool', ['getwindowgeometry', '--shell', window], env).trim().split('\n').map((line) => line.split('=')),
   );
@@ -120,7 +120,8 @@ export async function startDesktop(t, text) {
     selectWord(line, column) {
       const x = column * cellWidth + Math.floor(cellWidth / 2);
       const y = line * cellHeight + Math.floor(cellHeight / 2);
-      run('xdotool', ['mousemove', String(x), String(y), 'sleep', '0.05', 'click', '--repeat', '2', '--delay', '80', '1'], env);
+      const doubleClick = ['click', '--repeat', '2', '--delay', '80', '1'];
+      run('xdotool', ['mousemove', String(x), String(y), 'sleep', '0.05', ...doubleClick], env);
     },
   };
 }

@@ -62,7 +62,8 @@ async def connect(service_name=SERVICE_NAME, path=None, timeout=DEFAULT_TIMEOUT)
         # Only a service of our own user may receive what we send.
         _, uid, _ = struct.unpack("3i", sock.getsockopt(socket.SOL_SOCKET, socket.SO_PEERCRED, struct.calcsize("3i")))
         if uid != os.getuid():
-            raise Refused(f"refused {service_name} at {path}: it runs as uid {uid}, not as uid {os.getuid()} (another user)")
+            raise Refused(
+                f"refused {service_name} at {path}: it runs as uid {uid}, not as uid {os.getuid()} (another user)")
         reader, writer = await asyncio.open_unix_connection(sock=sock)
     except BaseException:
         sock.close()

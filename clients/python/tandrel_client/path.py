@@ -47,4 +47,5 @@ def check_socket_owner(path, name):
     if not stat.S_ISSOCK(info.st_mode):
         raise NotRunning(f"{name} is not running ({path} is not a socket)")
     if info.st_uid != os.getuid():
-        raise Refused(f"refused {name} at {path}: it belongs to uid {info.st_uid}, not to uid {os.getuid()} (another user)")
+        raise Refused(
+            f"refused {name} at {path}: it belongs to uid {info.st_uid}, not to uid {os.getuid()} (another user)")

@@ -127,7 +127,7 @@ class ClientTest(unittest.IsolatedAsyncioTestCase):
             await client.selected_text(timeout=0.03)
         self.assertEqual(await asyncio.gather(client.selected_text(), client.is_permission_granted()),
                          ["second", True])
-        await asyncio.wait_for(selection.wait(), 5)
+        await asyncio.wait_for(selection.wait(), 10)
         self.assertIsNone(client.close_reason)
 
     async def test_a_frame_the_client_cannot_read_closes_the_connection(self):
@@ -166,7 +166,7 @@ class ClientTest(unittest.IsolatedAsyncioTestCase):
         selection = asyncio.Event()
         client.on("selection", selection.set)
         await asyncio.get_running_loop().run_in_executor(None, desktop.select_word, 0, 9)  # "python"
-        await asyncio.wait_for(selection.wait(), 5)
+        await asyncio.wait_for(selection.wait(), 10)
         self.assertEqual(await client.selected_text(), "python")
 
 
