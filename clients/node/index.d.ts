@@ -90,4 +90,7 @@ export declare class TandrelClient extends EventEmitter {
   once(event: 'closed', listener: (reason: TandrelError) => void): this;
   off(event: 'selection', listener: () => void): this;
   off(event: 'closed', listener: (reason: TandrelError) => void): this;
+  on(event: string | symbol, listener: (...args: any[]) => void): this;
+  once(event: string | symbol, listener: (...args: any[]) => void): this;
+  off(event: string | symbol, listener: (...args: any[]) => void): this;
 }
