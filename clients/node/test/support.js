@@ -3,7 +3,7 @@
 import { spawn, spawnSync } from 'node:child_process';
 import { once } from 'node:events';
 import { chownSync, existsSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
-import { createServer } from 'node:net';
+import { createConnection, createServer } from 'node:net';
 import { tmpdir } from 'node:os';
 import { dirname, join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -47,9 +47,25 @@ export async function startHelper(t, display) {
   const exited = once(child, 'exit');
   t.after(() => child.exitCode === null && child.signalCode === null && child.kill('SIGKILL'));
   const path = join(runtime, SERVICE_NAME);
-  await waitFor('the helper\'s socket', () => existsSync(path) || child.exitCode !== null);
-  if (child.exitCode !== null) throw new Error(`the helper exited with ${child.exitCode}: ${stderr}`);
+  // The socket file appears when it is bound, a moment before the helper listens on it.
+  const deadline = Date.now() + 10000;
+  while (!(await accepts(path))) {
+    if (child.exitCode !== null) throw new Error(`the helper exited with ${child.exitCode}: ${stderr}`);
+    if (Date.now() > deadline) throw new Error('the helper did not listen within 10 s');
+    await sleep(20);
+  }
   return { path, process: child, exited };
+}
+
+function accepts(path) {
+  return new Promise((resolve) => {
+    const probe = createConnection({ path });
+    probe.once('connect', () => {
+      probe.destroy();
+      resolve(true);
+    });
+    probe.once('error', () => resolve(false));
+  });
 }
 
 /** A scripted service on a socket in a private directory: `onConnection(socket)` plays its part. */

@@ -4,7 +4,7 @@ service for what the real one never sends, and a private Xvfb with an xterm."""
 import asyncio
 import os
 import shutil
-import signal
+import socket
 import struct
 import subprocess
 import tempfile
@@ -51,9 +51,14 @@ class Helper:
         self.process = subprocess.Popen([HELPER], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         test.addCleanup(kill, self.process)
         self.path = os.path.join(self.runtime, SERVICE_NAME)
-        wait_for("the helper's socket", lambda: os.path.exists(self.path) or self.process.poll() is not None)
+        # The socket file appears when it is bound, a moment before the helper listens on it.
+        wait_for("the helper's listening", lambda: self._accepts() or self.process.poll() is not None)
         if self.process.poll() is not None:
             raise AssertionError(f"the helper exited with {self.process.returncode}")
+
+    def _accepts(self):
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as probe:
+            return probe.connect_ex(self.path) == 0
 
     def signal(self, number):
         self.process.send_signal(number)
