@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <pthread.h>
-#include <stdio.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -12,48 +11,21 @@
 #include <thread>
 
 #include "logging/DDLog.h"
+#include "logging/extensions/internal/SQLiteTestSupport.h"
 #include "logging/internal/Diagnostics.h"
 #include "logging/internal/FileLoggingTestSupport.h"
 
 namespace {
 
 using logging::internal::testing::eventually;
+using logging::internal::testing::logAndSave;
+using logging::internal::testing::sqlite3Command;
 using logging::internal::testing::TempDir;
 using logging::internal::testing::writeFile;
-
-// What a shell command prints (standard output and error).
-std::string shell(const std::string& command) {
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return "<popen failed>";
-    std::string out;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    ::pclose(pipe);
-    return out;
-}
-
-// What the sqlite3 command prints for `sql` on the database at `path` (rows "|"-separated, one a line).
-std::string sqlite3Command(const std::string& path, const std::string& sql) {
-    return shell("sqlite3 -batch '" + path + "' \"" + sql + "\" 2>&1");
-}
 
 unsigned mode(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
-
-DDLogMessagePtr entry(const std::string& text) {
-    return std::make_shared<DDLogMessage>(text, 15, 4, 0, "f.cpp", "fn", 1, nullptr, 0, std::nullopt);
-}
-
-// Hands `texts` to the logger and saves them, on its queue; returns what the save printed on standard error.
-std::string logAndSave(DDSQLiteLogger& logger, const std::vector<std::string>& texts) {
-    ::testing::internal::CaptureStderr();
-    logger.loggerQueue()->sync([&] {
-        for (const auto& text : texts) logger.logMessage(entry(text));
-        logger.flush();
-    });
-    return ::testing::internal::GetCapturedStderr();
 }
 
 class PrefixFormatter : public DDLogFormatter {
