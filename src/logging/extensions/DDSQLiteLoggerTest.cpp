@@ -88,6 +88,15 @@ TEST(DDSQLiteLoggerTest, StoresEveryFieldReadableWhileRunningAndPrunesOldRows) {
     logger->deleteOldLogEntries();
     EXPECT_TRUE(eventually([&] { return sqlite3Command(path, "SELECT count(*) FROM logs") == "2\n"; }));
     EXPECT_EQ(sqlite3Command(path, "SELECT count(*) FROM logs WHERE message='F:old'"), "0\n");
+
+    // Deleting on every save: the old row goes in the same save that writes the new one.
+    logger->setDeleteOnEverySave(true);
+    DDLog::sharedInstance().log(
+        true, std::make_shared<DDLogMessage>("old again", 15, 4, 0, "c.cpp", "f", 1, nullptr, 0,
+                                             before - week - std::chrono::minutes(1)));
+    DDLog::sharedInstance().log(true, "new", 15, 4, 0, "d.cpp", "g", 2, nullptr);
+    DDLog::sharedInstance().flushLog();
+    EXPECT_EQ(sqlite3Command(path, "SELECT group_concat(message) FROM logs"), "plain,F:formatted,F:new\n");
     DDLog::sharedInstance().removeLogger(logger);
     DDLog::sharedInstance().flushLog();
 }
@@ -155,7 +164,12 @@ TEST(DDSQLiteLoggerTest, ADatabaseLockedByAnotherProcessCostsOneSave) {
               std::string::npos)
         << err;
     EXPECT_EQ(logAndSave(*logger, {"later"}), "");
-    EXPECT_EQ(sqlite3Command(path, "SELECT group_concat(message) FROM logs"), "first,later\n");
+
+    // What is still pending when the logger goes is saved, not dropped.
+    logger->loggerQueue()->sync(
+        [&] { logger->logMessage(logging::internal::testing::sqliteEntry("pending")); });
+    logger.reset();
+    EXPECT_EQ(sqlite3Command(path, "SELECT group_concat(message) FROM logs"), "first,later,pending\n");
 }
 
 }  // namespace
