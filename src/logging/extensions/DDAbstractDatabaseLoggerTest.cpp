@@ -187,6 +187,7 @@ TEST_F(DDAbstractDatabaseLoggerTest, MaxAgeChangesDeleteAtOnceAndRestartTheDelet
     EXPECT_EQ(logger->deletes, 4);
 
     logger->setDeleteInterval(0);
+    settle();
     advance(1000s);
     EXPECT_EQ(logger->deletes, 4);
     logger->setDeleteInterval(10);  // due 10 s after the last deletion, long past
