@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <string>
 #include <thread>
 
 #include "logging/DDLog.h"
@@ -63,9 +65,24 @@ class DDAbstractDatabaseLoggerTest : public ::testing::Test {
         DDLog::sharedInstance().removeLogger(logger);
         settle();
     }
-    void advance(DDTimerClock::Duration by) {
+    std::string counts() {
+        return "saves " + std::to_string(logger->saves) + " deletes " + std::to_string(logger->deletes);
+    }
+    // The counts once the clock has moved on by `by` and what fell due has run.
+    std::string after(DDTimerClock::Duration by) {
         clock->advance(by);
         settle();
+        return counts();
+    }
+    // The counts once `change` (a setting or a request from outside) has taken effect.
+    std::string changed(const std::function<void()>& change) {
+        change();
+        settle();
+        return counts();
+    }
+    std::string timers() {
+        return "live " + std::to_string(clock->liveTimers()) + " running " +
+               std::to_string(clock->runningTimers());
     }
 
     std::shared_ptr<ManualTimerClock> clock = std::make_shared<ManualTimerClock>();
@@ -76,125 +93,85 @@ TEST_F(DDAbstractDatabaseLoggerTest, SavesAtTheThresholdCountingOnlyAcceptedEntr
     add();
     feed(499);
     feed(20, "skip");
-    settle();
-    EXPECT_EQ(logger->saves, 0);
+    EXPECT_EQ(counts(), "saves 0 deletes 0");
     feed(1);
-    EXPECT_EQ(logger->saves, 1);
+    EXPECT_EQ(counts(), "saves 1 deletes 0");
 
     feed(3);
-    logger->setSaveThreshold(10);  // still above the count
-    settle();
-    EXPECT_EQ(logger->saves, 1);
-    logger->setSaveThreshold(3);  // at the count: saves at once
-    settle();
-    EXPECT_EQ(logger->saves, 2);
+    EXPECT_EQ(changed([&] { logger->setSaveThreshold(10); }), "saves 1 deletes 0");  // above the count
+    EXPECT_EQ(changed([&] { logger->setSaveThreshold(3); }), "saves 2 deletes 0");   // at the count
     feed(2);
-    logger->setSaveThreshold(100);
-    settle();
-    EXPECT_EQ(logger->saves, 2);
+    EXPECT_EQ(changed([&] { logger->setSaveThreshold(100); }), "saves 2 deletes 0");
 
-    logger->setSaveThreshold(0);  // count off: only flush, request, timer and removal save
-    settle();
+    // Count off: only flush, request, timer and removal save; with nothing pending no hook runs.
+    EXPECT_EQ(changed([&] { logger->setSaveThreshold(0); }), "saves 2 deletes 0");
     feed(1000);
-    EXPECT_EQ(logger->saves, 2);
-    DDLog::sharedInstance().flushLog();
-    EXPECT_EQ(logger->saves, 3);
-    DDLog::sharedInstance().flushLog();  // nothing pending: no hook
-    logger->savePendingLogEntries();
-    settle();
-    EXPECT_EQ(logger->saves, 3);
+    EXPECT_EQ(counts(), "saves 2 deletes 0");
+    EXPECT_EQ(changed([] { DDLog::sharedInstance().flushLog(); }), "saves 3 deletes 0");
+    EXPECT_EQ(changed([] { DDLog::sharedInstance().flushLog(); }), "saves 3 deletes 0");
+    EXPECT_EQ(changed([&] { logger->savePendingLogEntries(); }), "saves 3 deletes 0");
     feed(1);
-    logger->savePendingLogEntries();
-    settle();
-    EXPECT_EQ(logger->saves, 4);
+    EXPECT_EQ(changed([&] { logger->savePendingLogEntries(); }), "saves 4 deletes 0");
 
-    logger->setDeleteOnEverySave(true);
-    settle();
+    EXPECT_EQ(changed([&] { logger->setDeleteOnEverySave(true); }), "saves 4 deletes 0");
     feed(1);
     DDLog::sharedInstance().flushLog();
     EXPECT_EQ(logger->savesAndDeletes, 1);
-    EXPECT_EQ(logger->saves, 4);
+    EXPECT_EQ(counts(), "saves 4 deletes 0");
 }
 
 TEST_F(DDAbstractDatabaseLoggerTest, SaveTimerFiresAnIntervalAfterTheFirstEntryThenWaitsForTheNext) {
     add();
-    EXPECT_EQ(clock->liveTimers(), 2);  // save timer created, not started; delete timer running
-    EXPECT_EQ(clock->runningTimers(), 1);
+    EXPECT_EQ(timers(), "live 2 running 1");  // save timer created, not started; delete timer running
     feed(1);
-    EXPECT_EQ(clock->runningTimers(), 2);
-    advance(59s);
+    EXPECT_EQ(timers(), "live 2 running 2");
+    EXPECT_EQ(after(59s), "saves 0 deletes 0");
     feed(1);  // not the first unsaved entry: does not move the save
-    EXPECT_EQ(logger->saves, 0);
-    advance(1s);
-    EXPECT_EQ(logger->saves, 1);
-    EXPECT_EQ(clock->runningTimers(), 1);  // suspended until the next entry
-    advance(200s);
-    EXPECT_EQ(logger->saves, 1);
-    EXPECT_EQ(logger->deletes, 0);
-    advance(40s);  // 300 s after registration
-    EXPECT_EQ(logger->deletes, 1);
-
+    EXPECT_EQ(after(1s), "saves 1 deletes 0");
+    EXPECT_EQ(timers(), "live 2 running 1");  // suspended until the next entry
+    EXPECT_EQ(after(200s), "saves 1 deletes 0");
+    EXPECT_EQ(after(40s), "saves 1 deletes 1");  // 300 s after registration
     feed(1);
-    advance(59s);
-    EXPECT_EQ(logger->saves, 1);
-    advance(1s);
-    EXPECT_EQ(logger->saves, 2);
-    EXPECT_EQ(logger->deletes, 1);
-    advance(240s);
-    EXPECT_EQ(logger->deletes, 2);
+    EXPECT_EQ(after(59s), "saves 1 deletes 1");
+    EXPECT_EQ(after(1s), "saves 2 deletes 1");
+    EXPECT_EQ(after(240s), "saves 2 deletes 2");
 
-    logger->setSaveInterval(0);  // the save timer goes
-    settle();
-    EXPECT_EQ(clock->liveTimers(), 1);
+    EXPECT_EQ(changed([&] { logger->setSaveInterval(0); }), "saves 2 deletes 2");
+    EXPECT_EQ(timers(), "live 1 running 1");  // the save timer is gone
     feed(1);
-    advance(600s);
-    EXPECT_EQ(logger->saves, 2);
-    logger->setSaveInterval(10);  // back, scheduled from the pending entry's time, which has passed
-    settle();
-    EXPECT_EQ(logger->saves, 3);
+    EXPECT_EQ(after(600s), "saves 2 deletes 3");
+    // Back, scheduled from the pending entry's time, which has passed.
+    EXPECT_EQ(changed([&] { logger->setSaveInterval(10); }), "saves 3 deletes 3");
 
     feed(2);
     remove();  // saves before the timers go
-    EXPECT_EQ(logger->saves, 4);
+    EXPECT_EQ(counts(), "saves 4 deletes 3");
     EXPECT_EQ(logger->timersAtLastSave, 2);
-    EXPECT_EQ(clock->liveTimers(), 0);
+    EXPECT_EQ(timers(), "live 0 running 0");
 }
 
 TEST_F(DDAbstractDatabaseLoggerTest, MaxAgeChangesDeleteAtOnceAndRestartTheDeleteTiming) {
     add();
-    logger->setMaxAge(0);
-    settle();
-    EXPECT_EQ(clock->liveTimers(), 1);  // only the save timer
-    logger->deleteOldLogEntries();
-    advance(1000s);
-    EXPECT_EQ(logger->deletes, 0);
+    EXPECT_EQ(changed([&] { logger->setMaxAge(0); }), "saves 0 deletes 0");
+    EXPECT_EQ(timers(), "live 1 running 0");  // only the save timer, not started
+    EXPECT_EQ(changed([&] { logger->deleteOldLogEntries(); }), "saves 0 deletes 0");
+    EXPECT_EQ(after(1000s), "saves 0 deletes 0");
 
-    logger->setMaxAge(100);  // switched on: deletes at once and starts the timer
-    settle();
-    EXPECT_EQ(logger->deletes, 1);
-    advance(300s);
-    EXPECT_EQ(logger->deletes, 2);
-    advance(100s);
-    logger->setMaxAge(50);  // lowered: deletes at once, the next one 300 s after it
-    settle();
-    EXPECT_EQ(logger->deletes, 3);
-    advance(299s);
-    EXPECT_EQ(logger->deletes, 3);
-    advance(1s);
-    EXPECT_EQ(logger->deletes, 4);
-    logger->setMaxAge(1000);  // raised: nothing
-    settle();
-    EXPECT_EQ(logger->deletes, 4);
+    // Switched on: deletes at once and starts the timer.
+    EXPECT_EQ(changed([&] { logger->setMaxAge(100); }), "saves 0 deletes 1");
+    EXPECT_EQ(after(300s), "saves 0 deletes 2");
+    EXPECT_EQ(after(100s), "saves 0 deletes 2");
+    // Lowered: deletes at once, the next one 300 s after it.
+    EXPECT_EQ(changed([&] { logger->setMaxAge(50); }), "saves 0 deletes 3");
+    EXPECT_EQ(after(299s), "saves 0 deletes 3");
+    EXPECT_EQ(after(1s), "saves 0 deletes 4");
+    EXPECT_EQ(changed([&] { logger->setMaxAge(1000); }), "saves 0 deletes 4");  // raised: nothing
 
-    logger->setDeleteInterval(0);
-    settle();
-    advance(1000s);
-    EXPECT_EQ(logger->deletes, 4);
-    logger->setDeleteInterval(10);  // due 10 s after the last deletion, long past
-    settle();
-    EXPECT_EQ(logger->deletes, 5);
-    advance(10s);
-    EXPECT_EQ(logger->deletes, 6);
+    EXPECT_EQ(changed([&] { logger->setDeleteInterval(0); }), "saves 0 deletes 4");
+    EXPECT_EQ(after(1000s), "saves 0 deletes 4");
+    // Due 10 s after the last deletion, long past.
+    EXPECT_EQ(changed([&] { logger->setDeleteInterval(10); }), "saves 0 deletes 5");
+    EXPECT_EQ(after(10s), "saves 0 deletes 6");
 }
 
 TEST_F(DDAbstractDatabaseLoggerTest, SettingsReadBackAndTimersDoNotKeepAnUnusedLoggerAlive) {
