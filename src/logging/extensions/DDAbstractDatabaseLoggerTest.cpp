@@ -52,9 +52,11 @@ class DDAbstractDatabaseLoggerTest : public ::testing::Test {
             for (int i = 0; i < count; ++i) logger->logMessage(message);
         });
     }
-    // Waits until the work queued so far (registration, setting changes, timer firings) has run.
+    // Waits until the work queued so far (registration, setting changes, timer firings) has run. The logger's
+    // queue is passed twice: a change that runs there may queue a firing that falls due at once.
     void settle() {
         DDLog::sharedInstance().allLoggers();
+        logger->loggerQueue()->sync([] {});
         logger->loggerQueue()->sync([] {});
     }
     void add() {
