@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 
 #include "dispatch/ConcurrentQueue.h"
 #include "dispatch/Group.h"
+#include "logging/internal/ApplicationPaths.h"
 #include "logging/internal/Diagnostics.h"
 
 using logging::internal::ddDiagnostic;
@@ -22,33 +22,6 @@ namespace {
 
 constexpr const char* kFileDatePattern = "yyyy'-'MM'-'dd'--'HH'-'mm'-'ss'-'SSS'";
 constexpr int kMaxCreationErrors = 5;
-
-std::mutex& identifierMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::string& applicationIdentifier() {
-    static std::string identifier;  // guarded by identifierMutex()
-    return identifier;
-}
-
-std::string homeDirectory() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') return home;
-    passwd entry{};
-    passwd* found = nullptr;
-    char buffer[4096];
-    if (getpwuid_r(geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr &&
-        found->pw_dir != nullptr && found->pw_dir[0] == '/') {
-        return found->pw_dir;
-    }
-    return {};
-}
-
-std::string temporaryDirectory() {
-    if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && tmp[0] == '/') return tmp;
-    return "/tmp";
-}
 
 // Writes all of `data`, retrying short writes and interruptions.
 bool writeAll(int fd, const std::string& data) {
@@ -83,28 +56,16 @@ DDLogFileManagerDefault::DDLogFileManagerDefault(std::optional<std::string> logs
 DDLogFileManagerDefault::~DDLogFileManagerDefault() = default;
 
 void DDLogFileManagerDefault::setApplicationIdentifier(std::string identifier) {
-    std::lock_guard lock(identifierMutex());
-    applicationIdentifier() = std::move(identifier);
+    logging::internal::setApplicationIdentifier(std::move(identifier));
 }
 
 std::string DDLogFileManagerDefault::applicationName() {
-    static const std::string name = [] {
-        std::lock_guard lock(identifierMutex());
-        if (!applicationIdentifier().empty()) return applicationIdentifier();
-        return logging::internal::processName();
-    }();
+    static const std::string name = logging::internal::applicationName();
     return name;
 }
 
 std::string DDLogFileManagerDefault::defaultLogsDirectory() {
-    std::filesystem::path base;
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && state[0] == '/') {
-        base = state;
-    } else if (const std::string home = homeDirectory(); !home.empty()) {
-        base = std::filesystem::path(home) / ".local" / "state";
-    } else {
-        base = temporaryDirectory();
-    }
+    const std::filesystem::path base = logging::internal::stateHomeDirectory();
     return (base / logging::internal::processName() / "log").string();
 }
 

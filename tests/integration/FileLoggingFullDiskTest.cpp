@@ -2,44 +2,17 @@
 // reported as write failures, and lines land in the file again once space is freed.
 
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <stdlib.h>
-#include <sys/mount.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "PrivateTmpfs.h"
 #include "logging/DDFileLogger.h"
 #include "logging/DDLogFileManagerDefault.h"
 
 namespace {
-
-std::string gMountPoint;  // empty when the private tmpfs could not be set up
-std::string gSkipReason;
-
-// Runs before GoogleTest and before any thread exists: unshare(CLONE_NEWNS) needs an unshared fs context.
-void setUpPrivateTmpfs() {
-    if (::geteuid() != 0) {
-        gSkipReason = "needs root to mount a small tmpfs in a private mount namespace";
-        return;
-    }
-    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-        gSkipReason = std::string("cannot enter a private mount namespace: ") + std::strerror(errno);
-        return;
-    }
-    std::string dir = "/tmp/ddfull-XXXXXX";
-    if (::mkdtemp(dir.data()) == nullptr ||
-        ::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=256k,mode=0700") != 0) {
-        gSkipReason = std::string("cannot mount a tmpfs: ") + std::strerror(errno);
-        return;
-    }
-    gMountPoint = dir;
-}
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -49,8 +22,9 @@ std::string readFile(const std::string& path) {
 }
 
 TEST(FileLoggingFullDiskTest, KeepsGoingOnAFullDiskAndResumesWhenSpaceIsFreed) {
-    if (gMountPoint.empty()) GTEST_SKIP() << gSkipReason;
-    const std::string logs = gMountPoint + "/logs";
+    const std::string& mountPoint = PrivateTmpfs::mountPoint();
+    if (mountPoint.empty()) GTEST_SKIP() << PrivateTmpfs::skipReason();
+    const std::string logs = mountPoint + "/logs";
     auto manager = std::make_shared<DDLogFileManagerDefault>(logs);
     manager->setMaximumNumberOfLogFiles(0);
     manager->setLogFilesDiskQuota(0);
@@ -59,7 +33,7 @@ TEST(FileLoggingFullDiskTest, KeepsGoingOnAFullDiskAndResumesWhenSpaceIsFreed) {
     const std::string path = logger->currentLogFileInfo()->filePath();
 
     // Fill nearly all of the file system, leaving room for a few lines only.
-    const std::string filler = gMountPoint + "/filler";
+    const std::string filler = mountPoint + "/filler";
     {
         std::ofstream out(filler, std::ios::binary);
         const std::string block(4096, 'f');
@@ -90,12 +64,9 @@ TEST(FileLoggingFullDiskTest, KeepsGoingOnAFullDiskAndResumesWhenSpaceIsFreed) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    setUpPrivateTmpfs();
+    PrivateTmpfs::setUp("256k");
     ::testing::InitGoogleTest(&argc, argv);
     const int result = RUN_ALL_TESTS();
-    if (!gMountPoint.empty()) {
-        ::umount2(gMountPoint.c_str(), MNT_DETACH);
-        ::rmdir(gMountPoint.c_str());
-    }
+    PrivateTmpfs::tearDown();
     return result;
 }

@@ -44,11 +44,12 @@ inline std::optional<std::string> unavailableReason() {
         }                                                                         \
     } while (false)
 
-using Fields = std::map<std::string, std::string>;
+// A record's fields in journal order; a name may occur more than once (`get` gives the first value).
+using Fields = std::multimap<std::string, std::string>;
 
 inline std::string get(const Fields& fields, const std::string& name) {
-    auto it = fields.find(name);
-    return it == fields.end() ? "<absent>" : it->second;
+    auto it = fields.lower_bound(name);
+    return it == fields.end() || it->first != name ? "<absent>" : it->second;
 }
 
 // Every record of the local journal that `match` accepts, in journal order.

@@ -158,6 +158,8 @@ TEST_F(JournalIntegrationTest, OsLoggerRecordsCarryPriorityNamesAndSource) {
         EXPECT_EQ(get(r, "CODE_FILE"), __FILE__);
         EXPECT_EQ(get(r, "CODE_LINE"), "77");
         EXPECT_EQ(get(r, "CODE_FUNC"), "testFunction");
+        for (const char* name : {"CODE_FILE", "CODE_LINE", "CODE_FUNC", "MESSAGE", "PRIORITY"})
+            EXPECT_EQ(r.count(name), 1u) << name << " occurs more than once";
         EXPECT_EQ(get(r, "_PID"), std::to_string(getpid()));
         EXPECT_EQ(get(r, "_TRANSPORT"), "journal");
     }

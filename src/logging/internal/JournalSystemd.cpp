@@ -1,6 +1,9 @@
 #include "logging/internal/JournalSystemd.h"
 
 #include <sys/uio.h>
+// Without this the header turns sd_journal_sendv into a macro that adds this file's CODE_FILE, CODE_LINE and
+// CODE_FUNC to every record, beside the logging call's own location fields.
+#define SD_JOURNAL_SUPPRESS_LOCATION
 #include <systemd/sd-journal.h>
 
 #include <charconv>

@@ -1,0 +1,48 @@
+#pragma once
+
+// Helpers shared by the SQLite logger's tests: reading the database with the sqlite3 command, and handing
+// records to a logger and saving them while standard error is captured.
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "logging/extensions/DDSQLiteLogger.h"
+
+namespace logging::internal::testing {
+
+// What a shell command prints (standard output and error). Do not run it on one thread while another
+// captures standard error: the capture's fflush(nullptr) waits for the stream this one is reading.
+inline std::string shell(const std::string& command) {
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return "<popen failed>";
+    std::string out;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    ::pclose(pipe);
+    return out;
+}
+
+// What the sqlite3 command prints for `sql` on the database at `path` (rows "|"-separated, one a line).
+inline std::string sqlite3Command(const std::string& path, const std::string& sql) {
+    return shell("sqlite3 -batch '" + path + "' \"" + sql + "\" 2>&1");
+}
+
+inline DDLogMessagePtr sqliteEntry(const std::string& text) {
+    return std::make_shared<DDLogMessage>(text, 15, 4, 0, "f.cpp", "fn", 1, nullptr, 0, std::nullopt);
+}
+
+// Hands `texts` to the logger and saves them, on its queue; returns what the save printed on standard error.
+inline std::string logAndSave(DDSQLiteLogger& logger, const std::vector<std::string>& texts) {
+    ::testing::internal::CaptureStderr();
+    logger.loggerQueue()->sync([&] {
+        for (const auto& text : texts) logger.logMessage(sqliteEntry(text));
+        logger.flush();
+    });
+    return ::testing::internal::GetCapturedStderr();
+}
+
+}  // namespace logging::internal::testing
