@@ -17,15 +17,16 @@
 // "<local time> <process name>[<pid>:<thread id>] <text>", or the formatter's text alone when a formatter
 // changes the text. Lines may be coloured by profiles chosen by tag, else by flag and context.
 //
-// Colour mode: decided once per process, when the first terminal logger is made, from the environment (see
-// `TTYColorState::detectOnce`): ANSI codes (16 or 256 colours), the RGB escape form, or none. Without a mode
-// the profiles carry empty sequences and every line is plain. A logger starts with colours off and no
-// profiles; `setColorsEnabled` turns them on (loading the default error and warning colours when there are no
-// flag profiles yet).
+// Colour mode: decided once per process, when the first terminal logger is made, from the environment: a
+// non-empty NO_COLOR means none; "XcodeColors" equal to "YES" the RGB escape form; otherwise a "TERM" that
+// contains "color" (any case) ANSI codes, 256 colours when it also contains "256", else 16. Without a mode
+// the profiles carry empty sequences and every line is plain. Whether standard error is a terminal plays no
+// part. A logger starts with colours off and no profiles; `setColorsEnabled` turns them on (loading the
+// default error and warning colours when there are no flag profiles at that moment).
 //
 // Writing: one writev(2) per line, continued after a short write or an interruption, so that neither other
 // writers of the same descriptor nor signals split a line (pipes keep lines up to PIPE_BUF whole, terminals
-// any line). Lines under 4096 bytes need no allocation; write errors are ignored.
+// any line). Writing a line allocates nothing; write errors are ignored.
 //
 // Queues: `logMessage` and every change of profiles or of the enabled flag run on this logger's queue
 // ("cocoa.vidadudidu.ttyLogger"), which is why the profiles have no lock. The set and clear operations return
