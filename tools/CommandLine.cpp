@@ -19,29 +19,29 @@ struct CommandInfo {
 const std::vector<CommandInfo>& commands() {
     static const std::vector<CommandInfo> table = {
         {"start-monitor", CommandLine::Command::StartMonitor, "StartMonitor", "start-monitor",
-         "Asks the helper to start watching for text selections (it asks for the input-monitoring "
-         "permission\n"
-         "when it lacks it) and prints the answer, {\"type\":\"StartMonitor\",\"result\":true|false}."},
+         "Asks the helper to start watching for text selections and prints its answer. The helper asks for "
+         "the "
+         "input-monitoring permission when it lacks it; the answer is "
+         "{\"type\":\"StartMonitor\",\"result\":true|false}."},
         {"permission", CommandLine::Command::Permission, "IsPermissionGranted", "permission",
-         "Prints whether the helper may monitor and synthesise input:\n"
+         "Prints whether the helper may monitor and synthesise input. The answer is "
          "{\"type\":\"IsPermissionGranted\",\"result\":true|false}."},
         {"mouse", CommandLine::Command::Mouse, "MouseLocation", "mouse",
-         "Prints the pointer location, origin at the bottom left of the primary screen:\n"
+         "Prints the pointer location, origin at the bottom left of the primary screen. The answer is "
          "{\"type\":\"MouseLocation\",\"x\":X,\"y\":Y}."},
         {"selected-text", CommandLine::Command::SelectedText, "SelectedText", "selected-text",
-         "Prints the text currently selected in the frontmost application (empty when none):\n"
+         "Prints the text currently selected in the frontmost application (empty when none). The answer is "
          "{\"type\":\"SelectedText\",\"content\":\"...\"}."},
         {"insert-text", CommandLine::Command::InsertText, "InsertText", "insert-text TEXT",
-         "Pastes TEXT into the frontmost application (TEXT stays on the clipboard) and prints\n"
-         "{\"type\":\"InsertText\",\"result\":true|false}."},
+         "Pastes TEXT into the frontmost application and prints the answer. TEXT stays on the clipboard; the "
+         "answer is {\"type\":\"InsertText\",\"result\":true|false}."},
         {"watch", CommandLine::Command::Watch, "", "watch [--text]",
-         "Starts the monitor, prints its answer, then prints every selection event as one line until\n"
-         "interrupted (exit status 0). With --text it asks for the selected text after each event and "
-         "prints\n"
+         "Starts the monitor, prints its answer, then prints every selection event as one line until "
+         "interrupted (exit status 0). With --text it asks for the selected text after each event and prints "
          "the answer too. Each of those answers must come within the timeout."},
         {"send", CommandLine::Command::Send, "", "send JSON",
-         "Sends JSON, which must be an object, as one message (strings as strings, integers as int64,\n"
-         "other numbers as doubles) and prints the first message that comes back."},
+         "Sends JSON, which must be an object, as one message and prints the first message that comes back. "
+         "Strings travel as strings, integers as int64, other numbers as doubles."},
     };
     return table;
 }
@@ -76,6 +76,37 @@ std::optional<std::chrono::milliseconds> parseSeconds(const std::string& text) {
     return std::chrono::milliseconds(static_cast<long long>(std::ceil(seconds * 1000)));
 }
 
+constexpr std::size_t kWidth = 100;
+
+// `text` broken into lines of at most kWidth columns (longer words stay whole), every line after the first
+// indented by `indent` columns; `column` is where the first line starts.
+std::string wrap(const std::string& text, std::size_t column, std::size_t indent) {
+    std::string wrapped;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(' ', start);
+        if (end == std::string::npos) end = text.size();
+        const std::size_t word = end - start;
+        if (column > indent && column + 1 + word > kWidth) {
+            wrapped += "\n" + std::string(indent, ' ');
+            column = indent;
+        } else if (start > 0) {
+            wrapped += ' ';
+            ++column;
+        }
+        wrapped.append(text, start, word);
+        column += word;
+        start = end + 1;
+    }
+    return wrapped;
+}
+
+// The help text up to the end of its first sentence.
+std::string firstSentence(const char* help) {
+    const char* end = std::strstr(help, ". ");
+    return end ? std::string(help, end + 1) : std::string(help);
+}
+
 CommandLine::Parsed usageError(std::string text) {
     CommandLine::Parsed parsed;
     parsed.outcome = CommandLine::Outcome::UsageError;
@@ -99,17 +130,15 @@ std::string CommandLine::usage() {
     for (const auto& info : commands()) {
         std::string synopsis = info.synopsis;
         synopsis.resize(std::max<std::size_t>(synopsis.size(), 18), ' ');
-        const char* newline = std::strchr(info.help, '\n');
-        text += "  " + synopsis + " " +
-                std::string(info.help, newline ? newline : info.help + std::strlen(info.help)) + "\n";
+        text += "  " + synopsis + " " + wrap(firstSentence(info.help), 3 + synopsis.size(), 21) + "\n";
     }
     return text + "\n" + kOptions + "\n'tandrelctl COMMAND --help' describes one command.\n";
 }
 
 std::string CommandLine::usage(Command command) {
     const auto& info = findByCommand(command);
-    return "Usage: tandrelctl [OPTIONS] " + std::string(info.synopsis) + "\n\n" + info.help + "\n\n" +
-           kOptions;
+    return "Usage: tandrelctl [OPTIONS] " + std::string(info.synopsis) + "\n\n" + wrap(info.help, 0, 0) +
+           "\n\n" + kOptions;
 }
 
 CommandLine::Parsed CommandLine::parse(int argc, const char* const argv[]) {

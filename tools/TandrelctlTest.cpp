@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <functional>
 #include <map>
 
@@ -291,6 +292,45 @@ TEST(TandrelctlCommandLineTest, UsageErrorsAndHelp) {
     auto one = parse({"insert-text", "--help"});
     EXPECT_EQ(one.outcome, CommandLine::Outcome::Help);
     EXPECT_EQ(one.text.rfind("Usage: tandrelctl [OPTIONS] insert-text TEXT\n", 0), 0u);
+}
+
+// Runs of white space as one space, so that wrapped lines compare as text.
+std::string collapse(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (std::isspace(static_cast<unsigned char>(c))) {
+            if (!out.empty() && out.back() != ' ') out += ' ';
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+TEST(TandrelctlHelpTest, ListsEveryCommandWithTheWholeFirstSentenceOfItsOwnHelp) {
+    Tool all({"--help"});
+    const ToolRun listing = all.wait();
+    EXPECT_EQ(exitCode(listing), 0);
+    EXPECT_EQ(listing.err, "");
+    const std::string commands = collapse(listing.out);
+    for (const char* command :
+         {"start-monitor", "permission", "mouse", "selected-text", "insert-text", "watch", "send"}) {
+        SCOPED_TRACE(command);
+        Tool one({command, "--help"});
+        const ToolRun help = one.wait();
+        EXPECT_EQ(exitCode(help), 0);
+        // "Usage: tandrelctl [OPTIONS] <synopsis>", a blank line, then the description.
+        const std::string usage = "Usage: tandrelctl [OPTIONS] ";
+        const auto usageEnd = help.out.find('\n');
+        ASSERT_EQ(help.out.rfind(usage, 0), 0u) << help.out;
+        const std::string synopsis = help.out.substr(usage.size(), usageEnd - usage.size());
+        const std::string description = collapse(help.out.substr(usageEnd + 2));
+        const auto stop = description.find(". ");
+        const std::string sentence =
+            stop == std::string::npos ? description : description.substr(0, stop + 1);
+        ASSERT_FALSE(sentence.empty());
+        EXPECT_NE(commands.find(" " + synopsis + " " + sentence + " "), std::string::npos) << listing.out;
+    }
 }
 
 TEST(TandrelctlMessageJsonTest, LinesShowTheDataJsonOrTheWholeMessage) {

@@ -1,20 +1,24 @@
 // tandrel-helper: the service process. Publishes the service, then hands the main thread to the main run loop
 // until SIGTERM or SIGINT.
 
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "dispatch/Queue.h"
 #include "dispatch/RunLoop.h"
 #include "dispatch/SerialQueue.h"
 #include "helper/CursorHelper.h"
+#include "helper/HelperOptions.h"
 #include "helper/SetupLogger.h"
 #include "helper/TerminationSignals.h"
 #include "helper/XpcService.h"
 #include "helper/logging.h"
 #include "logging/DDLog.h"
 #include "logging/DDLogFileManagerDefault.h"
+#include "logging/extensions/DDTTYLogger.h"
 #include "platform/Platform.h"
 #include "platform/none/UnavailablePlatform.h"
 #include "platform/x11/X11Platform.h"
@@ -45,9 +49,38 @@ void terminate() {
     });
 }
 
+// After the configured loggers, so that the terminal shows what they record.
+void addTerminalLogger() {
+    const auto& terminal = DDTTYLogger::sharedInstance();
+    if (!terminal) return;
+    terminal->setColorsEnabled(true);
+    DDLog::sharedInstance().addLogger(terminal);
+}
+
+// The answer to an option that does not start the service; nullopt when the service is to run.
+std::optional<int> answerOptions(const HelperOptions& options) {
+    switch (options.outcome) {
+        case HelperOptions::Outcome::Help:
+            std::fputs(HelperOptions::usage().c_str(), stdout);
+            return 0;
+        case HelperOptions::Outcome::Version:
+            std::printf("tandrel-helper %s\n", TANDREL_VERSION);
+            return 0;
+        case HelperOptions::Outcome::UsageError:
+            std::fprintf(stderr, "%s\n%s", options.error.c_str(), HelperOptions::usage().c_str());
+            return 2;
+        case HelperOptions::Outcome::Run:
+            break;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char* argv[]) {
+    const HelperOptions options = HelperOptions::parse(argc, argv);
+    if (const auto status = answerOptions(options)) return *status;
+
     // Before any thread exists, so that no thread takes the signals in their default way.
     const bool signalsBlocked = TerminationSignals::block();
 
@@ -56,6 +89,7 @@ int main() {
     platform::Platform::setCurrent(choosePlatform(noDesktopReason));
 
     setup_logger();
+    if (options.logToTerminal) addTerminalLogger();
     if (!noDesktopReason.empty()) {
         LogW("No usable desktop (%s): answering without one", noDesktopReason);
     }

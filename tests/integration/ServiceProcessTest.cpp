@@ -22,6 +22,7 @@
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,18 +53,28 @@ std::string helperPath = TANDREL_HELPER_PATH;
 // The helper as a child process, killed if a test leaves it running.
 class HelperProcess {
   public:
-    // Started with the test's environment minus DISPLAY (so no desktop is used).
-    HelperProcess() {
-        std::vector<std::string> variables;
+    // Started with the test's environment minus DISPLAY (so no desktop is used) plus `environment`, with
+    // `arguments`; standard output and error go to `out` and `err` when given.
+    explicit HelperProcess(std::vector<std::string> arguments = {}, std::vector<std::string> environment = {},
+                           int out = -1, int err = -1) {
+        std::vector<std::string> variables = std::move(environment);
         for (char** entry = environ; *entry != nullptr; ++entry) {
             if (std::string_view(*entry).rfind("DISPLAY=", 0) != 0) variables.emplace_back(*entry);
         }
         std::vector<char*> envp;
         for (auto& variable : variables) envp.push_back(variable.data());
         envp.push_back(nullptr);
-        std::string path = helperPath;
-        char* argv[] = {path.data(), nullptr};
-        if (posix_spawn(&pid_, path.c_str(), nullptr, nullptr, argv, envp.data()) != 0) pid_ = -1;
+        arguments.insert(arguments.begin(), helperPath);
+        std::vector<char*> argv;
+        for (auto& argument : arguments) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (out >= 0) posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+        if (err >= 0) posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+        if (posix_spawn(&pid_, helperPath.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
     }
     ~HelperProcess() {
         if (pid_ > 0 && !status_) {
@@ -124,6 +135,18 @@ struct Client {
         return "<none>";
     }
 };
+
+// Everything written to `fd` until its last writer closes it (EOF on a pipe, EIO on a terminal).
+std::string readAll(int fd) {
+    std::string bytes;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+        if (n > 0) bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return bytes;
+}
 
 // The helper's log files in /tmp.
 std::vector<std::filesystem::path> logFiles() {
@@ -258,6 +281,80 @@ TEST_F(ServiceProcessTest, LogFileIsPrivateAndTheJournalGetsTheSameLines) {
     EXPECT_EQ(messages, texts);
     ASSERT_FALSE(records.empty());
     EXPECT_EQ(journal_harness::get(records.back(), "PRIORITY"), "3");
+}
+
+// Options that only answer: none of them serves the socket.
+TEST_F(ServiceProcessTest, HelpVersionAndUnknownOptionsAnswerWithoutStartingTheService) {
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::string out, errFirstLine;
+    };
+    const std::string usageStart = "Usage: tandrel-helper [--log-to-terminal]\n";
+    const Case cases[] = {
+        {{"--help"}, 0, usageStart, ""},
+        {{"--log-to-terminal", "-h"}, 0, usageStart, ""},
+        {{"--version"}, 0, "tandrel-helper " TANDREL_VERSION "\n", ""},
+        {{"--bogus"}, 2, "", "tandrel-helper: unknown option --bogus\n"},
+        {{"stray"}, 2, "", "tandrel-helper: unexpected argument stray\n"},
+    };
+    std::string usage;  // what --help printed, the first case
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.back());
+        int out[2], err[2];
+        ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+        ASSERT_EQ(::pipe2(err, O_CLOEXEC), 0);
+        HelperProcess helper(c.arguments, {}, out[1], err[1]);
+        ::close(out[1]);
+        ::close(err[1]);
+        std::string errText;
+        std::thread errReader([&] { errText = readAll(err[0]); });
+        const std::string outText = readAll(out[0]);
+        errReader.join();
+        const auto status = helper.wait();
+        ASSERT_TRUE(status.has_value()) << "the helper kept running";
+        ASSERT_TRUE(WIFEXITED(*status));
+        EXPECT_EQ(WEXITSTATUS(*status), c.status);
+        if (c.status == 0) {
+            EXPECT_EQ(outText.rfind(c.out, 0), 0u) << outText;
+            EXPECT_EQ(errText, "");
+            if (usage.empty()) usage = outText;
+        } else {
+            EXPECT_EQ(outText, "");
+            EXPECT_EQ(errText, c.errFirstLine + usage);
+        }
+        EXPECT_FALSE(std::filesystem::exists(runtime_->socketPath(kServiceName)));
+    }
+}
+
+// The log lines on the helper's standard error, after the configured loggers, the warning in its colour.
+TEST_F(ServiceProcessTest, LogToTerminalShowsTheLogLinesInColour) {
+    // A pipe: the colour mode follows TERM alone (the harness's private /dev may offer no pseudo-terminals).
+    int err[2];
+    ASSERT_EQ(::pipe2(err, O_CLOEXEC), 0);
+    const int terminal = err[0];
+    HelperProcess helper({"--log-to-terminal"}, {"TERM=xterm-256color", "NO_COLOR="}, -1, err[1]);
+    ::close(err[1]);
+    ASSERT_GT(helper.pid(), 0);
+    std::string bytes;
+    std::thread reader([&] { bytes = readAll(terminal); });
+    Client client;
+    const bool answered = client.connect();
+    helper.signal(SIGTERM);
+    const auto status = helper.wait();
+    reader.join();
+    ASSERT_TRUE(answered) << bytes;
+    ASSERT_TRUE(status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << bytes;
+    client.connection->cancel();
+
+    const std::string line = R"([^\n]* tandrel-helper\[)" + std::to_string(helper.pid()) + R"(:\d+\] )";
+    EXPECT_TRUE(std::regex_search(bytes, std::regex("\x1b\\[38;5;130m" + line +
+                                                    R"(\[WARN\] No usable desktop \(DISPLAY is not set\): )"
+                                                    "answering without one\n\x1b\\[0m")))
+        << bytes;
+    EXPECT_TRUE(
+        std::regex_search(bytes, std::regex("\n" + line + R"(\[INFO\] Got message: IsPermissionGranted\n)")))
+        << bytes;
 }
 
 }  // namespace

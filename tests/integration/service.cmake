@@ -3,7 +3,8 @@
 if(TARGET tandrel-helper)
   add_executable(service_process_test ServiceProcessTest.cpp)
   target_link_libraries(service_process_test PRIVATE xpc logging GTest::gtest GTest::gtest_main)
-  target_compile_definitions(service_process_test PRIVATE TANDREL_HELPER_PATH="$<TARGET_FILE:tandrel-helper>")
+  target_compile_definitions(service_process_test PRIVATE TANDREL_HELPER_PATH="$<TARGET_FILE:tandrel-helper>"
+                             TANDREL_VERSION="${PROJECT_VERSION}")
   add_dependencies(service_process_test tandrel-helper)
   add_test(NAME service_process
            COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/journal-harness.sh $<TARGET_FILE:service_process_test>)

@@ -1,0 +1,360 @@
+// The terminal logger on real terminals and pipes: standard error is a pseudo-terminal (openpty, raw mode so
+// that the bytes read are the bytes written) or a pipe. The colour mode is fixed once per process, so each
+// mode runs in a child process (tty_logger_child) with that mode's environment; the profile rules run in this
+// process in 256-colour mode.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "logging/DDLog.h"
+#include "logging/DDLogFlags.h"
+#include "logging/extensions/DDTTYLogger.h"
+
+namespace {
+
+enum class Sink { Terminal, Pipe };
+
+const char* sinkName(Sink sink) {
+    return sink == Sink::Terminal ? "pseudo-terminal" : "pipe";
+}
+
+// A reading end and a writing end: a raw pseudo-terminal or a pipe.
+struct Channel {
+    int reader = -1;
+    int writer = -1;
+    explicit Channel(Sink sink) {
+        if (sink == Sink::Terminal) {
+            termios raw{};
+            cfmakeraw(&raw);
+            EXPECT_EQ(::openpty(&reader, &writer, nullptr, &raw, nullptr), 0);
+        } else {
+            int fds[2];
+            EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+            reader = fds[0];
+            writer = fds[1];
+        }
+    }
+    ~Channel() {
+        if (reader >= 0) ::close(reader);
+        if (writer >= 0) ::close(writer);
+    }
+    void closeWriter() {
+        ::close(writer);
+        writer = -1;
+    }
+    // Everything until the writing side is gone (EOF on a pipe, EIO on a terminal).
+    std::string readAll() const {
+        std::string bytes;
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(reader, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+            if (n > 0) bytes.append(buffer, static_cast<std::size_t>(n));
+        }
+        return bytes;
+    }
+};
+
+// Standard error of this process goes to `sink` until `finish`, which restores it and returns the bytes.
+class StderrCapture {
+  public:
+    explicit StderrCapture(Sink sink) : channel_(sink), saved_(::dup(STDERR_FILENO)) {
+        ::dup2(channel_.writer, STDERR_FILENO);
+        reading_ = std::thread([this] { bytes_ = channel_.readAll(); });
+    }
+    ~StderrCapture() { finish(); }
+    int writer() const { return channel_.writer; }
+    std::string finish() {
+        if (saved_ >= 0) {
+            ::dup2(saved_, STDERR_FILENO);
+            ::close(saved_);
+            saved_ = -1;
+            channel_.closeWriter();
+            reading_.join();
+        }
+        return bytes_;
+    }
+
+  private:
+    Channel channel_;
+    int saved_;
+    std::thread reading_;
+    std::string bytes_;
+};
+
+struct ChildRun {
+    pid_t pid = -1;
+    std::string out;
+    std::string err;
+};
+
+// tty_logger_child with exactly `environment` (plus TZ=UTC), its standard error on `sink`.
+ChildRun runChild(const std::vector<std::string>& environment, Sink sink) {
+    Channel err(sink);
+    Channel out(Sink::Pipe);
+    std::vector<std::string> variables = environment;
+    variables.push_back("TZ=UTC");
+    std::vector<char*> envp;
+    for (auto& variable : variables) envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, err.writer, STDERR_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out.writer, STDOUT_FILENO);
+    std::string path = TTY_LOGGER_CHILD;
+    char* argv[] = {path.data(), nullptr};
+    ChildRun run;
+    EXPECT_EQ(::posix_spawn(&run.pid, path.c_str(), &actions, nullptr, argv, envp.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    err.closeWriter();
+    out.closeWriter();
+    std::thread outReader([&] { run.out = out.readAll(); });
+    run.err = err.readAll();
+    outReader.join();
+    int status = 0;
+    ::waitpid(run.pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    return run;
+}
+
+// The lines after the logger's one-line note about the journal logger.
+std::string afterNote(const std::string& bytes) {
+    const auto note = bytes.find("tty_logger_child[");
+    const auto end = bytes.find('\n', note);
+    EXPECT_NE(bytes.find("DDTTYLogger: "), std::string::npos) << bytes;
+    return note == std::string::npos || end == std::string::npos ? bytes : bytes.substr(end + 1);
+}
+
+TEST(DDTTYLoggerModeTest, ColourModeComesFromTheEnvironmentAndEveryLineIsWrittenWhole) {
+    struct Mode {
+        const char* name;
+        std::vector<std::string> environment;
+        const char *error, *warning, *red, *reset;  // the sequences, "" for none
+    };
+    const Mode modes[] = {
+        {"256 colours",
+         {"TERM=xterm-256color"},
+         "\033[38;5;124m",
+         "\033[38;5;130m",
+         "\033[38;5;160m",
+         "\033[0m"},
+        {"16 colours", {"TERM=xterm-color"}, "\033[31m", "\033[33m", "\033[1;31m", "\033[0m"},
+        {"empty NO_COLOR",
+         {"TERM=XTERM-COLOR", "NO_COLOR="},
+         "\033[31m",
+         "\033[33m",
+         "\033[1;31m",
+         "\033[0m"},
+        {"RGB form",
+         {"XcodeColors=YES", "TERM=dumb"},
+         "\033[fg214,57,30;",
+         "\033[fg204,121,32;",
+         "\033[fg255,0,0;",
+         "\033[;"},
+        {"NO_COLOR", {"TERM=xterm-256color", "NO_COLOR=1"}, "", "", "", ""},
+        {"dumb", {"TERM=dumb", "XcodeColors=yes"}, "", "", "", ""},
+        {"no TERM", {}, "", "", "", ""},
+    };
+    for (Sink sink : {Sink::Terminal, Sink::Pipe}) {
+        for (const Mode& mode : modes) {
+            SCOPED_TRACE(std::string(mode.name) + " on a " + sinkName(sink));
+            const ChildRun run = runChild(mode.environment, sink);
+            EXPECT_EQ(run.out, "second logger: null\n");
+            const std::string pid = std::to_string(run.pid);
+            const std::string line = "2026-03-04 05:06:07:089 tty_logger_child[" + pid + ":" + pid + "] ";
+            const std::string expected = std::string(mode.error) + line + "E\n" + mode.reset + mode.warning +
+                                         line + "W\n" + mode.reset + line + "I\n" + mode.red + line + "D\n" +
+                                         mode.reset;
+            EXPECT_EQ(afterNote(run.err), expected);
+        }
+    }
+}
+
+// In this process: 256-colour mode, fixed before the first terminal logger is made.
+class DDTTYLoggerTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        ::setenv("TERM", "xterm-256color", 1);
+        ::unsetenv("NO_COLOR");
+        ::unsetenv("XcodeColors");
+    }
+    void SetUp() override {
+        logger = DDTTYLogger::create();
+        ASSERT_NE(logger, nullptr);
+        DDLog::sharedInstance().addLogger(logger);
+    }
+    void TearDown() override { DDLog::sharedInstance().removeLogger(logger); }
+
+    static CLIColor entry(int r, int g, int b) {
+        return CLIColor::colorWithCalibratedRed(r / 255.0, g / 255.0, b / 255.0, 1);
+    }
+    static void log(const std::string& text, std::uint64_t flag, std::int64_t context = 0,
+                    DDTag tag = nullptr) {
+        DDLog::sharedInstance().log(
+            false, std::make_shared<const DDLogMessage>(text, LogLevel::All, flag, context, "t.cpp", "f", 1,
+                                                        std::move(tag), 0, std::nullopt));
+    }
+
+    std::shared_ptr<DDTTYLogger> logger;
+};
+
+// Changes the text, so that a line is just the colour sequences around it.
+class Rewriting : public DDLogFormatter {
+  public:
+    DDText formatLogMessage(const DDLogMessage& message) override {
+        if (message.message() == "same") return message.messageText();
+        return std::make_shared<const std::string>("~" + message.message());
+    }
+};
+
+TEST_F(DDTTYLoggerTest, ProfilesByTagThenExactContextThenEveryContextReplacedAndRemoved) {
+    const CLIColor green = entry(27, 254, 30), blue = entry(81, 50, 253), yellow = entry(251, 252, 15),
+                   grey = entry(92, 93, 94);
+    const auto tag = std::make_shared<int>(1);
+    logger->setLogFormatter(std::make_shared<Rewriting>());
+    logger->setForegroundColor(green, std::nullopt, LogFlag::Info, 5);
+    logger->setForegroundColor(blue, grey, LogFlag::Info | LogFlag::Debug);
+    logger->setForegroundColor(yellow, std::nullopt, tag);
+    logger->setColorsEnabled(true);
+    StderrCapture capture(Sink::Terminal);
+    log("ctx5", LogFlag::Info, 5);
+    log("ctx6", LogFlag::Info, 6);
+    log("tagged", LogFlag::Info, 5, tag);
+    log("other tag", LogFlag::Info, 6, std::make_shared<int>(2));
+    log("error", LogFlag::Error);  // the default error colour came with setColorsEnabled
+
+    logger->setForegroundColor(grey, std::nullopt, LogFlag::Info,
+                               5);                               // replaces the context-5 profile in place
+    logger->clearColorsForFlag(LogFlag::Info | LogFlag::Debug);  // context 0: the every-context one stays
+    log("ctx5 replaced", LogFlag::Info, 5);
+    log("debug", LogFlag::Debug);
+    logger->clearColorsForFlag(LogFlag::Info | LogFlag::Debug, LogContextAll);
+    logger->clearColorsForTag(tag);
+    log("tag cleared", LogFlag::Info, 5, tag);
+    log("debug cleared", LogFlag::Debug);
+
+    logger->clearAllColors();
+    logger->setColorsEnabled(false);
+    logger->setColorsEnabled(true);  // the list is empty again: the defaults come back
+    log("warning", LogFlag::Warning);
+    logger->setColorsEnabled(false);
+    log("off", LogFlag::Error);
+    logger->setAutomaticallyAppendNewlineForCustomFormatters(false);
+    log("bare", LogFlag::Info);
+    logger->setAutomaticallyAppendNewlineForCustomFormatters(true);
+    log("ends\n", LogFlag::Info);
+    const std::string bytes = capture.finish();
+
+    const std::string end = "\033[0m";
+    EXPECT_EQ(bytes, "\033[38;5;46m~ctx5\n" + end +                         //
+                         "\033[38;5;20m\033[48;5;237m~ctx6\n" + end +       //
+                         "\033[38;5;226m~tagged\n" + end +                  //
+                         "\033[38;5;20m\033[48;5;237m~other tag\n" + end +  //
+                         "~error\n"  // profiles existed: no defaults were loaded
+                         "\033[38;5;237m~ctx5 replaced\n" +
+                         end +                                          //
+                         "\033[38;5;20m\033[48;5;237m~debug\n" + end +  //
+                         "\033[38;5;237m~tag cleared\n" + end +         //
+                         "~debug cleared\n"                             //
+                         "\033[38;5;130m~warning\n" +
+                         end +  //
+                         "~off\n"
+                         "~bare"
+                         "~ends\n");
+}
+
+TEST_F(DDTTYLoggerTest, FormatterReturningTheRecordsOwnTextKeepsTheStandardLine) {
+    logger->setLogFormatter(std::make_shared<Rewriting>());
+    StderrCapture capture(Sink::Pipe);
+    log("same", LogFlag::Info);
+    const std::string bytes = capture.finish();
+    const std::regex line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d:\d{3} [^ \[]+\[\d+:\d{1,8}\] same\n)");
+    EXPECT_TRUE(std::regex_match(bytes, line)) << bytes;
+}
+
+TEST_F(DDTTYLoggerTest, ProfileDescriptionAndNearestPaletteEntries) {
+    const auto profile = DDTTYLoggerColorProfile::create(CLIColor::colorWithCalibratedRed(1, 0, 0, 1),
+                                                         std::nullopt, LogFlag::Error, LogContextAll);
+    ASSERT_NE(profile, nullptr);
+    EXPECT_EQ(profile->fgCodeIndex, 144u);
+    char identity[32];
+    std::snprintf(identity, sizeof identity, "%p", static_cast<const void*>(profile.get()));
+    EXPECT_EQ(profile->description(), "<DDTTYLoggerColorProfile: " + std::string(identity) +
+                                          " mask:1 ctxt:2147483647 fg:255,0,0 bg:0,0,0 fgCode:38;5;160m "
+                                          "bgCode:(null)>");
+    EXPECT_EQ(DDTTYLogger::codeIndexForColor(entry(214, 57, 30)), 124u - 16);
+    EXPECT_EQ(DDTTYLogger::codeIndexForColor(entry(204, 121, 32)), 130u - 16);
+}
+
+// Several writers on one descriptor: four threads logging through two terminal loggers, each with its own
+// queue, so that two writes of whole lines race at every moment. Also a non-blocking descriptor that fills up
+// under a line much longer than its buffer: the rest of the line follows once the reader has made room.
+TEST_F(DDTTYLoggerTest, ConcurrentLinesFromFourThreadsNeverTear) {
+    auto second = DDTTYLogger::create();
+    ASSERT_NE(second, nullptr);
+    DDLog::sharedInstance().addLogger(second);
+    logger->setColorsEnabled(true);
+    constexpr int kThreads = 4, kLines = 300;
+    for (Sink sink : {Sink::Terminal, Sink::Pipe}) {
+        SCOPED_TRACE(sinkName(sink));
+        StderrCapture capture(sink);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([t] {
+                for (int i = 0; i < kLines; ++i) {
+                    DDLog::sharedInstance().log(
+                        true,
+                        "thread " + std::to_string(t) + " line " + std::to_string(i) + std::string(200, 'x'),
+                        LogLevel::All, i % 2 ? LogFlag::Error : LogFlag::Info, 0, "t.cpp", "f", 1, nullptr);
+                }
+            });
+        }
+        for (auto& thread : threads) thread.join();
+        DDLog::sharedInstance().flushLog();
+        const std::string bytes = capture.finish();
+
+        const std::regex whole(
+            R"((\x1b\[38;5;124m)?\S+ \S+ [^ \[]+\[\d+:\d+\] thread (\d) line (\d+)x{200}\n(\x1b\[0m)?)");
+        std::map<int, int> perThread;
+        std::size_t start = 0, lines = 0;
+        for (std::size_t end; (end = bytes.find('\n', start)) != std::string::npos; start = end + 1) {
+            // The reset of a coloured line follows its newline.
+            std::size_t stop = end + 1;
+            if (bytes.compare(stop, 4, "\033[0m") == 0) stop += 4;
+            std::smatch match;
+            const std::string one = bytes.substr(start, stop - start);
+            ASSERT_TRUE(std::regex_match(one, match, whole)) << one;
+            ++perThread[std::stoi(match[2])];
+            ++lines;
+            end = stop - 1;
+        }
+        EXPECT_EQ(start, bytes.size());
+        EXPECT_EQ(lines, 2u * kThreads * kLines);
+        for (int t = 0; t < kThreads; ++t) EXPECT_EQ(perThread[t], 2 * kLines) << "thread " << t;
+    }
+    DDLog::sharedInstance().removeLogger(second);
+
+    StderrCapture capture(Sink::Pipe);
+    ASSERT_EQ(::fcntl(capture.writer(), F_SETPIPE_SZ, 4096), 4096);
+    ASSERT_EQ(::fcntl(capture.writer(), F_SETFL, O_NONBLOCK), 0);
+    logger->setLogFormatter(std::make_shared<Rewriting>());
+    const std::string longText(100000, 'y');
+    log(longText, LogFlag::Info);
+    EXPECT_EQ(capture.finish(), "~" + longText + "\n");
+}
+
+}  // namespace

@@ -1,0 +1,32 @@
+// Writes a fixed set of records through the shared terminal logger, in whatever colour mode the environment
+// selects, to its standard error; the terminal logger tests run it on a pseudo-terminal and on a pipe. Prints
+// "second logger: null" on standard output when a logger made after the shared one is refused.
+//
+// Records (all at 2026-03-04 05:06:07.089 UTC, made on the main thread): error "E", warning "W", info "I",
+// debug "D\n" (ends with a newline); colours enabled, debug in pure red.
+
+#include <cstdio>
+#include <memory>
+
+#include "logging/DDLog.h"
+#include "logging/DDLogFlags.h"
+#include "logging/extensions/DDTTYLogger.h"
+
+int main() {
+    const auto& logger = DDTTYLogger::sharedInstance();
+    if (!DDTTYLogger::create()) std::printf("second logger: null\n");
+    DDLog::sharedInstance().addLogger(logger);
+    logger->setColorsEnabled(true);
+    logger->setForegroundColor(CLIColor::colorWithCalibratedRed(1, 0, 0, 1), std::nullopt, LogFlag::Debug);
+
+    const auto when = DDLogMessage::Clock::time_point(std::chrono::milliseconds(1772600767089));
+    const std::pair<const char*, std::uint64_t> records[] = {
+        {"E", LogFlag::Error}, {"W", LogFlag::Warning}, {"I", LogFlag::Info}, {"D\n", LogFlag::Debug}};
+    for (const auto& [text, flag] : records) {
+        DDLog::sharedInstance().log(
+            false, std::make_shared<const DDLogMessage>(std::string(text), LogLevel::All, flag, 0, "c.cpp",
+                                                        "main", 1, nullptr, 0, when));
+    }
+    DDLog::sharedInstance().flushLog();
+    return 0;
+}
