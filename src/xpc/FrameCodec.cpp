@@ -42,7 +42,7 @@ std::optional<Object> FrameCodec::decodeBody(std::span<const std::uint8_t> body,
         setError(error, "the frame is empty, not a MessagePack map");
         return std::nullopt;
     }
-    internal::ObjectBuilder builder(kMaxDepth);
+    internal::ObjectBuilder builder(kMaxDepth, kMaxElements);
     try {
         nlohmann::json::sax_parse(body.begin(), body.end(), &builder, nlohmann::json::input_format_t::msgpack,
                                   /*strict=*/true);
