@@ -21,7 +21,7 @@ std::optional<std::vector<std::uint8_t>> FrameCodec::encode(const Object& messag
     }
     std::vector<std::uint8_t> frame(kHeaderSize, 0);
     std::string reason;
-    if (!internal::MessagePackWriter(frame).write(message, kMaxDepth, reason)) {
+    if (!internal::MessagePackWriter(frame).write(message, kMaxDepth, kMaxElements, reason)) {
         setError(error, std::move(reason));
         return std::nullopt;
     }

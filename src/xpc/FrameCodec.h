@@ -27,7 +27,8 @@ class FrameCodec {
     static constexpr std::size_t kMaxElements = 65536;
 
     // The whole frame, header included. Empty when `message` is not a dictionary, holds an error object,
-    // nests too deeply or encodes to more than kMaxBodySize bytes; `error` then says why.
+    // nests too deeply, holds more than kMaxElements values or encodes to more than kMaxBodySize bytes;
+    // `error` then says why.
     static std::optional<std::vector<std::uint8_t>> encode(const Object& message,
                                                            std::string* error = nullptr);
 

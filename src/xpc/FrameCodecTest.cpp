@@ -111,6 +111,14 @@ TEST(FrameCodecTest, EncodeRefusesWhatCannotTravel) {
     }
     EXPECT_FALSE(FrameCodec::encode(deep, &error));
     EXPECT_NE(error.find("deeper"), std::string::npos);
+
+    // As many values as a receiver takes, and one more.
+    Object many = Object::dictionary();
+    many.set("a", Object::array(Object::Array(FrameCodec::kMaxElements - 2)));
+    EXPECT_TRUE(FrameCodec::encode(many, &error)) << error;
+    many.set("b", Object::null());
+    EXPECT_FALSE(FrameCodec::encode(many, &error));
+    EXPECT_NE(error.find("more than 65536 values"), std::string::npos);
 }
 
 TEST(FrameCodecTest, DecoderSplitsAStreamFedByteByByte) {
