@@ -124,11 +124,7 @@ class Helper:
             if time.monotonic() > deadline or self.proc.poll() is not None:
                 raise SystemExit("the helper did not start")
             time.sleep(0.05)
-        self.pid = self.helper_pid()
-
-    def helper_pid(self):
-        # unshare execs sh, which execs the helper: the same process.
-        return self.proc.pid
+        self.pid = self.proc.pid  # unshare execs sh, which execs the helper: the same process
 
     def status(self, field):
         with open(f"/proc/{self.pid}/status") as f:
@@ -162,8 +158,6 @@ class Helper:
             self.proc.kill()
             self.proc.wait()
             return None
-        finally:
-            pass
 
     def cleanup(self):
         if self.proc.poll() is None:
