@@ -58,15 +58,16 @@ struct RunLoop::State {
 
 class RunLoop::WatchImpl : public RunLoop::Watch {
   public:
-    WatchImpl(RunLoop::State& state, std::uint64_t id, internal::UniqueFd fd, bool registered)
-        : state_(state), id_(id), fd_(std::move(fd)), registered_(registered) {}
+    WatchImpl(RunLoop::State& state, std::uint64_t id, int fd, internal::UniqueFd own, bool registered)
+        : state_(state), id_(id), fd_(fd), own_(std::move(own)), registered_(registered) {}
     ~WatchImpl() override;
     void setEvents(unsigned events) override;
 
   private:
     RunLoop::State& state_;
     const std::uint64_t id_;
-    internal::UniqueFd fd_;  // our own duplicate: the same descriptor may be watched twice
+    const int fd_;
+    internal::UniqueFd own_;  // our own duplicate, when there is one
     // Out of epoll while no event is wanted: epoll would still report a hang-up, over and over.
     bool registered_;
 };
@@ -166,20 +167,31 @@ std::unique_ptr<RunLoop::Watch> RunLoop::watch(int fd, unsigned events,
                                                std::function<void(unsigned)> callback) {
     internal::UniqueFd own(fcntl(fd, F_DUPFD_CLOEXEC, 3));
     if (!own.valid()) return nullptr;
+    const int duplicate = own.get();
+    return add(duplicate, std::move(own), events, std::move(callback));
+}
+
+std::unique_ptr<RunLoop::Watch> RunLoop::watchAlone(int fd, unsigned events,
+                                                    std::function<void(unsigned)> callback) {
+    return add(fd, internal::UniqueFd(), events, std::move(callback));
+}
+
+std::unique_ptr<RunLoop::Watch> RunLoop::add(int fd, internal::UniqueFd own, unsigned events,
+                                             std::function<void(unsigned)> callback) {
     std::lock_guard lock(state_->mutex);
     const std::uint64_t id = state_->nextId++;
     epoll_event event{};
     event.events = toEpoll(events);
     event.data.u64 = id;
     const bool registered = event.events != 0;
-    if (registered && epoll_ctl(state_->epoll.get(), EPOLL_CTL_ADD, own.get(), &event) < 0) return nullptr;
+    if (registered && epoll_ctl(state_->epoll.get(), EPOLL_CTL_ADD, fd, &event) < 0) return nullptr;
     state_->watches.emplace(id, std::make_shared<std::function<void(unsigned)>>(std::move(callback)));
-    return std::make_unique<WatchImpl>(*state_, id, std::move(own), registered);
+    return std::make_unique<WatchImpl>(*state_, id, fd, std::move(own), registered);
 }
 
 RunLoop::WatchImpl::~WatchImpl() {
     std::lock_guard lock(state_.mutex);
-    if (registered_) epoll_ctl(state_.epoll.get(), EPOLL_CTL_DEL, fd_.get(), nullptr);
+    if (registered_) epoll_ctl(state_.epoll.get(), EPOLL_CTL_DEL, fd_, nullptr);
     state_.watches.erase(id_);
 }
 
@@ -188,11 +200,11 @@ void RunLoop::WatchImpl::setEvents(unsigned events) {
     event.events = toEpoll(events);
     event.data.u64 = id_;
     if (event.events == 0) {
-        if (registered_) epoll_ctl(state_.epoll.get(), EPOLL_CTL_DEL, fd_.get(), nullptr);
+        if (registered_) epoll_ctl(state_.epoll.get(), EPOLL_CTL_DEL, fd_, nullptr);
         registered_ = false;
         return;
     }
-    epoll_ctl(state_.epoll.get(), registered_ ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd_.get(), &event);
+    epoll_ctl(state_.epoll.get(), registered_ ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd_, &event);
     registered_ = true;
 }
 

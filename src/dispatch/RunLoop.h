@@ -4,6 +4,8 @@
 #include <functional>
 #include <memory>
 
+#include "dispatch/internal/UniqueFd.h"
+
 namespace dispatch {
 
 // The main run loop: drains the main queue and calls descriptor callbacks, all on the thread that calls `run`
@@ -33,11 +35,17 @@ class RunLoop {
     bool isRunning() const;
 
     // The callback receives the ready events (Readable/Writable, plus Readable for hang-up and error).
+    // `watch` works on its own duplicate of `fd`, so the same descriptor may be watched twice.
     std::unique_ptr<Watch> watch(int fd, unsigned events, std::function<void(unsigned ready)> callback);
+    // The same without a duplicate, for a descriptor that nothing else watches (one descriptor per client
+    // instead of two): the caller keeps `fd` open until the watch is destroyed or set to no events.
+    std::unique_ptr<Watch> watchAlone(int fd, unsigned events, std::function<void(unsigned ready)> callback);
 
   private:
     friend class Queue;
     class WatchImpl;
+    std::unique_ptr<Watch> add(int fd, internal::UniqueFd own, unsigned events,
+                               std::function<void(unsigned ready)> callback);
     RunLoop();
     ~RunLoop();
     struct State;

@@ -193,7 +193,7 @@ void XpcService::handleInsertTextRequest(const ConnectionPtr& peer, const std::s
     mainScheduler_.scheduleAfter(kPasteDelay, dispatch::WorkItem::create([this, alive, peer, answer, text] {
                                      if (!alive.lock()) return;
                                      pasteboardHelper_.simulatePaste();
-                                     LogI("Simulate paste key event: %@", text);
+                                     LogI("Simulate paste key event: %@", xpc::abbreviatedText(text));
                                      peer->send(answer);
                                  }));
 }

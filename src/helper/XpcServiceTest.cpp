@@ -180,6 +180,23 @@ TEST_F(XpcServiceTest, AnswersTheFiveRequestsWithJsonOnTheWire) {
     EXPECT_EQ(countLines("[INFO] Got message: "), 5u);
 }
 
+// A long text is pasted whole but logged by its beginning and length, so an 8 MiB request does not write
+// megabytes of log (control bytes take four bytes each once escaped).
+TEST_F(XpcServiceTest, LongTextsArePastedWholeAndLoggedShort) {
+    desktop_.setTrusted(true);
+    Client& client = connect();
+    const std::string text = std::string(4 * 1024 * 1024, '\x01') + "end";
+    client.send(insertText(text));
+    settle(50ms);
+    desktop_.scheduler().advance(50ms);
+    ASSERT_TRUE(client.waitFor(1));
+    EXPECT_EQ(desktop_.pasteboard().firstString(), text);
+    std::size_t logged = 0;
+    for (const auto& line : logLines()) logged += line.size();
+    EXPECT_LT(logged, 64u * 1024);
+    EXPECT_EQ(countLines("[INFO] Simulate paste key event: \x01"), 1u);
+}
+
 TEST_F(XpcServiceTest, WithoutPermissionAnswersFalseAndTouchesNothing) {
     desktop_.setTrusted(false);
     Client& client = connect();

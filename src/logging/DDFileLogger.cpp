@@ -53,7 +53,8 @@ bool writeAll(int fd, std::string_view data) {
 }
 
 // Opens an existing log file for appending; never creates, never follows a symbolic link, never blocks on a
-// FIFO, and accepts only a regular file of the current user. -1 with the reason in `error` otherwise.
+// FIFO, and accepts only a regular file of the current user with a single link (a hard link would make the
+// lines land in some other file too). -1 with the reason in `error` otherwise.
 int openForAppending(const std::string& path, int& error) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -61,7 +62,7 @@ int openForAppending(const std::string& path, int& error) {
         return -1;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1) {
         ::close(fd);
         error = EPERM;
         return -1;
@@ -206,8 +207,8 @@ void DDFileLogger::lt_logData(std::string_view data) {
         willLogMessage();
         const int fd = lt_currentLogFileHandle();
         if (fd < 0) {
-            ddDiagnostic("DDFileLogger: Failed to seek to end of file: (null)");
-            ddDiagnostic("DDFileLogger: Failed to write data: (null)");
+            ddDiagnostic("DDFileLogger: Failed to seek to end of file: " + openFailure_);
+            ddDiagnostic("DDFileLogger: Failed to write data: " + openFailure_);
         } else if (!writeAll(fd, data)) {
             // O_APPEND: the kernel moves to the end of the file with each write.
             ddDiagnostic("DDFileLogger: Failed to write data: " + errnoDescription(errno));
@@ -232,7 +233,10 @@ int DDFileLogger::lt_currentLogFileHandle() {
         info = lt_createNewCurrentLogFile();
         if (info) fd = openForAppending(info->filePath(), error);
     }
-    if (fd < 0) return -1;
+    if (fd < 0) {
+        if (info) openFailure_ = errnoDescription(error);
+        return -1;
+    }
     currentLogFileHandle_ = fd;
     // Positions the descriptor at the end, so that a size check before the first write sees the length.
     if (::lseek(fd, 0, SEEK_END) < 0) {
@@ -260,7 +264,10 @@ DDLogFileInfoPtr DDFileLogger::lt_currentLogFileInfo() {
 DDLogFileInfoPtr DDFileLogger::lt_createNewCurrentLogFile() {
     std::error_code error;
     const std::optional<std::string> path = logFileManager_->createNewLogFileWithError(error);
-    if (!path) ddDiagnostic("DDFileLogger: Failed to create new log file: " + error.message());
+    if (!path) {
+        openFailure_ = error.message();
+        ddDiagnostic("DDFileLogger: Failed to create new log file: " + openFailure_);
+    }
     currentLogFileInfo_ = DDLogFileInfo::logFileWithPath(path, clock_);
     return currentLogFileInfo_;
 }

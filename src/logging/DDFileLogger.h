@@ -136,6 +136,7 @@ class DDFileLogger : public DDAbstractLogger {
     DDLogFileManagerPtr logFileManager_;
     DDLogFileInfoPtr currentLogFileInfo_;
     int currentLogFileHandle_ = -1;
+    std::string openFailure_;  // why the last attempt to get a file failed, for the diagnostics
     std::shared_ptr<dispatch::FileWatchSource> currentLogFileVnode_;
     double rollingFrequency_ = 86400.0;
     std::shared_ptr<dispatch::TimerSource> rollingTimer_;

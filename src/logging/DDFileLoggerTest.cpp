@@ -266,6 +266,40 @@ TEST(DDFileLoggerTest, DeletedOrRenamedCurrentFileRollsAndTheNextLineGoesToANewF
     EXPECT_EQ(readFile(logger->currentLogFileInfo()->filePath()), "three\n");
 }
 
+// A file named with a date ahead of the clock (left by a clock that ran ahead and was set back), one from
+// long ago, and a clock stepped back while logging: with one file kept, as the service keeps, every line
+// reaches the file being written; none goes to a file that the deletion pass removes at once.
+TEST(DDFileLoggerTest, EveryLineReachesAFileWhateverTheNamesDatesSay) {
+    for (const auto offset : {hours(24), hours(-24 * 365 * 20)}) {
+        SCOPED_TRACE(offset.count());
+        TempDir dir;
+        auto clock = makeManualClock();
+        auto manager = std::make_shared<DDLogFileManagerDefault>(dir.path(), clock->function());
+        manager->setMaximumNumberOfLogFiles(1);
+        manager->setLogFilesDiskQuota(0);
+        writeFile(dir.file(logName(manager->logFileDateFormatter().format(clock->now() + offset))),
+                  "planted\n");
+        auto logger = DDFileLogger::create(manager, nullptr, clock->function());
+
+        for (int round = 0; round < 3; ++round) {
+            std::string expected;
+            for (int i = 0; i < 200; ++i) {
+                const std::string line =
+                    "round " + std::to_string(round) + " line " + std::to_string(i) + "\n";
+                logRaw(logger, line);
+                expected += line;
+            }
+            manager->waitForDeletionPasses();
+            std::string written;
+            for (const auto& path : manager->sortedLogFilePaths()) written += readFile(path);
+            EXPECT_NE(written.find(expected), std::string::npos)
+                << "round " << round << ", " << written.size() << " bytes on disk";
+            logger->loggerQueue()->sync([&] { logger->lt_rollLogFileNow(); });
+            clock->advance(round == 1 ? hours(-1) : minutes(1));  // the last round starts after a step back
+        }
+    }
+}
+
 TEST(DDFileLoggerTest, RollWithoutAFileStillCompletesAndRemovalArchives) {
     TempDir dir;
     auto logger = DDFileLogger::create(makeManager(dir));
@@ -316,6 +350,14 @@ TEST(DDFileLoggerTest, NeverWritesThroughALinkOrIntoAnotherUsersFile) {
     EXPECT_NE(used, link);
     EXPECT_EQ(readFile(used), "line\nline 2\n");
 
+    // A hard link to another file of the user: offered as the newest file, still never appended to.
+    const std::string hardLink = dir.file(logName("2030-02-01--00-00-00-000"));
+    ASSERT_EQ(::link(target.c_str(), hardLink.c_str()), 0);
+    auto third = DDFileLogger::create(std::make_shared<ForeignFirstManager>(dir.path(), hardLink));
+    logRaw(third, "not there\n");
+    EXPECT_EQ(readFile(target), "precious\n");
+    EXPECT_NE(third->currentLogFileInfo()->filePath(), hardLink);
+
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to create a file owned by another user (chown)";
     const std::string foreign = dir.file(logName("2031-01-01--00-00-00-000"));
     writeFile(foreign, "theirs\n");
@@ -341,8 +383,9 @@ TEST(DDFileLoggerTest, CreationFailureIsReportedForEachMessageAndRetried) {
         return n;
     };
     EXPECT_EQ(count("DDFileLogger: Failed to create new log file: Not a directory\n"), 2u) << err;
-    EXPECT_EQ(count("DDFileLogger: Failed to seek to end of file: (null)\n"), 2u) << err;
-    EXPECT_EQ(count("DDFileLogger: Failed to write data: (null)\n"), 2u) << err;
+    // The lines that follow say why nothing could be written instead of "(null)".
+    EXPECT_EQ(count("DDFileLogger: Failed to seek to end of file: Not a directory\n"), 2u) << err;
+    EXPECT_EQ(count("DDFileLogger: Failed to write data: Not a directory\n"), 2u) << err;
     EXPECT_EQ(count("DDLogFileManagerDefault: Bailing file creation, encountered 5 errors.\n"), 2u) << err;
 }
 

@@ -202,7 +202,8 @@ void DDLogFileManagerDefault::deleteOldLogFiles() {
 bool DDLogFileManagerDefault::isOwnedRegularFile(int directoryFd, const char* name) const {
     struct stat st {};
     if (::fstatat(directoryFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
-    return S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+    // A hard link is some other file too: neither ours to append to nor to delete.
+    return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_nlink == 1;
 }
 
 std::vector<std::string> DDLogFileManagerDefault::unsortedLogFilePaths() {
@@ -258,8 +259,13 @@ std::vector<DDLogFileInfoPtr> DDLogFileManagerDefault::sortedLogFileInfos() {
         // strict weak ordering.
         keyed.push_back({date.value_or(now), std::move(info)});
     }
-    std::stable_sort(keyed.begin(), keyed.end(),
-                     [](const Keyed& a, const Keyed& b) { return b.date < a.date; });
+    // A date ahead of the clock was written before the clock was set back, so that file is older than any
+    // file dated now or earlier; ranking it newest would make the deletion pass remove the file just created
+    // and the logger resume the stale one.
+    std::stable_sort(keyed.begin(), keyed.end(), [now](const Keyed& a, const Keyed& b) {
+        const bool aAhead = a.date > now, bAhead = b.date > now;
+        return aAhead != bAhead ? bAhead : b.date < a.date;
+    });
     std::vector<DDLogFileInfoPtr> sorted;
     sorted.reserve(keyed.size());
     for (Keyed& entry : keyed) sorted.push_back(std::move(entry.info));

@@ -108,20 +108,29 @@ TEST(DDLogFileManagerDefaultTest, ListsOnlyThisApplicationsOwnRegularFilesNewest
                                         logName("2026-12-06--03-26-14-123 3")}));
 }
 
-TEST(DDLogFileManagerDefaultTest, AnotherUsersFileIsNeitherListedNorDeleted) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to create a file owned by another user (chown)";
+// Neither another user's file nor a hard link to some other file (possible where hard-link protection is off)
+// is a log file of ours: never listed, so never taken up or deleted.
+TEST(DDLogFileManagerDefaultTest, ForeignAndHardLinkedFilesAreNeitherListedNorDeleted) {
     TempDir dir;
     auto manager = makeManager(dir);
+    const std::string target = dir.file("precious");
+    writeFile(target, "precious");
+    const std::string linked = dir.file(logName("2019-01-01--00-00-00-000"));
+    ASSERT_EQ(::link(target.c_str(), linked.c_str()), 0);
     const std::string foreign = dir.file(logName("2020-01-01--00-00-00-000"));
-    writeFile(foreign, "theirs");
-    ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+    const bool root = ::geteuid() == 0;  // only root can make a file another user's (chown)
+    if (root) {
+        writeFile(foreign, "theirs");
+        ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+    }
     writeFile(dir.file(logName("2021-01-01--00-00-00-000")), "mine");
     EXPECT_EQ(manager->sortedLogFileNames(), std::vector<std::string>{logName("2021-01-01--00-00-00-000")});
     manager->setMaximumNumberOfLogFiles(1);
     std::error_code error;
     ASSERT_TRUE(manager->createNewLogFileWithError(error));
     manager->waitForDeletionPasses();
-    EXPECT_TRUE(std::filesystem::exists(foreign));
+    EXPECT_TRUE(std::filesystem::exists(linked));
+    EXPECT_EQ(std::filesystem::exists(foreign), root);
     EXPECT_EQ(manager->sortedLogFileNames().size(), 1u);
 }
 

@@ -40,10 +40,13 @@ std::shared_ptr<Connection> Connection::connectToService(std::string name,
     return connection;
 }
 
-std::shared_ptr<Connection> Connection::createAccepted(internal::UniqueFd fd, pid_t pid, uid_t uid,
-                                                       DiagnosticHandler diagnostics) {
-    return std::shared_ptr<Connection>(
+std::shared_ptr<Connection> Connection::createAccepted(
+    internal::UniqueFd fd, pid_t pid, uid_t uid, DiagnosticHandler diagnostics,
+    std::unique_ptr<internal::ConnectionBudget::Slot> slot) {
+    std::shared_ptr<Connection> connection(
         new Connection("", std::move(fd), Peer{pid, uid}, std::move(diagnostics)));
+    connection->slot_ = std::move(slot);
+    return connection;
 }
 
 void Connection::setTargetQueue(std::shared_ptr<dispatch::SerialQueue> queue) {
@@ -192,6 +195,45 @@ void Connection::onReadable() {
         }
         deliver(message);
     }
+    trackUnfinished();
+}
+
+void Connection::trackUnfinished() {
+    if (!slot_ || state_ != State::Open) return;
+    const std::size_t buffered = decoder_.bufferedBytes();
+    if (!slot_->holdUnfinished(buffered)) {
+        warn("Closing the connection from " + peerName() +
+             ": unfinished frames of all connections would take " + "more than " +
+             std::to_string(slot_->maximumUnfinishedBytes()) + " bytes");
+        close(ErrorCode::ConnectionInvalid);
+        return;
+    }
+    if (buffered == 0) return;
+    lastProgress_ = std::chrono::steady_clock::now();
+    if (!stallCheckArmed_) armStallCheck(slot_->stallTimeout());
+}
+
+void Connection::armStallCheck(std::chrono::nanoseconds delay) {
+    stallCheckArmed_ = true;
+    std::weak_ptr<Connection> weak = weak_from_this();
+    queue_->asyncAfter(delay, [weak] {
+        if (auto self = weak.lock()) self->checkStall();
+    });
+}
+
+void Connection::checkStall() {
+    stallCheckArmed_ = false;
+    if (!slot_ || state_ != State::Open || decoder_.bufferedBytes() == 0) return;
+    const auto timeout = slot_->stallTimeout();
+    const auto waited = std::chrono::steady_clock::now() - lastProgress_;
+    if (waited < timeout) {
+        armStallCheck(timeout - waited);
+        return;
+    }
+    warn("Closing the connection from " + peerName() + ": a frame stopped arriving (" +
+         std::to_string(decoder_.bufferedBytes()) + " bytes buffered, nothing more for " +
+         std::to_string(timeout.count()) + " ms)");
+    close(ErrorCode::ConnectionInvalid);
 }
 
 void Connection::onWritable() {
@@ -251,6 +293,8 @@ void Connection::close(ErrorCode finalEvent) {
     if (state_ == State::Interrupted && finalEvent != ErrorCode::ConnectionInvalid) return;
     internal::IoWatch::retire(std::move(io_), queue_);
     fd_.reset();
+    slot_.reset();
+    decoder_ = FrameDecoder();
     output_ = {};
     outputOffset_ = 0;
     state_ = finalEvent == ErrorCode::ConnectionInvalid ? State::Closed : State::Interrupted;

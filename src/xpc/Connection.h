@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "xpc/Diagnostics.h"
 #include "xpc/FrameDecoder.h"
 #include "xpc/Object.h"
+#include "xpc/internal/ConnectionBudget.h"
 #include "xpc/internal/UniqueFd.h"
 
 namespace xpc {
@@ -79,7 +81,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
     Connection(std::string serviceName, internal::UniqueFd fd, Peer peer, DiagnosticHandler diagnostics);
     static std::shared_ptr<Connection> createAccepted(internal::UniqueFd fd, pid_t pid, uid_t uid,
-                                                      DiagnosticHandler diagnostics);
+                                                      DiagnosticHandler diagnostics,
+                                                      std::unique_ptr<internal::ConnectionBudget::Slot> slot);
     // Queued to the target queue, after anything queued before.
     void deliverLater(ErrorCode code);
 
@@ -90,6 +93,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
     bool connect();
     void onReadable();
     void onWritable();
+    // Accepted connections: charge the unfinished frame to the listener's budget and drop a frame that
+    // stops arriving.
+    void trackUnfinished();
+    void armStallCheck(std::chrono::nanoseconds delay);
+    void checkStall();
     void enqueue(std::vector<std::uint8_t> frame);
     void flush();
     void deliver(const Object& event);
@@ -113,6 +121,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     internal::UniqueFd fd_;
     std::unique_ptr<internal::IoWatch> io_;
     FrameDecoder decoder_;
+    std::unique_ptr<internal::ConnectionBudget::Slot> slot_;  // accepted connections, until closed
+    std::chrono::steady_clock::time_point lastProgress_;      // last read that left a frame unfinished
+    bool stallCheckArmed_ = false;
     std::vector<std::uint8_t> output_;
     std::size_t outputOffset_ = 0;
     std::shared_ptr<Connection> self_;

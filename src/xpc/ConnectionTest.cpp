@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <filesystem>
 #include <limits>
 
 #include "xpc/FrameCodec.h"
@@ -26,11 +31,13 @@ struct EchoService {
 
     std::shared_ptr<dispatch::SerialQueue> queue_;
 
-    bool start(const std::string& name, std::shared_ptr<dispatch::SerialQueue> queue = nullptr) {
+    bool start(const std::string& name, std::shared_ptr<dispatch::SerialQueue> queue = nullptr,
+               const std::function<void(Listener&)>& configure = {}) {
         queue_ = queue;
         listener = Listener::create(name, queue,
                                     [this](const std::string& warning) { warnings.push_back(warning); });
         if (!listener) return false;
+        if (configure) configure(*listener);
         listener->setConnectionHandler([this, queue](std::shared_ptr<Connection> connection) {
             auto recorder = std::make_shared<Recorder>();
             if (queue) connection->setTargetQueue(queue);
@@ -59,11 +66,11 @@ struct EchoService {
             });
         }
     }
-    bool warned(const std::string& text) const {
-        for (const auto& warning : warnings) {
-            if (warning.find(text) != std::string::npos) return true;
-        }
-        return false;
+    bool warned(const std::string& text) const { return countWarnings(text) > 0; }
+    std::size_t countWarnings(const std::string& text) const {
+        return static_cast<std::size_t>(std::count_if(warnings.begin(), warnings.end(), [&](const auto& w) {
+            return w.find(text) != std::string::npos;
+        }));
     }
 };
 
@@ -277,6 +284,102 @@ TEST_F(ConnectionTest, TerminationImminentReachesEveryOpenConnection) {
     clientB->cancel();
     ASSERT_TRUE(runUntil(
         [&] { return a->has(ErrorCode::ConnectionInvalid) && b->has(ErrorCode::ConnectionInvalid); }));
+}
+
+std::size_t openDescriptors() {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                                  std::filesystem::directory_iterator()));
+}
+
+void writeAll(const internal::UniqueFd& fd, const std::vector<std::uint8_t>& bytes) {
+    ASSERT_EQ(::write(fd.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+}
+
+// Whether the service closed its end: the client reads the end of the stream.
+bool closedByService(const internal::UniqueFd& fd, std::chrono::milliseconds limit) {
+    bool closed = false;
+    runUntil(
+        [&] {
+            char byte;
+            closed = ::recv(fd.get(), &byte, 1, MSG_DONTWAIT) == 0;
+            return closed;
+        },
+        limit);
+    return closed;
+}
+
+// What many or careless clients may take: one descriptor per client, a cap on open connections (refusals
+// warned once per burst), a cap on unfinished frames across connections, and a timeout for a stalled frame.
+TEST_F(ConnectionTest, ClientsTakeBoundedDescriptorsConnectionsAndBuffers) {
+    service.echo = false;
+    ASSERT_TRUE(service.start(name, nullptr, [](Listener& listener) {
+        listener.setMaximumConnections(6);
+        listener.setMaximumUnfinishedBytes(1000);
+        listener.setStallTimeout(std::chrono::milliseconds(300));
+    }));
+    const std::string path = runtime.socketPath(name);
+    std::vector<internal::UniqueFd> clients;
+    clients.push_back(testing::rawConnect(path));
+    ASSERT_TRUE(runUntil([&] { return service.accepted.size() == 1; }));
+    const std::size_t before = openDescriptors();
+    for (int i = 1; i < 6; ++i) clients.push_back(testing::rawConnect(path));
+    ASSERT_TRUE(runUntil([&] { return service.accepted.size() == 6; }));
+    EXPECT_EQ(openDescriptors() - before, 10u) << "one for each client's end, one for each accepted end";
+
+    // A burst of peers over the limit: each closed at once, one warning for them all.
+    std::vector<internal::UniqueFd> refused;
+    for (int i = 0; i < 3; ++i) refused.push_back(testing::rawConnect(path));
+    for (const auto& fd : refused) EXPECT_TRUE(closedByService(fd, std::chrono::milliseconds(2000)));
+    EXPECT_EQ(service.countWarnings("Refusing new connections"), 1u);
+    EXPECT_EQ(service.accepted.size(), 6u);
+
+    // Unfinished frames: 600 bytes of one frame fit, 600 more on another connection do not.
+    std::vector<std::uint8_t> part = {0x00, 0x00, 0x08, 0x00, 0x81};
+    part.resize(600, 0xa0);
+    writeAll(clients[0], part);
+    testing::settle();
+    writeAll(clients[1], part);
+    EXPECT_TRUE(closedByService(clients[1], std::chrono::milliseconds(2000)));
+    EXPECT_TRUE(service.warned("unfinished frames of all connections would take more than 1000 bytes"));
+    // The first one stalls: dropped after the timeout, not before.
+    EXPECT_FALSE(closedByService(clients[0], std::chrono::milliseconds(100)));
+    EXPECT_TRUE(closedByService(clients[0], std::chrono::milliseconds(3000)));
+    EXPECT_TRUE(service.warned("a frame stopped arriving"));
+
+    // Room again: a new peer is taken, and a later burst is warned about once more.
+    auto again = testing::rawConnect(path);
+    ASSERT_TRUE(runUntil([&] { return service.accepted.size() == 7; }));
+    EXPECT_FALSE(closedByService(again, std::chrono::milliseconds(50)));
+}
+
+// Out of descriptors, a new peer is closed at once (one warning) instead of waiting in the queue.
+TEST_F(ConnectionTest, WithoutDescriptorsNewPeersAreClosedAtOnce) {
+    ASSERT_TRUE(service.start(name));
+    const std::string path = runtime.socketPath(name);
+    std::vector<internal::UniqueFd> peers;
+    for (int i = 0; i < 3; ++i) peers.emplace_back(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit lowered = saved;
+    lowered.rlim_cur = openDescriptors() + 16;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    std::vector<internal::UniqueFd> filler;
+    while (true) {
+        internal::UniqueFd fd(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+        if (!fd) break;
+        filler.push_back(std::move(fd));
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    for (const auto& peer : peers) {
+        ASSERT_EQ(::connect(peer.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    }
+    for (const auto& peer : peers) EXPECT_TRUE(closedByService(peer, std::chrono::milliseconds(800)));
+    filler.clear();
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(service.countWarnings("out of descriptors"), 1u);
+    EXPECT_TRUE(service.accepted.empty());
 }
 
 TEST_F(ConnectionTest, UnsendableMessagesAreDroppedWithAWarning) {

@@ -21,7 +21,7 @@ std::optional<std::vector<std::uint8_t>> FrameCodec::encode(const Object& messag
     }
     std::vector<std::uint8_t> frame(kHeaderSize, 0);
     std::string reason;
-    if (!internal::MessagePackWriter(frame).write(message, kMaxDepth, reason)) {
+    if (!internal::MessagePackWriter(frame).write(message, kMaxDepth, kMaxElements, reason)) {
         setError(error, std::move(reason));
         return std::nullopt;
     }
@@ -42,7 +42,7 @@ std::optional<Object> FrameCodec::decodeBody(std::span<const std::uint8_t> body,
         setError(error, "the frame is empty, not a MessagePack map");
         return std::nullopt;
     }
-    internal::ObjectBuilder builder(kMaxDepth);
+    internal::ObjectBuilder builder(kMaxDepth, kMaxElements);
     try {
         nlohmann::json::sax_parse(body.begin(), body.end(), &builder, nlohmann::json::input_format_t::msgpack,
                                   /*strict=*/true);

@@ -22,9 +22,13 @@ class FrameCodec {
     static constexpr std::size_t kMaxBodySize = 8 * 1024 * 1024;
     // Deeper structures are refused so that decoding cannot exhaust the stack.
     static constexpr std::size_t kMaxDepth = 64;
+    // More values are refused as soon as they appear, so that a decoded frame takes at most a few times the
+    // largest frame's size (about 100 bytes per value).
+    static constexpr std::size_t kMaxElements = 65536;
 
     // The whole frame, header included. Empty when `message` is not a dictionary, holds an error object,
-    // nests too deeply or encodes to more than kMaxBodySize bytes; `error` then says why.
+    // nests too deeply, holds more than kMaxElements values or encodes to more than kMaxBodySize bytes;
+    // `error` then says why.
     static std::optional<std::vector<std::uint8_t>> encode(const Object& message,
                                                            std::string* error = nullptr);
 

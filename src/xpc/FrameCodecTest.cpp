@@ -111,6 +111,14 @@ TEST(FrameCodecTest, EncodeRefusesWhatCannotTravel) {
     }
     EXPECT_FALSE(FrameCodec::encode(deep, &error));
     EXPECT_NE(error.find("deeper"), std::string::npos);
+
+    // As many values as a receiver takes, and one more.
+    Object many = Object::dictionary();
+    many.set("a", Object::array(Object::Array(FrameCodec::kMaxElements - 2)));
+    EXPECT_TRUE(FrameCodec::encode(many, &error)) << error;
+    many.set("b", Object::null());
+    EXPECT_FALSE(FrameCodec::encode(many, &error));
+    EXPECT_NE(error.find("more than 65536 values"), std::string::npos);
 }
 
 TEST(FrameCodecTest, DecoderSplitsAStreamFedByteByByte) {
@@ -161,6 +169,15 @@ TEST(FrameCodecTest, BadStreamsGiveClearErrors) {
     deep.insert(deep.end(), 100000, 0x91);
     deep.push_back(0xc0);
     EXPECT_NE(decodeError(frameOf(deep)).find("deeper than 64 levels"), std::string::npos);
+    // Many one-byte values (empty maps): refused past the value limit, which counts the containers too.
+    for (const std::uint32_t maps : {65534u, 65535u}) {
+        SCOPED_TRACE(maps);
+        Bytes many = {0x81, 0xa1, 'a', 0xdd};
+        for (int shift = 24; shift >= 0; shift -= 8) many.push_back(static_cast<std::uint8_t>(maps >> shift));
+        many.insert(many.end(), maps, 0x80);
+        const std::string error = decodeError(frameOf(many));
+        EXPECT_EQ(error.find("more than 65536 values") != std::string::npos, maps == 65535u) << error;
+    }
 }
 
 TEST(FrameCodecTest, ErrorsAreFinalAndEarlierMessagesSurvive) {

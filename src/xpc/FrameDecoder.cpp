@@ -1,5 +1,6 @@
 #include "xpc/FrameDecoder.h"
 
+#include <algorithm>
 #include <span>
 
 #include "xpc/FrameCodec.h"
@@ -9,6 +10,13 @@ namespace xpc {
 void FrameDecoder::append(const std::uint8_t* bytes, std::size_t size) {
     if (!error_.empty() || size == 0) return;
     compact();
+    // Room for exactly the announced frame: growing by doubling would hold up to twice a large frame.
+    if (buffer_.size() >= FrameCodec::kHeaderSize) {
+        const std::size_t length = FrameCodec::bodyLength(buffer_.data());
+        if (length <= FrameCodec::kMaxBodySize) {
+            buffer_.reserve(std::max(buffer_.size() + size, FrameCodec::kHeaderSize + length));
+        }
+    }
     buffer_.insert(buffer_.end(), bytes, bytes + size);
 }
 
@@ -27,6 +35,7 @@ FrameDecoder::Status FrameDecoder::next(Object& message) {
     offset_ += FrameCodec::kHeaderSize + length;
     std::string reason;
     auto decoded = FrameCodec::decodeBody(body, &reason);
+    if (offset_ == buffer_.size()) compact();  // all consumed: an idle connection holds no large buffer
     if (!decoded) {
         error_ = "bad frame of " + std::to_string(length) + " bytes: " + reason;
         return Status::Error;
@@ -51,7 +60,12 @@ std::optional<std::string> FrameDecoder::finish() const {
 void FrameDecoder::compact() {
     if (offset_ == 0) return;
     if (offset_ == buffer_.size()) {
-        buffer_.clear();
+        // A large frame's room is given back once it is decoded; small buffers are kept for reuse.
+        if (buffer_.capacity() > kKeptCapacity) {
+            buffer_ = {};
+        } else {
+            buffer_.clear();
+        }
     } else {
         buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(offset_));
     }

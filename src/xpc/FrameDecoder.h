@@ -30,6 +30,7 @@ class FrameDecoder {
     std::size_t bufferedBytes() const { return buffer_.size() - offset_; }
 
   private:
+    static constexpr std::size_t kKeptCapacity = 256 * 1024;
     void compact();
 
     std::vector<std::uint8_t> buffer_;

@@ -54,7 +54,9 @@ std::shared_ptr<Listener> Listener::create(const std::string& name,
     // The variables are cleared so that processes we start do not take the sockets for theirs.
     const int passed = sd_listen_fds(/*unset_environment=*/1);
     const bool ok = passed > 0 ? listener->openActivatedSocket(passed) : listener->bindSocket();
-    return ok ? listener : nullptr;
+    if (!ok) return nullptr;
+    listener->reserve_.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    return listener;
 }
 
 bool Listener::openActivatedSocket(int count) {
@@ -138,6 +140,18 @@ void Listener::setConnectionHandler(ConnectionHandler handler) {
     handler_ = std::move(handler);
 }
 
+void Listener::setMaximumConnections(std::size_t count) {
+    budget_->setMaximumConnections(count);
+}
+
+void Listener::setMaximumUnfinishedBytes(std::size_t bytes) {
+    budget_->setMaximumUnfinishedBytes(bytes);
+}
+
+void Listener::setStallTimeout(std::chrono::milliseconds timeout) {
+    budget_->setStallTimeout(timeout);
+}
+
 void Listener::resume() {
     internal::runOn(queue_, [self = shared_from_this()] {
         if (self->resumed_ || self->cancelled_) return;
@@ -160,6 +174,7 @@ void Listener::deliverTerminationImminent() {
 
 void Listener::watch() {
     if (cancelled_ || !fd_) return;
+    if (!reserve_) reserve_.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
     std::weak_ptr<Listener> weak = weak_from_this();
     io_ = internal::IoWatch::create(
         fd_.get(), queue_,
@@ -176,7 +191,12 @@ void Listener::onReadable() {
         ucred credentials{};
         internal::UniqueFd client(::accept4(fd_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
         if (!client) {
-            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            const bool outOfDescriptors = errno == EMFILE || errno == ENFILE;
+            if (outOfDescriptors && reserve_) {
+                if (turnAwayWithReserve()) continue;
+                return;  // nobody waits any more
+            }
+            if (outOfDescriptors || errno == ENOBUFS || errno == ENOMEM) {
                 warn("Cannot accept a connection to service " + name_ + ": " + std::strerror(errno) +
                      "; pausing for a second");
                 internal::IoWatch::retire(std::move(io_), queue_);
@@ -187,6 +207,7 @@ void Listener::onReadable() {
             }
             return;  // EAGAIN: all taken; other errors concern that one client only
         }
+        refusingWithoutDescriptors_ = false;
         socklen_t length = sizeof credentials;
         if (::getsockopt(client.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
             warn("Refused a connection to service " + name_ + ": " + errnoText("cannot identify the peer"));
@@ -198,13 +219,38 @@ void Listener::onReadable() {
                  std::to_string(::getuid()) + " may connect");
             continue;
         }
-        auto connection =
-            Connection::createAccepted(std::move(client), credentials.pid, credentials.uid, diagnostics_);
+        auto slot = budget_->tryOpen();
+        if (!slot) {
+            // Closed at once; one line for the whole burst, which ends when a peer is taken again.
+            if (!refusingOverLimit_) {
+                warn("Refusing new connections to service " + name_ + ": " +
+                     std::to_string(budget_->maximumConnections()) + " are open, the most allowed");
+            }
+            refusingOverLimit_ = true;
+            continue;
+        }
+        refusingOverLimit_ = false;
+        auto connection = Connection::createAccepted(std::move(client), credentials.pid, credentials.uid,
+                                                     diagnostics_, std::move(slot));
         std::erase_if(connections_, [](const auto& weak) { return weak.expired(); });
         connections_.push_back(connection);
         if (handler_) handler_(std::move(connection));
         if (cancelled_) return;
     }
+}
+
+bool Listener::turnAwayWithReserve() {
+    if (!reserve_) return false;
+    reserve_.reset();
+    const bool tookOne = internal::UniqueFd(::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC)).valid();
+    // Closed at once: the peer reads the end of the stream instead of waiting in the queue.
+    reserve_.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    if (!tookOne) return false;
+    if (!refusingWithoutDescriptors_) {
+        warn("Closing new connections to service " + name_ + " at once: the process is out of descriptors");
+    }
+    refusingWithoutDescriptors_ = true;
+    return true;
 }
 
 void Listener::stop() {

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 #include "dispatch/SerialQueue.h"
 #include "xpc/Connection.h"
 #include "xpc/Diagnostics.h"
+#include "xpc/internal/ConnectionBudget.h"
 #include "xpc/internal/UniqueFd.h"
 
 namespace xpc {
@@ -26,6 +28,14 @@ class IoWatch;
 // Creation fails when the path is served by a live process or cannot be bound; a socket file nobody serves
 // any more is replaced. Only peers running as our own user are accepted: others are closed before anything is
 // read, with a warning through `diagnostics`.
+//
+// At most `maximumConnections` accepted connections are open at once (256 unless set); past that, new peers
+// are closed at once, with one warning per burst of refusals. Unfinished frames of all accepted connections
+// may buffer at most `maximumUnfinishedBytes` together (32 MiB unless set), and a frame that makes no
+// progress for `stallTimeout` (5 s unless set) is dropped with its connection: the connection that would go
+// over, or that stalled, is closed with a warning. One descriptor is kept in reserve, so that when the
+// process runs out of them new peers are still accepted and closed at once (one warning per burst) instead of
+// waiting.
 //
 // Accepted connections come unresumed: the handler sets their queue and handler and resumes them (a
 // connection it drops unresumed is closed). `deliverTerminationImminent` queues TerminationImminent to every
@@ -48,6 +58,9 @@ class Listener : public std::enable_shared_from_this<Listener> {
 
     // Only before `resume`.
     void setConnectionHandler(ConnectionHandler handler);
+    void setMaximumConnections(std::size_t count);
+    void setMaximumUnfinishedBytes(std::size_t bytes);
+    void setStallTimeout(std::chrono::milliseconds timeout);
     void resume();
     void cancel();
     void deliverTerminationImminent();
@@ -62,6 +75,9 @@ class Listener : public std::enable_shared_from_this<Listener> {
     void watch();
     void onReadable();
     void acceptOne(int fd);
+    // Out of descriptors: spends the reserve on taking one peer off the queue and closing it, then takes the
+    // reserve back. False when no peer was waiting.
+    bool turnAwayWithReserve();
     void stop();
     void warn(const std::string& text) const;
 
@@ -80,6 +96,10 @@ class Listener : public std::enable_shared_from_this<Listener> {
     bool cancelled_ = false;
     std::unique_ptr<internal::IoWatch> io_;
     std::vector<std::weak_ptr<Connection>> connections_;
+    std::shared_ptr<internal::ConnectionBudget> budget_ = internal::ConnectionBudget::create();
+    internal::UniqueFd reserve_;  // spent only while accepting without descriptors
+    bool refusingOverLimit_ = false;
+    bool refusingWithoutDescriptors_ = false;
 };
 
 }  // namespace xpc

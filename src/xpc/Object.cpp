@@ -6,6 +6,18 @@ namespace xpc {
 namespace {
 
 constexpr std::size_t kDataBytesShown = 32;
+// Descriptions end up in log lines: a long text is shown by its length and its beginning, and a large
+// container by its count and as many entries as fit in about this many bytes.
+constexpr std::size_t kStringBytesShown = 4096;
+constexpr std::size_t kDescriptionBytes = 16384;
+
+// The beginning of `text`, at most `limit` bytes, not cutting a UTF-8 sequence.
+std::string_view head(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) return text;
+    std::size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xc0) == 0x80) --cut;
+    return text.substr(0, cut);
+}
 
 void appendQuoted(std::string& out, std::string_view text) {
     out += '"';
@@ -41,7 +53,9 @@ void appendQuoted(std::string& out, std::string_view text) {
 
 void describeString(std::string& out, std::string_view text) {
     out += "<string: { length = " + std::to_string(text.size()) + ", contents = ";
-    appendQuoted(out, text);
+    const std::string_view shown = head(text, kStringBytesShown);
+    appendQuoted(out, shown);
+    if (shown.size() < text.size()) out += "...";
     out += " }>";
 }
 
@@ -57,6 +71,12 @@ void describeData(std::string& out, const Object::Bytes& bytes) {
 }
 
 }  // namespace
+
+std::string abbreviatedText(std::string_view text) {
+    const std::string_view shown = head(text, kStringBytesShown);
+    if (shown.size() == text.size()) return std::string(text);
+    return std::string(shown) + "... (" + std::to_string(text.size()) + " bytes)";
+}
 
 std::string_view errorDescription(ErrorCode code) {
     switch (code) {
@@ -213,6 +233,10 @@ void Object::describe(std::string& out) const {
             const Array& items = *asArray();
             out += "<array: { count = " + std::to_string(items.size()) + ", contents =";
             for (std::size_t i = 0; i < items.size(); ++i) {
+                if (out.size() >= kDescriptionBytes) {
+                    out += ", ...";
+                    break;
+                }
                 out += (i == 0 ? " " : ", ") + std::to_string(i) + ": ";
                 items[i].describe(out);
             }
@@ -224,9 +248,13 @@ void Object::describe(std::string& out) const {
             out += "<dictionary: { count = " + std::to_string(entries.size()) + ", contents =";
             bool first = true;
             for (const auto& [key, value] : entries) {
+                if (out.size() >= kDescriptionBytes) {
+                    out += ", ...";
+                    break;
+                }
                 out += first ? " " : ", ";
                 first = false;
-                appendQuoted(out, key);
+                appendQuoted(out, head(key, kStringBytesShown));
                 out += " => ";
                 value.describe(out);
             }

@@ -87,6 +87,10 @@ class Object {
     Value value_;
 };
 
+// For log lines: `text` itself when short, else its first few KiB (whole UTF-8 sequences), "..." and its
+// length in bytes.
+std::string abbreviatedText(std::string_view text);
+
 // The platform's text for each error ("Connection invalid", ...).
 std::string_view errorDescription(ErrorCode code);
 

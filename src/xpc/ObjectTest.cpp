@@ -62,6 +62,21 @@ TEST(ObjectTest, DescriptionsAreReadable) {
     EXPECT_NE(Object::data(std::string_view(longData)).description().find("length = 100 bytes"),
               std::string::npos);
     EXPECT_NE(Object::data(std::string_view(longData)).description().find("... }>"), std::string::npos);
+
+    // Long texts and large containers: their length and a beginning of a few KiB, never the whole.
+    const std::string text = "\x01" + std::string(8 * 1024 * 1024, 'x');
+    const std::string described = Object::string(text).description();
+    EXPECT_LT(described.size(), 8u * 1024);
+    EXPECT_EQ(described.rfind("<string: { length = 8388609, contents = \"\\x01xxx", 0), 0u);
+    EXPECT_NE(described.find("x\"... }>"), std::string::npos);
+    Object many = Object::array();
+    for (int i = 0; i < 65536; ++i) many.append(Object::string(std::string(100, 'y')));
+    Object message2 = Object::dictionary();
+    message2.set("list", many);
+    const std::string listed = message2.description();
+    EXPECT_LT(listed.size(), 32u * 1024);
+    EXPECT_NE(listed.find("count = 65536"), std::string::npos);
+    EXPECT_NE(listed.find(", ... }>"), std::string::npos);
 }
 
 TEST(ObjectTest, ErrorsCompareByCode) {

@@ -10,13 +10,16 @@ class RunLoopWatch : public IoWatch {
   public:
     RunLoopWatch(int fd, std::function<void()> onReadable, std::function<void()> onWritable) {
         auto callbacks = std::make_shared<Callbacks>(Callbacks{std::move(onReadable), std::move(onWritable)});
-        watch_ =
-            dispatch::RunLoop::main().watch(fd, dispatch::RunLoop::Readable, [callbacks](unsigned ready) {
-                // Output first: a readable hang-up may end the connection, and pending output is then moot
-                // anyway.
-                if (ready & dispatch::RunLoop::Writable) callbacks->onWritable();
-                if (ready & dispatch::RunLoop::Readable) callbacks->onReadable();
-            });
+        watch_ = dispatch::RunLoop::main().watchAlone(fd, dispatch::RunLoop::Readable,
+                                                      [callbacks](unsigned ready) {
+                                                          // Output first: a readable hang-up may end the
+                                                          // connection, and pending output is then moot
+                                                          // anyway.
+                                                          if (ready & dispatch::RunLoop::Writable)
+                                                              callbacks->onWritable();
+                                                          if (ready & dispatch::RunLoop::Readable)
+                                                              callbacks->onReadable();
+                                                      });
     }
     bool valid() const { return watch_ != nullptr; }
     void setWantWrite(bool want) override {

@@ -10,6 +10,7 @@ namespace xpc::internal {
 // Watches a socket for input, and for output room while asked to, calling back on a serial target queue:
 // through the main run loop for the main queue (no thread hop), through descriptor sources otherwise.
 //
+// On the main queue the socket itself is watched, not a duplicate: keep it open until the watch is stopped.
 // Create, stop and destroy it on the target queue. A callback may call `stop` but must not destroy the watch:
 // `retire` stops it and destroys it later, outside the callback.
 class IoWatch {

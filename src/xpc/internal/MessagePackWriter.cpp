@@ -5,12 +5,21 @@
 
 namespace xpc::internal {
 
-bool MessagePackWriter::write(const Object& value, std::size_t maxDepth, std::string& error) {
-    return write(value, 0, maxDepth, error);
+bool MessagePackWriter::write(const Object& value, std::size_t maxDepth, std::size_t maxElements,
+                              std::string& error) {
+    elementsLeft_ = maxElements;
+    if (writeValue(value, 0, maxDepth, error)) return true;
+    if (elementsLeft_ == 0 && error.empty()) {
+        error = "the message holds more than " + std::to_string(maxElements) + " values";
+    }
+    return false;
 }
 
-bool MessagePackWriter::write(const Object& value, std::size_t depth, std::size_t maxDepth,
-                              std::string& error) {
+bool MessagePackWriter::writeValue(const Object& value, std::size_t depth, std::size_t maxDepth,
+                                   std::string& error) {
+    // The receiver refuses more values than that (the same limit): fail here rather than lose the link.
+    if (elementsLeft_ == 0) return false;
+    --elementsLeft_;
     switch (value.type()) {
         case Object::Type::Null:
             put(0xc0);
@@ -48,7 +57,7 @@ bool MessagePackWriter::write(const Object& value, std::size_t depth, std::size_
     if (const auto* items = value.asArray()) {
         writeLengthHeader(items->size(), 0x90, 15, 0xdc, 0xdd);
         for (const Object& item : *items) {
-            if (!write(item, depth + 1, maxDepth, error)) return false;
+            if (!writeValue(item, depth + 1, maxDepth, error)) return false;
         }
         return true;
     }
@@ -56,7 +65,7 @@ bool MessagePackWriter::write(const Object& value, std::size_t depth, std::size_
     writeLengthHeader(entries.size(), 0x80, 15, 0xde, 0xdf);
     for (const auto& [key, item] : entries) {
         writeString(key);
-        if (!write(item, depth + 1, maxDepth, error)) return false;
+        if (!writeValue(item, depth + 1, maxDepth, error)) return false;
     }
     return true;
 }

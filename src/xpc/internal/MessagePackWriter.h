@@ -13,11 +13,12 @@ namespace xpc::internal {
 class MessagePackWriter {
   public:
     explicit MessagePackWriter(std::vector<std::uint8_t>& out) : out_(out) {}
-    // False (with a reason) for error objects and structures deeper than `maxDepth`.
-    bool write(const Object& value, std::size_t maxDepth, std::string& error);
+    // False (with a reason) for error objects, structures deeper than `maxDepth` and more than `maxElements`
+    // values (containers included).
+    bool write(const Object& value, std::size_t maxDepth, std::size_t maxElements, std::string& error);
 
   private:
-    bool write(const Object& value, std::size_t depth, std::size_t maxDepth, std::string& error);
+    bool writeValue(const Object& value, std::size_t depth, std::size_t maxDepth, std::string& error);
     void writeSigned(std::int64_t value);
     void writeUnsigned(std::uint64_t value);
     void writeString(const std::string& text);
@@ -28,6 +29,7 @@ class MessagePackWriter {
     void putBigEndian(std::uint64_t value, int bytes);
 
     std::vector<std::uint8_t>& out_;
+    std::size_t elementsLeft_ = 0;
 };
 
 }  // namespace xpc::internal

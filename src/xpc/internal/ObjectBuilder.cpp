@@ -65,8 +65,17 @@ bool ObjectBuilder::parse_error(std::size_t position, const std::string&,
     return fail("malformed MessagePack at byte " + std::to_string(position) + ": " + what);
 }
 
+bool ObjectBuilder::count() {
+    if (++elements_ <= maxElements_) return true;
+    return fail("the message holds more than " + std::to_string(maxElements_) + " values");
+}
+
 bool ObjectBuilder::add(Object value) {
     if (stack_.empty()) return fail("the frame is not a MessagePack map");
+    return count() && place(std::move(value));
+}
+
+bool ObjectBuilder::place(Object value) {
     Object& container = stack_.back();
     if (container.isDictionary()) {
         container.set(std::move(keys_.back()), std::move(value));
@@ -82,6 +91,7 @@ bool ObjectBuilder::open(Object container) {
     if (stack_.size() >= maxDepth_) {
         return fail("the message nests deeper than " + std::to_string(maxDepth_) + " levels");
     }
+    if (!count()) return false;
     stack_.push_back(std::move(container));
     keys_.emplace_back();
     return true;
@@ -95,7 +105,7 @@ bool ObjectBuilder::close() {
         result_ = std::move(done);
         return true;
     }
-    return add(std::move(done));
+    return place(std::move(done));  // counted when it was opened
 }
 
 bool ObjectBuilder::fail(std::string reason) {

@@ -13,14 +13,16 @@
 namespace xpc::internal {
 
 // Builds an Object from the MessagePack reader's events (its SAX interface), keeping int64 and uint64
-// apart and turning `bin` into byte strings. Refuses a top-level value that is not a map, extension types and
-// nesting deeper than a limit: the reader recurses per level, so the limit is what keeps hostile input from
-// exhausting the stack.
+// apart and turning `bin` into byte strings. Refuses a top-level value that is not a map, extension types,
+// nesting deeper than a limit (the reader recurses per level, so the limit is what keeps hostile input from
+// exhausting the stack) and more values than a limit (one byte of input can be a whole empty container, which
+// costs a hundred times more once built: the count is what bounds the memory a frame can take).
 class ObjectBuilder {
   public:
     using json = nlohmann::json;
 
-    explicit ObjectBuilder(std::size_t maxDepth) : maxDepth_(maxDepth) {}
+    ObjectBuilder(std::size_t maxDepth, std::size_t maxElements)
+        : maxDepth_(maxDepth), maxElements_(maxElements) {}
 
     // The finished map, or empty (with `error()` set) after a failure.
     std::optional<Object> take();
@@ -42,11 +44,15 @@ class ObjectBuilder {
 
   private:
     bool add(Object value);
+    bool place(Object value);  // into the innermost open container
     bool open(Object container);
     bool close();
     bool fail(std::string reason);
+    bool count();
 
     const std::size_t maxDepth_;
+    const std::size_t maxElements_;
+    std::size_t elements_ = 0;       // values and containers seen so far
     std::vector<Object> stack_;      // open containers, outermost first
     std::vector<std::string> keys_;  // pending key per open dictionary level (unused for arrays)
     std::optional<Object> result_;
