@@ -247,8 +247,8 @@ TEST(DDFileLoggerTest, DeletedOrRenamedCurrentFileRollsAndTheNextLineGoesToANewF
         return !open;
     }));
     logRaw(logger, "two\n");
+    // Within the same millisecond the new file may take the deleted one's free name: its content tells.
     const auto second = logger->currentLogFileInfo()->filePath();
-    EXPECT_NE(second, first);
     EXPECT_EQ(readFile(second), "two\n");
 
     const std::string moved = dir.file("moved-away");
