@@ -1,0 +1,105 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "dispatch/RunLoop.h"
+#include "platform/PasteboardItem.h"
+#include "platform/wayland/internal/Connection.h"
+
+struct zwlr_data_control_device_v1;
+struct zwlr_data_control_offer_v1;
+struct zwlr_data_control_source_v1;
+
+namespace wayland::internal {
+
+enum class Selection { Clipboard = 0, Primary = 1 };
+
+// The seat's CLIPBOARD and PRIMARY selections through data control: what is on offer (MIME types), reading
+// one type with a bounded wait, and serving contents of our own until another client takes the selection.
+// Needs no window and no focus.
+//
+// Who calls it: the main thread, which also dispatches the connection's events (change handlers run from
+// there). `read` blocks for at most its timeout; it never waits for this process: contents it serves itself
+// are answered from memory. Served data is written without blocking, driven by the main run loop, so a slow
+// reader never stalls the main thread.
+class DataControl {
+  public:
+    using Contents = std::vector<std::pair<std::string, platform::Bytes>>;
+    using ChangeHandler = std::function<void(Selection)>;
+
+    // Null when the compositor offers no data control with PRIMARY (`why` says so).
+    static std::unique_ptr<DataControl> create(Connection& connection, std::string* why = nullptr);
+    ~DataControl();
+    DataControl(const DataControl&) = delete;
+    DataControl& operator=(const DataControl&) = delete;
+
+    // Called after each new offer of either selection (also for our own and for an emptied selection).
+    int addChangeHandler(ChangeHandler handler);
+    void removeChangeHandler(int id);
+
+    // The MIME types on offer in the owner's order; empty when the selection is empty.
+    std::vector<std::string> types(Selection selection) const;
+    // Whether the selection on offer is the one this object serves.
+    bool isOwn(Selection selection) const;
+    // Moves at every new offer of the selection.
+    std::uint64_t serial(Selection selection) const;
+
+    // One type's data; nothing when the type is not offered, the owner fails or does not finish within
+    // `timeout`.
+    std::optional<platform::Bytes> read(Selection selection, std::string_view type,
+                                        std::chrono::milliseconds timeout);
+    // The selection as UTF-8 text through the usual text types; nothing when it offers none.
+    std::optional<std::string> readText(Selection selection, std::chrono::milliseconds timeout);
+
+    // Takes the selection and serves `contents` (types in this order) until another client takes it. An
+    // empty list empties the selection. False when the connection broke.
+    bool serve(Selection selection, Contents contents);
+
+  private:
+    struct Offer {
+        zwlr_data_control_offer_v1* proxy = nullptr;
+        std::vector<std::string> types;
+    };
+    struct Source {
+        zwlr_data_control_source_v1* proxy = nullptr;
+        std::shared_ptr<const Contents> contents;
+    };
+    class Writer;
+
+    DataControl(Connection& connection, zwlr_data_control_device_v1* device);
+    static void onDataOffer(void* data, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer);
+    static void onSelection(void* data, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer);
+    static void onPrimarySelection(void* data, zwlr_data_control_device_v1*,
+                                   zwlr_data_control_offer_v1* offer);
+    static void onFinished(void* data, zwlr_data_control_device_v1*);
+    static void onOfferType(void* data, zwlr_data_control_offer_v1* offer, const char* type);
+    static void onSend(void* data, zwlr_data_control_source_v1* source, const char* type, int fd);
+    static void onCancelled(void* data, zwlr_data_control_source_v1* source);
+
+    void takeOffer(Selection selection, zwlr_data_control_offer_v1* offer);
+    void dropSource(Selection selection);
+    void startWriter(std::shared_ptr<const Contents> contents, std::size_t index, int fd);
+
+    Connection& connection_;
+    zwlr_data_control_device_v1* device_;
+    // Offers announced but not yet assigned to a selection.
+    std::map<zwlr_data_control_offer_v1*, std::vector<std::string>> announced_;
+    Offer current_[2];
+    Source source_[2];
+    std::uint64_t serial_[2] = {0, 0};
+    std::map<int, ChangeHandler> handlers_;
+    int nextHandler_ = 0;
+    std::list<std::unique_ptr<Writer>> writers_;
+};
+
+}  // namespace wayland::internal

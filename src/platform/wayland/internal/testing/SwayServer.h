@@ -1,0 +1,37 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/x11/internal/testing/ChildProcess.h"
+
+namespace wayland::testing {
+
+// A private headless sway (one 1280x800 output, Xwayland on) for tests. As root it runs as the unprivileged
+// user 65534 (sway refuses root, and Xwayland admits only users with a passwd entry) in a mount and network
+// namespace of its own with a fresh /tmp, so its X sockets and locks collide with nobody's. Its runtime
+// directory is private and removed with it; ended by its PID when destroyed.
+class SwayServer {
+  public:
+    // Null when sway cannot be started (`why` says why).
+    static std::unique_ptr<SwayServer> start(std::string* why);
+    ~SwayServer();
+
+    // The absolute path of the compositor's socket: a valid WAYLAND_DISPLAY and connection name.
+    const std::string& socket() const { return socket_; }
+    // Environment entries for a Wayland client of this compositor.
+    std::vector<std::string> env() const;
+
+  private:
+    SwayServer() = default;
+    std::unique_ptr<x11::testing::ChildProcess> process_;
+    std::string runtimeDir_;
+    std::string socket_;
+};
+
+// The compositor shared by the tests of one binary, started on first use; null (and `why` set) when it
+// cannot be.
+SwayServer* sharedSway(std::string* why = nullptr);
+
+}  // namespace wayland::testing
