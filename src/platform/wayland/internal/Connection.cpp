@@ -13,7 +13,7 @@ namespace wayland::internal {
 namespace {
 
 // PRIMARY arrived in version 2 of data control; version 1 cannot serve the selection signal.
-constexpr std::uint32_t kMinimumDataControlVersion = 2;
+constexpr std::uint32_t kMinimumWlrDataControlVersion = 2;
 
 }  // namespace
 
@@ -37,7 +37,8 @@ std::unique_ptr<Connection> Connection::open(const std::string& name, std::strin
 }
 
 Connection::~Connection() {
-    if (dataControl_) zwlr_data_control_manager_v1_destroy(dataControl_);
+    if (extDataControl_) ext_data_control_manager_v1_destroy(extDataControl_);
+    if (wlrDataControl_) zwlr_data_control_manager_v1_destroy(wlrDataControl_);
     if (virtualKeyboard_) zwp_virtual_keyboard_manager_v1_destroy(virtualKeyboard_);
     if (layerShell_) zwlr_layer_shell_v1_destroy(layerShell_);
     if (seat_) wl_seat_destroy(seat_);
@@ -60,11 +61,13 @@ void Connection::global(void* data, wl_registry* registry, std::uint32_t name, c
         self->compositor_ = static_cast<wl_compositor*>(bind(&wl_compositor_interface, 4));
     } else if (which == wl_shm_interface.name && !self->shm_) {
         self->shm_ = static_cast<wl_shm*>(bind(&wl_shm_interface, 1));
-    } else if (which == zwlr_data_control_manager_v1_interface.name && !self->dataControl_ &&
-               version >= kMinimumDataControlVersion) {
-        self->dataControl_ =
+    } else if (which == ext_data_control_manager_v1_interface.name && !self->extDataControl_) {
+        self->extDataControl_ =
+            static_cast<ext_data_control_manager_v1*>(bind(&ext_data_control_manager_v1_interface, 1));
+    } else if (which == zwlr_data_control_manager_v1_interface.name && !self->wlrDataControl_ &&
+               version >= kMinimumWlrDataControlVersion) {
+        self->wlrDataControl_ =
             static_cast<zwlr_data_control_manager_v1*>(bind(&zwlr_data_control_manager_v1_interface, 2));
-        self->dataControlVersion_ = std::min<std::uint32_t>(version, 2);
     } else if (which == zwp_virtual_keyboard_manager_v1_interface.name && !self->virtualKeyboard_) {
         self->virtualKeyboard_ = static_cast<zwp_virtual_keyboard_manager_v1*>(
             bind(&zwp_virtual_keyboard_manager_v1_interface, 1));

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+struct ext_data_control_manager_v1;
 struct zwlr_data_control_manager_v1;
 struct zwp_virtual_keyboard_manager_v1;
 struct zwlr_layer_shell_v1;
@@ -35,8 +36,10 @@ class Connection {
     wl_seat* seat() const { return seat_; }
     wl_compositor* compositor() const { return compositor_; }
     wl_shm* shm() const { return shm_; }
-    zwlr_data_control_manager_v1* dataControlManager() const { return dataControl_; }
-    std::uint32_t dataControlVersion() const { return dataControlVersion_; }
+    // Data control: the standard protocol where offered, else the wlroots one from version 2 (the first
+    // with PRIMARY); both null when neither is offered.
+    ext_data_control_manager_v1* extDataControlManager() const { return extDataControl_; }
+    zwlr_data_control_manager_v1* wlrDataControlManager() const { return wlrDataControl_; }
     zwp_virtual_keyboard_manager_v1* virtualKeyboardManager() const { return virtualKeyboard_; }
     zwlr_layer_shell_v1* layerShell() const { return layerShell_; }
     wl_registry* registry() const { return registry_; }
@@ -61,8 +64,8 @@ class Connection {
     wl_seat* seat_ = nullptr;
     wl_compositor* compositor_ = nullptr;
     wl_shm* shm_ = nullptr;
-    zwlr_data_control_manager_v1* dataControl_ = nullptr;
-    std::uint32_t dataControlVersion_ = 0;
+    ext_data_control_manager_v1* extDataControl_ = nullptr;
+    zwlr_data_control_manager_v1* wlrDataControl_ = nullptr;
     zwp_virtual_keyboard_manager_v1* virtualKeyboard_ = nullptr;
     zwlr_layer_shell_v1* layerShell_ = nullptr;
     bool broken_ = false;

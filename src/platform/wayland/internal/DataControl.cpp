@@ -86,39 +86,187 @@ class DataControl::Writer {
     std::unique_ptr<dispatch::RunLoop::Watch> watch_;
 };
 
+// What the shared code asks of a protocol.
+class DataControl::Binding {
+  public:
+    virtual ~Binding() = default;
+    virtual std::string name() const = 0;
+    virtual void listen(DataControl& owner) = 0;
+    virtual void receive(wl_proxy* offer, const char* type, int fd) = 0;
+    virtual void destroyOffer(wl_proxy* offer) = 0;
+    // A new source offering `types`, whose events reach `owner`.
+    virtual wl_proxy* createSource(DataControl& owner, const Contents& contents) = 0;
+    virtual void destroySource(wl_proxy* source) = 0;
+    virtual void setSelection(Selection selection, wl_proxy* source) = 0;
+    virtual bool hasDevice() const = 0;
+    virtual void destroyDevice() = 0;
+};
+
+// The two protocols differ only in their names: one set of functions per prefix.
+#define TANDREL_DATA_CONTROL_PROTOCOL(Traits, prefix)                                                       \
+    struct Traits {                                                                                         \
+        using Manager = prefix##_manager_v1;                                                                \
+        using Device = prefix##_device_v1;                                                                  \
+        using Source = prefix##_source_v1;                                                                  \
+        using Offer = prefix##_offer_v1;                                                                    \
+        using DeviceListener = prefix##_device_v1_listener;                                                 \
+        using SourceListener = prefix##_source_v1_listener;                                                 \
+        using OfferListener = prefix##_offer_v1_listener;                                                   \
+        static constexpr const char* kName = #prefix "_manager_v1";                                         \
+        static Device* getDevice(Manager* m, wl_seat* seat) {                                               \
+            return prefix##_manager_v1_get_data_device(m, seat);                                            \
+        }                                                                                                   \
+        static Source* createSource(Manager* m) { return prefix##_manager_v1_create_data_source(m); }       \
+        static void offer(Source* s, const char* type) { prefix##_source_v1_offer(s, type); }               \
+        static void destroy(Source* s) { prefix##_source_v1_destroy(s); }                                   \
+        static void destroy(Offer* o) { prefix##_offer_v1_destroy(o); }                                     \
+        static void destroy(Device* d) { prefix##_device_v1_destroy(d); }                                   \
+        static void receive(Offer* o, const char* type, int fd) { prefix##_offer_v1_receive(o, type, fd); } \
+        static void setSelection(Device* d, Source* s) { prefix##_device_v1_set_selection(d, s); }          \
+        static void setPrimarySelection(Device* d, Source* s) {                                             \
+            prefix##_device_v1_set_primary_selection(d, s);                                                 \
+        }                                                                                                   \
+        static void add(Device* d, const DeviceListener* l, void* data) {                                   \
+            prefix##_device_v1_add_listener(d, l, data);                                                    \
+        }                                                                                                   \
+        static void add(Source* s, const SourceListener* l, void* data) {                                   \
+            prefix##_source_v1_add_listener(s, l, data);                                                    \
+        }                                                                                                   \
+        static void add(Offer* o, const OfferListener* l, void* data) {                                     \
+            prefix##_offer_v1_add_listener(o, l, data);                                                     \
+        }                                                                                                   \
+    };
+TANDREL_DATA_CONTROL_PROTOCOL(ExtDataControl, ext_data_control)
+TANDREL_DATA_CONTROL_PROTOCOL(WlrDataControl, zwlr_data_control)
+#undef TANDREL_DATA_CONTROL_PROTOCOL
+
+template <typename P>
+class DataControl::ProtocolBinding : public DataControl::Binding {
+  public:
+    ProtocolBinding(typename P::Manager* manager, wl_seat* seat)
+        : manager_(manager), device_(P::getDevice(manager, seat)) {}
+    ~ProtocolBinding() override { destroyDevice(); }
+
+    std::string name() const override { return P::kName; }
+
+    void listen(DataControl& owner) override {
+        static const typename P::DeviceListener listener = {
+            .data_offer =
+                [](void* data, typename P::Device*, typename P::Offer* offer) {
+                    listenToOffer(*static_cast<DataControl*>(data), proxy(offer));
+                    static_cast<DataControl*>(data)->offerAnnounced(proxy(offer));
+                },
+            .selection =
+                [](void* data, typename P::Device*, typename P::Offer* offer) {
+                    static_cast<DataControl*>(data)->selectionOffered(Selection::Clipboard, proxy(offer));
+                },
+            .finished = [](void* data,
+                           typename P::Device*) { static_cast<DataControl*>(data)->deviceFinished(); },
+            .primary_selection =
+                [](void* data, typename P::Device*, typename P::Offer* offer) {
+                    static_cast<DataControl*>(data)->selectionOffered(Selection::Primary, proxy(offer));
+                },
+        };
+        P::add(device_, &listener, &owner);
+    }
+
+    void receive(wl_proxy* offer, const char* type, int fd) override {
+        P::receive(as<typename P::Offer>(offer), type, fd);
+    }
+    void destroyOffer(wl_proxy* offer) override { P::destroy(as<typename P::Offer>(offer)); }
+
+    wl_proxy* createSource(DataControl& owner, const Contents& contents) override {
+        static const typename P::SourceListener listener = {
+            .send = [](void* data, typename P::Source* source, const char* type,
+                       int fd) { static_cast<DataControl*>(data)->sendRequested(proxy(source), type, fd); },
+            .cancelled =
+                [](void* data, typename P::Source* source) {
+                    static_cast<DataControl*>(data)->sourceCancelled(proxy(source));
+                },
+        };
+        typename P::Source* source = P::createSource(manager_);
+        P::add(source, &listener, &owner);
+        for (const auto& [type, data] : contents) P::offer(source, type.c_str());
+        return proxy(source);
+    }
+    void destroySource(wl_proxy* source) override { P::destroy(as<typename P::Source>(source)); }
+
+    void setSelection(Selection selection, wl_proxy* source) override {
+        if (selection == Selection::Primary)
+            P::setPrimarySelection(device_, as<typename P::Source>(source));
+        else
+            P::setSelection(device_, as<typename P::Source>(source));
+    }
+
+    bool hasDevice() const override { return device_ != nullptr; }
+    void destroyDevice() override {
+        if (device_) P::destroy(device_);
+        device_ = nullptr;
+    }
+
+    // Offers announced by the device get their listener here, on first sight.
+    static void listenToOffer(DataControl& owner, wl_proxy* offer) {
+        static const typename P::OfferListener listener = {
+            .offer = [](void* data, typename P::Offer* o,
+                        const char* type) { static_cast<DataControl*>(data)->offerType(proxy(o), type); },
+        };
+        P::add(as<typename P::Offer>(offer), &listener, &owner);
+    }
+
+  private:
+    template <typename T>
+    static wl_proxy* proxy(T* object) {
+        return reinterpret_cast<wl_proxy*>(object);
+    }
+    template <typename T>
+    static T* as(wl_proxy* object) {
+        return reinterpret_cast<T*>(object);
+    }
+
+    typename P::Manager* manager_;
+    typename P::Device* device_;
+};
+
 std::unique_ptr<DataControl> DataControl::create(Connection& connection, std::string* why) {
-    if (!connection.dataControlManager() || !connection.seat()) {
-        if (why)
-            *why = "the compositor offers no data control with PRIMARY (zwlr_data_control_manager_v1 v2)";
+    std::unique_ptr<Binding> binding;
+    if (!connection.seat()) {
+        if (why) *why = "the compositor offers no seat";
         return nullptr;
     }
-    auto* device =
-        zwlr_data_control_manager_v1_get_data_device(connection.dataControlManager(), connection.seat());
-    auto control = std::unique_ptr<DataControl>(new DataControl(connection, device));
-    static const zwlr_data_control_device_v1_listener listener = {
-        .data_offer = &DataControl::onDataOffer,
-        .selection = &DataControl::onSelection,
-        .finished = &DataControl::onFinished,
-        .primary_selection = &DataControl::onPrimarySelection,
-    };
-    zwlr_data_control_device_v1_add_listener(device, &listener, control.get());
+    if (auto* ext = connection.extDataControlManager())
+        binding = std::make_unique<ProtocolBinding<ExtDataControl>>(ext, connection.seat());
+    else if (auto* wlr = connection.wlrDataControlManager())
+        binding = std::make_unique<ProtocolBinding<WlrDataControl>>(wlr, connection.seat());
+    if (!binding) {
+        if (why)
+            *why =
+                "the compositor offers no data control with PRIMARY (ext_data_control_manager_v1, or "
+                "zwlr_data_control_manager_v1 version 2)";
+        return nullptr;
+    }
+    auto control = std::unique_ptr<DataControl>(new DataControl(connection, std::move(binding)));
+    control->binding_->listen(*control);
     // The current selections arrive at once: have them before the first question.
     connection.roundtrip();
     return control;
 }
 
-DataControl::DataControl(Connection& connection, zwlr_data_control_device_v1* device)
-    : connection_(connection), device_(device) {}
+DataControl::DataControl(Connection& connection, std::unique_ptr<Binding> binding)
+    : connection_(connection), binding_(std::move(binding)) {}
 
 DataControl::~DataControl() {
     writers_.clear();
     for (Selection s : {Selection::Clipboard, Selection::Primary}) {
         dropSource(s);
-        if (current_[index(s)].proxy) zwlr_data_control_offer_v1_destroy(current_[index(s)].proxy);
+        if (current_[index(s)].proxy) binding_->destroyOffer(current_[index(s)].proxy);
     }
-    for (auto& [offer, types] : announced_) zwlr_data_control_offer_v1_destroy(offer);
-    if (device_) zwlr_data_control_device_v1_destroy(device_);
+    for (auto& [offer, types] : announced_) binding_->destroyOffer(offer);
+    binding_.reset();
     connection_.flush();
+}
+
+std::string DataControl::protocolName() const {
+    return binding_->name();
 }
 
 int DataControl::addChangeHandler(ChangeHandler handler) {
@@ -147,38 +295,23 @@ std::uint64_t DataControl::serial(Selection selection) const {
     return serial_[index(selection)];
 }
 
-void DataControl::onDataOffer(void* data, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer) {
-    auto* self = static_cast<DataControl*>(data);
-    self->announced_[offer];
-    static const zwlr_data_control_offer_v1_listener listener = {.offer = &DataControl::onOfferType};
-    zwlr_data_control_offer_v1_add_listener(offer, &listener, self);
+void DataControl::offerAnnounced(wl_proxy* offer) {
+    announced_[offer];
 }
 
-void DataControl::onOfferType(void* data, zwlr_data_control_offer_v1* offer, const char* type) {
-    auto* self = static_cast<DataControl*>(data);
-    auto it = self->announced_.find(offer);
-    if (it != self->announced_.end()) it->second.emplace_back(type);
+void DataControl::offerType(wl_proxy* offer, const char* type) {
+    auto it = announced_.find(offer);
+    if (it != announced_.end()) it->second.emplace_back(type);
 }
 
-void DataControl::onSelection(void* data, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer) {
-    static_cast<DataControl*>(data)->takeOffer(Selection::Clipboard, offer);
-}
-
-void DataControl::onPrimarySelection(void* data, zwlr_data_control_device_v1*,
-                                     zwlr_data_control_offer_v1* offer) {
-    static_cast<DataControl*>(data)->takeOffer(Selection::Primary, offer);
-}
-
-void DataControl::onFinished(void* data, zwlr_data_control_device_v1*) {
+void DataControl::deviceFinished() {
     // The seat went away: nothing more will be offered on this device.
-    auto* self = static_cast<DataControl*>(data);
-    zwlr_data_control_device_v1_destroy(self->device_);
-    self->device_ = nullptr;
+    binding_->destroyDevice();
 }
 
-void DataControl::takeOffer(Selection selection, zwlr_data_control_offer_v1* offer) {
+void DataControl::selectionOffered(Selection selection, wl_proxy* offer) {
     Offer& current = current_[index(selection)];
-    if (current.proxy) zwlr_data_control_offer_v1_destroy(current.proxy);
+    if (current.proxy) binding_->destroyOffer(current.proxy);
     current = Offer{};
     if (offer) {
         auto it = announced_.find(offer);
@@ -205,7 +338,7 @@ std::optional<platform::Bytes> DataControl::read(Selection selection, std::strin
         return std::nullopt;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return std::nullopt;
-    zwlr_data_control_offer_v1_receive(offer.proxy, std::string(type).c_str(), fds[1]);
+    binding_->receive(offer.proxy, std::string(type).c_str(), fds[1]);
     connection_.flush();
     close(fds[1]);
 
@@ -247,50 +380,41 @@ std::optional<std::string> DataControl::readText(Selection selection, std::chron
 }
 
 bool DataControl::serve(Selection selection, Contents contents) {
-    if (connection_.isBroken() || !device_) return false;
+    if (connection_.isBroken() || !binding_->hasDevice()) return false;
     dropSource(selection);
-    zwlr_data_control_source_v1* proxy = nullptr;
+    wl_proxy* proxy = nullptr;
     if (!contents.empty()) {
-        proxy = zwlr_data_control_manager_v1_create_data_source(connection_.dataControlManager());
-        static const zwlr_data_control_source_v1_listener listener = {.send = &DataControl::onSend,
-                                                                      .cancelled = &DataControl::onCancelled};
-        zwlr_data_control_source_v1_add_listener(proxy, &listener, this);
-        for (const auto& [type, data] : contents) zwlr_data_control_source_v1_offer(proxy, type.c_str());
+        proxy = binding_->createSource(*this, contents);
         source_[index(selection)] = Source{proxy, std::make_shared<const Contents>(std::move(contents))};
     }
-    if (selection == Selection::Primary)
-        zwlr_data_control_device_v1_set_primary_selection(device_, proxy);
-    else
-        zwlr_data_control_device_v1_set_selection(device_, proxy);
+    binding_->setSelection(selection, proxy);
     connection_.flush();
     return !connection_.isBroken();
 }
 
 void DataControl::dropSource(Selection selection) {
     Source& source = source_[index(selection)];
-    if (source.proxy) zwlr_data_control_source_v1_destroy(source.proxy);
+    if (source.proxy) binding_->destroySource(source.proxy);
     // Writers keep their own reference to the contents and finish what readers already asked for.
     source = Source{};
 }
 
-void DataControl::onSend(void* data, zwlr_data_control_source_v1* proxy, const char* type, int fd) {
-    auto* self = static_cast<DataControl*>(data);
-    for (const Source& source : self->source_) {
+void DataControl::sendRequested(wl_proxy* proxy, const char* type, int fd) {
+    for (const Source& source : source_) {
         if (source.proxy != proxy) continue;
         const Contents& contents = *source.contents;
         for (std::size_t i = 0; i < contents.size(); ++i) {
             if (contents[i].first != type) continue;
-            self->startWriter(source.contents, i, fd);
+            startWriter(source.contents, i, fd);
             return;
         }
     }
     close(fd);
 }
 
-void DataControl::onCancelled(void* data, zwlr_data_control_source_v1* proxy) {
-    auto* self = static_cast<DataControl*>(data);
+void DataControl::sourceCancelled(wl_proxy* proxy) {
     for (Selection s : {Selection::Clipboard, Selection::Primary})
-        if (self->source_[index(s)].proxy == proxy) self->dropSource(s);
+        if (source_[index(s)].proxy == proxy) dropSource(s);
 }
 
 void DataControl::startWriter(std::shared_ptr<const Contents> contents, std::size_t index, int fd) {

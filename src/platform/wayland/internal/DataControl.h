@@ -16,17 +16,14 @@
 #include "platform/PasteboardItem.h"
 #include "platform/wayland/internal/Connection.h"
 
-struct zwlr_data_control_device_v1;
-struct zwlr_data_control_offer_v1;
-struct zwlr_data_control_source_v1;
-
 namespace wayland::internal {
 
 enum class Selection { Clipboard = 0, Primary = 1 };
 
-// The seat's CLIPBOARD and PRIMARY selections through data control: what is on offer (MIME types), reading
-// one type with a bounded wait, and serving contents of our own until another client takes the selection.
-// Needs no window and no focus.
+// The seat's CLIPBOARD and PRIMARY selections through data control (the standard protocol where the
+// compositor offers it, else the wlroots one): what is on offer (MIME types), reading one type with a bounded
+// wait, and serving contents of our own until another client takes the selection. Needs no window and no
+// focus.
 //
 // Who calls it: the main thread, which also dispatches the connection's events (change handlers run from
 // there). `read` blocks for at most its timeout; it never waits for this process: contents it serves itself
@@ -39,6 +36,8 @@ class DataControl {
 
     // Null when the compositor offers no data control with PRIMARY (`why` says so).
     static std::unique_ptr<DataControl> create(Connection& connection, std::string* why = nullptr);
+    // The protocol in use, for log lines.
+    std::string protocolName() const;
     ~DataControl();
     DataControl(const DataControl&) = delete;
     DataControl& operator=(const DataControl&) = delete;
@@ -66,34 +65,38 @@ class DataControl {
     bool serve(Selection selection, Contents contents);
 
   private:
+    // The protocol's requests; its events come back through the entry points below. Both protocols have the
+    // same messages, so everything else is shared.
+    class Binding;
+    template <typename Protocol>
+    class ProtocolBinding;
+
+    // Entry points of the protocol's events.
+    void offerAnnounced(wl_proxy* offer);
+    void offerType(wl_proxy* offer, const char* type);
+    void selectionOffered(Selection selection, wl_proxy* offer);
+    void deviceFinished();
+    void sendRequested(wl_proxy* source, const char* type, int fd);
+    void sourceCancelled(wl_proxy* source);
+
     struct Offer {
-        zwlr_data_control_offer_v1* proxy = nullptr;
+        wl_proxy* proxy = nullptr;
         std::vector<std::string> types;
     };
     struct Source {
-        zwlr_data_control_source_v1* proxy = nullptr;
+        wl_proxy* proxy = nullptr;
         std::shared_ptr<const Contents> contents;
     };
     class Writer;
 
-    DataControl(Connection& connection, zwlr_data_control_device_v1* device);
-    static void onDataOffer(void* data, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer);
-    static void onSelection(void* data, zwlr_data_control_device_v1*, zwlr_data_control_offer_v1* offer);
-    static void onPrimarySelection(void* data, zwlr_data_control_device_v1*,
-                                   zwlr_data_control_offer_v1* offer);
-    static void onFinished(void* data, zwlr_data_control_device_v1*);
-    static void onOfferType(void* data, zwlr_data_control_offer_v1* offer, const char* type);
-    static void onSend(void* data, zwlr_data_control_source_v1* source, const char* type, int fd);
-    static void onCancelled(void* data, zwlr_data_control_source_v1* source);
-
-    void takeOffer(Selection selection, zwlr_data_control_offer_v1* offer);
+    DataControl(Connection& connection, std::unique_ptr<Binding> binding);
     void dropSource(Selection selection);
     void startWriter(std::shared_ptr<const Contents> contents, std::size_t index, int fd);
 
     Connection& connection_;
-    zwlr_data_control_device_v1* device_;
+    std::unique_ptr<Binding> binding_;
     // Offers announced but not yet assigned to a selection.
-    std::map<zwlr_data_control_offer_v1*, std::vector<std::string>> announced_;
+    std::map<wl_proxy*, std::vector<std::string>> announced_;
     Offer current_[2];
     Source source_[2];
     std::uint64_t serial_[2] = {0, 0};
