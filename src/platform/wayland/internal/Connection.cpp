@@ -29,7 +29,8 @@ std::unique_ptr<Connection> Connection::open(const std::string& name, std::strin
     static const wl_registry_listener listener = {.global = &Connection::global,
                                                   .global_remove = &Connection::globalRemove};
     wl_registry_add_listener(connection->registry_, &listener, connection.get());
-    if (!connection->roundtrip()) {
+    // The first round trip binds the globals, the second brings their initial events (seat capabilities).
+    if (!connection->roundtrip() || !connection->roundtrip()) {
         if (why) *why = "the Wayland compositor closed the connection";
         return nullptr;
     }
@@ -57,6 +58,14 @@ void Connection::global(void* data, wl_registry* registry, std::uint32_t name, c
     };
     if (which == wl_seat_interface.name && !self->seat_) {
         self->seat_ = static_cast<wl_seat*>(bind(&wl_seat_interface, 1));
+        static const wl_seat_listener seatListener = {
+            .capabilities =
+                [](void* data, wl_seat*, std::uint32_t capabilities) {
+                    static_cast<Connection*>(data)->seatCapabilities_ = capabilities;
+                },
+            .name = [](void*, wl_seat*, const char*) {},
+        };
+        wl_seat_add_listener(self->seat_, &seatListener, self);
     } else if (which == wl_compositor_interface.name && !self->compositor_) {
         self->compositor_ = static_cast<wl_compositor*>(bind(&wl_compositor_interface, 4));
     } else if (which == wl_shm_interface.name && !self->shm_) {

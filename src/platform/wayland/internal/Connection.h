@@ -34,6 +34,8 @@ class Connection {
     bool isBroken() const { return broken_; }
 
     wl_seat* seat() const { return seat_; }
+    // WL_SEAT_CAPABILITY_* bits the seat announced last.
+    std::uint32_t seatCapabilities() const { return seatCapabilities_; }
     wl_compositor* compositor() const { return compositor_; }
     wl_shm* shm() const { return shm_; }
     // Data control: the standard protocol where offered, else the wlroots one from version 2 (the first
@@ -68,6 +70,7 @@ class Connection {
     zwlr_data_control_manager_v1* wlrDataControl_ = nullptr;
     zwp_virtual_keyboard_manager_v1* virtualKeyboard_ = nullptr;
     zwlr_layer_shell_v1* layerShell_ = nullptr;
+    std::uint32_t seatCapabilities_ = 0;
     bool broken_ = false;
 };
 

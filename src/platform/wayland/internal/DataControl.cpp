@@ -381,13 +381,12 @@ std::optional<std::string> DataControl::readText(Selection selection, std::chron
 
 bool DataControl::serve(Selection selection, Contents contents) {
     if (connection_.isBroken() || !binding_->hasDevice()) return false;
-    dropSource(selection);
-    wl_proxy* proxy = nullptr;
-    if (!contents.empty()) {
-        proxy = binding_->createSource(*this, contents);
-        source_[index(selection)] = Source{proxy, std::make_shared<const Contents>(std::move(contents))};
-    }
+    // The new source replaces the old one before the old one goes, so the selection is never empty between.
+    Source previous = source_[index(selection)];
+    wl_proxy* proxy = binding_->createSource(*this, contents);
+    source_[index(selection)] = Source{proxy, std::make_shared<const Contents>(std::move(contents))};
     binding_->setSelection(selection, proxy);
+    if (previous.proxy) binding_->destroySource(previous.proxy);
     connection_.flush();
     return !connection_.isBroken();
 }

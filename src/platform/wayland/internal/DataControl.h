@@ -60,8 +60,8 @@ class DataControl {
     // The selection as UTF-8 text through the usual text types; nothing when it offers none.
     std::optional<std::string> readText(Selection selection, std::chrono::milliseconds timeout);
 
-    // Takes the selection and serves `contents` (types in this order) until another client takes it. An
-    // empty list empties the selection. False when the connection broke.
+    // Takes the selection and serves `contents` (types in this order) until another client takes it; with an
+    // empty list the selection is ours with nothing on offer. False when the connection broke.
     bool serve(Selection selection, Contents contents);
 
   private:
