@@ -42,6 +42,8 @@ Connection::~Connection() {
     if (wlrDataControl_) zwlr_data_control_manager_v1_destroy(wlrDataControl_);
     if (virtualKeyboard_) zwp_virtual_keyboard_manager_v1_destroy(virtualKeyboard_);
     if (layerShell_) zwlr_layer_shell_v1_destroy(layerShell_);
+    if (outputManager_) zxdg_output_manager_v1_destroy(outputManager_);
+    for (auto& [name, output] : outputs_) wl_output_destroy(output);
     if (seat_) wl_seat_destroy(seat_);
     if (compositor_) wl_compositor_destroy(compositor_);
     if (shm_) wl_shm_destroy(shm_);
@@ -80,9 +82,31 @@ void Connection::global(void* data, wl_registry* registry, std::uint32_t name, c
     } else if (which == zwp_virtual_keyboard_manager_v1_interface.name && !self->virtualKeyboard_) {
         self->virtualKeyboard_ = static_cast<zwp_virtual_keyboard_manager_v1*>(
             bind(&zwp_virtual_keyboard_manager_v1_interface, 1));
+    } else if (which == wl_output_interface.name) {
+        self->outputs_.emplace_back(name, static_cast<wl_output*>(bind(&wl_output_interface, 1)));
+    } else if (which == zxdg_output_manager_v1_interface.name && !self->outputManager_) {
+        self->outputManager_ =
+            static_cast<zxdg_output_manager_v1*>(bind(&zxdg_output_manager_v1_interface, 2));
     } else if (which == zwlr_layer_shell_v1_interface.name && !self->layerShell_) {
         self->layerShell_ = static_cast<zwlr_layer_shell_v1*>(bind(&zwlr_layer_shell_v1_interface, 1));
     }
+}
+
+void Connection::globalRemove(void* data, wl_registry*, std::uint32_t name) {
+    // Only outputs come and go while a session runs.
+    auto& outputs = static_cast<Connection*>(data)->outputs_;
+    for (auto it = outputs.begin(); it != outputs.end(); ++it) {
+        if (it->first != name) continue;
+        wl_output_destroy(it->second);
+        outputs.erase(it);
+        return;
+    }
+}
+
+std::vector<wl_output*> Connection::outputs() const {
+    std::vector<wl_output*> list;
+    for (const auto& [name, output] : outputs_) list.push_back(output);
+    return list;
 }
 
 bool Connection::check(int result) {

@@ -6,16 +6,19 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct ext_data_control_manager_v1;
 struct zwlr_data_control_manager_v1;
 struct zwp_virtual_keyboard_manager_v1;
 struct zwlr_layer_shell_v1;
+struct zxdg_output_manager_v1;
 
 namespace wayland::internal {
 
 // One client connection to the compositor with the globals the backend binds: the first seat, data control,
-// the virtual keyboard manager, layer shell, the compositor and shared memory. Disconnects when destroyed.
+// the virtual keyboard manager, layer shell, the outputs and their places, the compositor and shared memory.
+// Disconnects when destroyed.
 //
 // Who calls it: the thread that owns it (the main thread in the service). Not thread-safe. `roundtrip` blocks
 // until the compositor has answered every request made before it, or the connection broke. A connection whose
@@ -44,6 +47,9 @@ class Connection {
     zwlr_data_control_manager_v1* wlrDataControlManager() const { return wlrDataControl_; }
     zwp_virtual_keyboard_manager_v1* virtualKeyboardManager() const { return virtualKeyboard_; }
     zwlr_layer_shell_v1* layerShell() const { return layerShell_; }
+    zxdg_output_manager_v1* outputManager() const { return outputManager_; }
+    // The outputs announced so far, in announcement order.
+    std::vector<wl_output*> outputs() const;
     wl_registry* registry() const { return registry_; }
 
     // Sends what is buffered and waits for the compositor to answer it, dispatching every event that arrives
@@ -58,7 +64,7 @@ class Connection {
     Connection() = default;
     static void global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
                        std::uint32_t version);
-    static void globalRemove(void*, wl_registry*, std::uint32_t) {}
+    static void globalRemove(void* data, wl_registry*, std::uint32_t name);
     bool check(int result);
 
     wl_display* display_ = nullptr;
@@ -70,6 +76,8 @@ class Connection {
     zwlr_data_control_manager_v1* wlrDataControl_ = nullptr;
     zwp_virtual_keyboard_manager_v1* virtualKeyboard_ = nullptr;
     zwlr_layer_shell_v1* layerShell_ = nullptr;
+    zxdg_output_manager_v1* outputManager_ = nullptr;
+    std::vector<std::pair<std::uint32_t, wl_output*>> outputs_;  // by global name
     std::uint32_t seatCapabilities_ = 0;
     bool broken_ = false;
 };

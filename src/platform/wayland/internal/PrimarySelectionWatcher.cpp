@@ -32,7 +32,9 @@ void PrimarySelectionWatcher::settled() {
     auto text = dataControl_.readText(Selection::Primary, kReadTimeout);
     if (!text || text->empty() || *text == lastAnnounced_) return;
     lastAnnounced_ = *text;
-    announce_(*text);
+    // The announcement may destroy this watcher: call a copy, and touch nothing after it.
+    auto announce = announce_;
+    announce(*text);
 }
 
 }  // namespace wayland::internal

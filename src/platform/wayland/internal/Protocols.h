@@ -8,3 +8,4 @@
 #include "wayland/virtual-keyboard-unstable-v1-client-protocol.h"
 #include "wayland/wlr-data-control-unstable-v1-client-protocol.h"
 #include "wayland/wlr-virtual-pointer-unstable-v1-client-protocol.h"
+#include "wayland/xdg-output-unstable-v1-client-protocol.h"

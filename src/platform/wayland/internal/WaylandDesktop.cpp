@@ -20,6 +20,18 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::open(const std::string& display,
     return desktop;
 }
 
+std::string WaylandDesktop::missingFeatures() const {
+    std::string missing;
+    if (!keyboard_) missing = keyboardMissing_ + ": no paste and no copy key strokes";
+    if (!connection_->layerShell()) {
+        if (!missing.empty()) missing += "; ";
+        missing +=
+            "the compositor offers no layer shell (zwlr_layer_shell_v1): the pointer position is the last "
+            "known one";
+    }
+    return missing;
+}
+
 WaylandDesktop::~WaylandDesktop() {
     watch_.reset();
     keyboard_.reset();

@@ -26,6 +26,9 @@ class WaylandDesktop {
     // Null where the compositor offers no virtual keyboard; `keyboardMissing` says why.
     VirtualKeyboard* keyboard() { return keyboard_.get(); }
     const std::string& keyboardMissing() const { return keyboardMissing_; }
+    // What the compositor lacks and which features that costs, in one sentence; empty when nothing is
+    // missing.
+    std::string missingFeatures() const;
 
   private:
     WaylandDesktop() = default;

@@ -15,6 +15,7 @@ namespace wayland::testing {
 // Commands go to its standard input and are answered before `command` returns:
 //   "select A B"  select characters A to B;
 //   "text"        answered by "text <the whole text, line breaks as '|'>".
+// The window fills the compositor's one output; the text starts at its top-left corner.
 class GtkWaylandView {
   public:
     // Null when the window does not come up with the focus within 15 s (`why` says so).

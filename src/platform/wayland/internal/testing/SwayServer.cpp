@@ -78,10 +78,13 @@ std::unique_ptr<SwayServer> SwayServer::start(std::string* why) {
         if (why) *why = "sway did not start (is it installed? it needs unshare and setpriv as root)";
         return nullptr;
     }
+    server->pointer_ = VirtualPointer::create(server->socket_, why);
+    if (!server->pointer_) return nullptr;
     return server;
 }
 
 SwayServer::~SwayServer() {
+    pointer_.reset();
     process_.reset();
     std::error_code ignored;
     if (!runtimeDir_.empty()) std::filesystem::remove_all(runtimeDir_, ignored);

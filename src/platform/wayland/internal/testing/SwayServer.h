@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/wayland/internal/testing/VirtualPointer.h"
 #include "platform/x11/internal/testing/ChildProcess.h"
 
 namespace wayland::testing {
@@ -22,10 +23,13 @@ class SwayServer {
     const std::string& socket() const { return socket_; }
     // Environment entries for a Wayland client of this compositor.
     std::vector<std::string> env() const;
+    // The test's pointer device, alive as long as the compositor.
+    VirtualPointer& pointer() { return *pointer_; }
 
   private:
     SwayServer() = default;
     std::unique_ptr<x11::testing::ChildProcess> process_;
+    std::unique_ptr<VirtualPointer> pointer_;
     std::string runtimeDir_;
     std::string socket_;
 };
