@@ -15,6 +15,7 @@
 #include "HelperTestSupport.h"
 #include "platform/wayland/internal/testing/GtkWaylandView.h"
 #include "platform/wayland/internal/testing/SwayServer.h"
+#include "platform/x11/internal/testing/ChildProcess.h"
 
 namespace {
 
@@ -135,6 +136,42 @@ TEST_F(WaylandServiceTest, GtkSelectionsAreAnnouncedOnceAndTheirTextReadBack) {
         ASSERT_TRUE(view->command(range));
     expectOneEvent("a selection made in steps");
     EXPECT_EQ(selectedText(), "delta echo");
+}
+
+TEST_F(WaylandServiceTest, FootSelectionsAreAnnouncedOnceAndTheirTextReadBack) {
+    x11::testing::ChildProcess::Options options;
+    options.env = sway_->env();
+    auto foot = x11::testing::ChildProcess::start(
+        {"foot", "--app-id=tandrel-foot", "sh", "-c", "printf 'alpha bravo charlie'; exec sleep 600"},
+        options);
+    ASSERT_TRUE(foot) << "foot cannot start";
+    ASSERT_TRUE(sway_->waitForWindow("app_id", "tandrel-foot")) << "foot did not map a window";
+    startMonitor();
+
+    drag(2, 8, 1200, 8);
+    expectOneEvent("drag in foot");
+    EXPECT_EQ(selectedText(), "alpha bravo charlie");
+
+    click(4, 8, 2);
+    expectOneEvent("double click in foot");
+    EXPECT_EQ(selectedText(), "alpha");
+}
+
+TEST_F(WaylandServiceTest, XwaylandXtermSelectionsAreAnnouncedOnceAndTheirTextReadBack) {
+    auto xterm = sway_->startX11Client({"xterm", "-class", "TandrelXterm", "-e", "sh", "-c",
+                                        "printf 'alpha bravo charlie'; exec sleep 600"});
+    if (!xterm) GTEST_SKIP() << "X11 clients run in the compositor's namespaces, which needs root";
+    ASSERT_TRUE(sway_->waitForWindow("class", "TandrelXterm")) << "xterm did not map a window";
+    startMonitor();
+
+    drag(2, 6, 1200, 6);
+    expectOneEvent("drag in xterm");
+    EXPECT_EQ(selectedText(), "alpha bravo charlie\n")
+        << "xterm ends a selection past the line's end with its break";
+
+    click(20, 6, 2);
+    expectOneEvent("double click in xterm");
+    EXPECT_EQ(selectedText(), "alpha");
 }
 
 TEST_F(WaylandServiceTest, InsertTextLandsInGtk) {

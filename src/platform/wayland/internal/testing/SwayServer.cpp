@@ -90,6 +90,44 @@ SwayServer::~SwayServer() {
     if (!runtimeDir_.empty()) std::filesystem::remove_all(runtimeDir_, ignored);
 }
 
+bool SwayServer::waitForWindow(const std::string& key, const std::string& value,
+                               std::chrono::milliseconds timeout) {
+    const std::string wanted = "\"" + key + "\": \"" + value + "\"";
+    return x11::testing::waitUntil(
+        [&] {
+            std::string ipc;
+            for (const auto& entry : std::filesystem::directory_iterator(runtimeDir_))
+                if (entry.path().filename().string().rfind("sway-ipc.", 0) == 0) ipc = entry.path();
+            if (ipc.empty()) return false;
+            int status = -1;
+            const std::string tree =
+                x11::testing::runCommand({"swaymsg", "-s", ipc, "-t", "get_tree"}, {}, &status);
+            return status == 0 && tree.find(wanted) != std::string::npos;
+        },
+        timeout);
+}
+
+std::unique_ptr<x11::testing::ChildProcess> SwayServer::startX11Client(const std::vector<std::string>& argv) {
+    if (geteuid() != 0) return nullptr;
+    // A fresh /tmp and network namespace: Xwayland's display is the first one.
+    std::vector<std::string> command = {"nsenter",
+                                        "--target",
+                                        std::to_string(process_->pid()),
+                                        "--mount",
+                                        "--net",
+                                        "setpriv",
+                                        "--reuid=65534",
+                                        "--regid=65534",
+                                        "--clear-groups",
+                                        "env",
+                                        "-i",
+                                        "PATH=/usr/bin:/bin",
+                                        "HOME=" + runtimeDir_,
+                                        "DISPLAY=:0"};
+    command.insert(command.end(), argv.begin(), argv.end());
+    return x11::testing::ChildProcess::start(command, {});
+}
+
 std::vector<std::string> SwayServer::env() const {
     return {"WAYLAND_DISPLAY=" + socket_, "XDG_RUNTIME_DIR=" + runtimeDir_, "GDK_BACKEND=wayland"};
 }
