@@ -53,8 +53,9 @@ std::unique_ptr<SwayServer> SwayServer::start(std::string* why) {
                              " WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman";
     std::vector<std::string> argv;
     if (root) {
+        // The parent-death signal ends the compositor with the test process, even one killed mid-run.
         const std::string script =
-            "mount -t tmpfs -o mode=1777 tmpfs /tmp && exec setpriv --reuid=65534 "
+            "mount -t tmpfs -o mode=1777 tmpfs /tmp && exec setpriv --pdeathsig TERM --reuid=65534 "
             "--regid=65534 --clear-groups " +
             envs + " sway -c " + config;
         argv = {"unshare", "--mount", "--net", "sh", "-c", script};
