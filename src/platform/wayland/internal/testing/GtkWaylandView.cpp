@@ -24,6 +24,13 @@ scroll = Gtk.ScrolledWindow()
 scroll.add(view)
 win.add(scroll)
 win.connect("destroy", Gtk.main_quit)
+clicks = [0]
+
+def pressed(widget, event):
+    clicks[0] += 1
+    return False
+
+view.connect("button-press-event", pressed)
 
 def say(line):
     sys.stdout.write(line + "\n")
@@ -38,6 +45,8 @@ def command(source, condition):
     if words[:1] == ["select"]:
         buf.select_range(buf.get_iter_at_offset(int(words[1])), buf.get_iter_at_offset(int(words[2])))
         say("ok " + line.strip())
+    elif words[:1] == ["clicks"]:
+        say("clicks %d" % clicks[0])
     elif words[:1] == ["text"]:
         say("text " + buf.get_text(buf.get_start_iter(), buf.get_end_iter(), True).replace("\n", "|"))
     else:
@@ -106,6 +115,12 @@ std::optional<std::string> GtkWaylandView::command(const std::string& line) {
     if (write(stdin_, framed.data(), framed.size()) != static_cast<ssize_t>(framed.size()))
         return std::nullopt;
     return reader_->next(std::chrono::seconds(5));
+}
+
+int GtkWaylandView::clicks() {
+    auto answer = command("clicks");
+    if (!answer || answer->rfind("clicks ", 0) != 0) return -1;
+    return std::atoi(answer->c_str() + 7);
 }
 
 std::optional<std::string> GtkWaylandView::text() {

@@ -14,7 +14,8 @@ namespace wayland::testing {
 //
 // Commands go to its standard input and are answered before `command` returns:
 //   "select A B"  select characters A to B;
-//   "text"        answered by "text <the whole text, line breaks as '|'>".
+//   "text"        answered by "text <the whole text, line breaks as '|'>";
+//   "clicks"      answered by "clicks <n>", the button presses the view has received.
 // The window fills the compositor's one output; the text starts at its top-left corner.
 class GtkWaylandView {
   public:
@@ -28,6 +29,8 @@ class GtkWaylandView {
     std::optional<std::string> command(const std::string& line);
     // The view's whole text as the application reports it.
     std::optional<std::string> text();
+    // The button presses the view has received; -1 when it does not answer.
+    int clicks();
 
   private:
     GtkWaylandView() = default;

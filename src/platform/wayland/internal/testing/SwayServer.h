@@ -24,8 +24,8 @@ class SwayServer {
     const std::string& socket() const { return socket_; }
     // Environment entries for a Wayland client of this compositor.
     std::vector<std::string> env() const;
-    // Waits until a window whose `key` ("app_id", or "class" for X11 windows) is `value` is mapped (asked over
-    // the compositor's IPC socket); whether it came.
+    // Waits until a window whose `key` ("app_id", or "class" for X11 windows) is `value` is mapped (asked
+    // over the compositor's IPC socket); whether it came.
     bool waitForWindow(const std::string& key, const std::string& value,
                        std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Starts an X11 client of the compositor's Xwayland: as the compositor's user, in its namespaces. Null
