@@ -42,9 +42,9 @@ class WaylandServiceTest : public ::testing::Test {
         sway_ = wayland::testing::sharedSway(&why);
         if (!sway_) GTEST_SKIP() << "sway cannot start, Wayland test skipped: " << why;
         if (!helper_) {
-            // The helper finds the compositor through WAYLAND_DISPLAY, and no X display.
-            ::setenv("WAYLAND_DISPLAY", sway_->socket().c_str(), 1);
-            helper_ = HelperSession::start(helper::testing::helperUnderTest(), "", &why);
+            // The compositor and no X display: the helper must choose Wayland.
+            helper_ =
+                HelperSession::start(helper::testing::helperUnderTest(), "", &why, 10s, sway_->socket());
             ASSERT_TRUE(helper_) << why;
         }
         ASSERT_TRUE(helper_->isRunning()) << "the helper died in an earlier test";
