@@ -66,7 +66,7 @@ void EventMonitor::eventCallback(EventType type, const platform::InputEvent& eve
     switch (type) {
         case EventType::LeftMouseDown:
             event_ = std::make_unique<TDKeyEvent>();
-            if (cursorHelper_.isBeam()) event_->setIsBeamCursor(true);
+            if (event.selectsText || cursorHelper_.isBeam()) event_->setIsBeamCursor(true);
             if (flags & platform::kEventFlagMaskShift) event_->setIsShiftDown(true);
             break;
         case EventType::LeftMouseDragged:

@@ -22,18 +22,54 @@
 #include "platform/Platform.h"
 #include "platform/none/UnavailablePlatform.h"
 #include "platform/x11/X11Platform.h"
+#ifdef TANDREL_HAVE_WAYLAND
+#include "platform/wayland/WaylandPlatform.h"
+#endif
 
 namespace {
 
-// The X11 desktop when $DISPLAY names one that answers; otherwise a platform without a desktop, so that the
-// client still gets truthful answers (no permission, no text). `reason` says why there is no desktop.
+#ifdef TANDREL_HAVE_WAYLAND
+// The Wayland desktop when $WAYLAND_DISPLAY names a compositor that offers data control; `why` says what
+// happened either way. GNOME offers none: its selection needs the Shell extension.
+std::unique_ptr<platform::Platform> tryWayland(std::string& why) {
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if (wayland == nullptr || *wayland == '\0') {
+        why = "WAYLAND_DISPLAY is not set";
+        return nullptr;
+    }
+    std::string failure;
+    if (auto platform = platform::wayland::createWaylandPlatform({}, &failure)) {
+        why = std::string("WAYLAND_DISPLAY=") + wayland + " offers data control";
+        return platform;
+    }
+    const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+    if (desktop != nullptr && std::string(desktop).find("GNOME") != std::string::npos)
+        failure += "; GNOME needs the tandrel GNOME Shell extension for this";
+    why = std::string("WAYLAND_DISPLAY=") + wayland + ": " + failure;
+    return nullptr;
+}
+#endif
+
+// Wayland when the compositor offers what the helper needs, else the X11 desktop when $DISPLAY names one that
+// answers (Xwayland included), else a platform without a desktop, so that the client still gets truthful
+// answers (no permission, no text). `reason` says why the chosen one was taken.
 std::unique_ptr<platform::Platform> choosePlatform(std::string& reason) {
+    std::string waylandReason = "built without Wayland support";
+#ifdef TANDREL_HAVE_WAYLAND
+    if (auto wayland = tryWayland(waylandReason)) {
+        reason = waylandReason;
+        return wayland;
+    }
+#endif
+    std::string x11Reason;
     const char* display = std::getenv("DISPLAY");
     if (display == nullptr || *display == '\0') {
-        reason = "DISPLAY is not set";
-    } else if (auto x11 = platform::x11::createX11Platform({}, &reason)) {
+        x11Reason = "DISPLAY is not set";
+    } else if (auto x11 = platform::x11::createX11Platform({}, &x11Reason)) {
+        reason = std::string("DISPLAY=") + display + " answers; " + waylandReason;
         return x11;
     }
+    reason = x11Reason + "; " + waylandReason;
     return platform::none::createUnavailablePlatform(reason);
 }
 
@@ -85,13 +121,16 @@ int main(int argc, char* argv[]) {
     const bool signalsBlocked = TerminationSignals::block();
 
     DDLogFileManagerDefault::setApplicationIdentifier(XpcService::kServiceName);
-    std::string noDesktopReason;
-    platform::Platform::setCurrent(choosePlatform(noDesktopReason));
+    std::string platformReason;
+    platform::Platform::setCurrent(choosePlatform(platformReason));
+    const std::string platformName = platform::Platform::current().name();
 
     setup_logger();
     if (options.logToTerminal) addTerminalLogger();
-    if (!noDesktopReason.empty()) {
-        LogW("No usable desktop (%s): answering without one", noDesktopReason);
+    if (platformName == "x11" || platformName == "wayland") {
+        LogI("Desktop backend %@: %@", platformName, platformReason);
+    } else {
+        LogW("No usable desktop (%s): answering without one", platformReason);
     }
 
     CursorHelper::sharedInstance().setup();

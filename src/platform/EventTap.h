@@ -51,6 +51,9 @@ struct InputEvent {
     EventType type = EventType::Null;
     std::uint64_t flags = 0;
     std::int64_t clickState = 0;
+    // Set by a backend that cannot see the cursor but knows from the desktop itself that the gesture selected
+    // text (on Wayland, PRIMARY settling): the gesture counts as made over text.
+    bool selectsText = false;
 
     std::uint64_t getFlags() const { return flags; }
     std::int64_t getIntegerValueField(EventField field) const {

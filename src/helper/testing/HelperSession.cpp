@@ -30,7 +30,8 @@ bool socketAccepts(const std::string& path) {
 }  // namespace
 
 std::unique_ptr<HelperSession> HelperSession::start(const std::string& helperPath, const std::string& display,
-                                                    std::string* why, std::chrono::milliseconds limit) {
+                                                    std::string* why, std::chrono::milliseconds limit,
+                                                    const std::string& waylandDisplay) {
     auto fail = [why](const std::string& reason) -> std::unique_ptr<HelperSession> {
         if (why) *why = reason;
         return nullptr;
@@ -43,7 +44,8 @@ std::unique_ptr<HelperSession> HelperSession::start(const std::string& helperPat
     ::setenv("XDG_RUNTIME_DIR", session->runtimeDirectory_.c_str(), 1);
 
     x11::testing::ChildProcess::Options options;
-    options.env = {"DISPLAY=" + display, "XDG_RUNTIME_DIR=" + session->runtimeDirectory_};
+    options.env = {"DISPLAY=" + display, "WAYLAND_DISPLAY=" + waylandDisplay,
+                   "XDG_RUNTIME_DIR=" + session->runtimeDirectory_};
     std::string spawnError;
     session->process_ = x11::testing::ChildProcess::start({helperPath}, options, &spawnError);
     if (!session->process_) return fail("cannot start " + helperPath + ": " + spawnError);

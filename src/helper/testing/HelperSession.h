@@ -33,10 +33,10 @@ struct HelperMessage {
 // The real tandrel-helper program as a child process on an X display, with a private runtime directory, and a
 // client connection to it. For end-to-end tests and benchmarks.
 //
-// `start` launches the binary with DISPLAY and XDG_RUNTIME_DIR (a fresh 0700 directory) set, waits until its
-// socket accepts, and connects a client. Messages arrive on a private serial queue (no run loop needs to be
-// pumped) and are kept in arrival order; `waitFor` hands out the oldest not yet taken message of a type with
-// a bounded wait.
+// `start` launches the binary with DISPLAY, WAYLAND_DISPLAY and XDG_RUNTIME_DIR (a fresh 0700 directory) set,
+// waits until its socket accepts, and connects a client. Messages arrive on a private serial queue (no run
+// loop needs to be pumped) and are kept in arrival order; `waitFor` hands out the oldest not yet taken
+// message of a type with a bounded wait.
 //
 // The client resolves the service's socket through this process's XDG_RUNTIME_DIR, so `start` points the
 // variable at the private directory and the destructor restores it: one session at a time per process, and
@@ -50,9 +50,12 @@ class HelperSession {
     using Clock = std::chrono::steady_clock;
 
     // Null, with `why` set, when the helper cannot be started or its socket does not accept within `limit`.
+    // The helper sees `waylandDisplay` as WAYLAND_DISPLAY (empty by default, so that a session on an X
+    // display never picks the Wayland compositor of the desktop the tests run on).
     static std::unique_ptr<HelperSession> start(const std::string& helperPath, const std::string& display,
                                                 std::string* why = nullptr,
-                                                std::chrono::milliseconds limit = std::chrono::seconds(10));
+                                                std::chrono::milliseconds limit = std::chrono::seconds(10),
+                                                const std::string& waylandDisplay = {});
     ~HelperSession();
     HelperSession(const HelperSession&) = delete;
     HelperSession& operator=(const HelperSession&) = delete;

@@ -1,0 +1,71 @@
+#include "platform/wayland/WaylandEventTaps.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "platform/wayland/internal/PrimarySelectionWatcher.h"
+
+namespace platform::wayland {
+
+namespace {
+
+using ::wayland::internal::PrimarySelectionWatcher;
+
+class WaylandEventTap : public EventTap {
+  public:
+    WaylandEventTap(::wayland::internal::WaylandDesktop& desktop, Scheduler& scheduler, EventMask mask,
+                    EventTapCallback callback)
+        : desktop_(desktop), scheduler_(scheduler), mask_(mask), callback_(std::move(callback)) {}
+    ~WaylandEventTap() override { *alive_ = false; }
+
+    void addSourceToMainRunLoop() override {
+        if (watcher_) return;
+        watcher_ = std::make_unique<PrimarySelectionWatcher>(
+            desktop_.dataControl(), scheduler_, [this](const std::string&) { selectionFinished(); });
+    }
+    void removeSourceFromMainRunLoop() override { watcher_.reset(); }
+    void setEnabled(bool enabled) override { enabled_ = enabled; }
+    bool isEnabled() const override { return enabled_; }
+    std::string description() const override {
+        char text[160];
+        std::snprintf(text, sizeof text, "<WaylandEventTap PRIMARY settled %lld ms via %s mask 0x%llx %s>",
+                      static_cast<long long>(PrimarySelectionWatcher::kSettleTime.count()),
+                      desktop_.dataControl().protocolName().c_str(), static_cast<unsigned long long>(mask_),
+                      enabled_ ? "enabled" : "disabled");
+        return text;
+    }
+
+  private:
+    void selectionFinished() {
+        std::shared_ptr<bool> alive = alive_;
+        for (EventType type :
+             {EventType::LeftMouseDown, EventType::LeftMouseDragged, EventType::LeftMouseUp}) {
+            if (!enabled_ || !(mask_ & maskBit(type))) continue;
+            InputEvent event;
+            event.type = type;
+            event.clickState = 1;
+            event.selectsText = true;
+            auto callback = callback_;  // the tap may be destroyed while its callback runs
+            callback(type, event);
+            if (!*alive) return;
+        }
+    }
+
+    ::wayland::internal::WaylandDesktop& desktop_;
+    Scheduler& scheduler_;
+    EventMask mask_;
+    EventTapCallback callback_;
+    std::unique_ptr<PrimarySelectionWatcher> watcher_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    bool enabled_ = true;
+};
+
+}  // namespace
+
+std::unique_ptr<EventTap> WaylandEventTaps::createEventTap(EventTapLocation, EventTapPlacement,
+                                                           EventTapOptions, EventMask mask,
+                                                           EventTapCallback callback) {
+    return std::make_unique<WaylandEventTap>(desktop_, scheduler_, mask, std::move(callback));
+}
+
+}  // namespace platform::wayland

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/Pointer.h"
+#include "platform/wayland/internal/PointerProbe.h"
+#include "platform/wayland/internal/WaylandDesktop.h"
+
+namespace platform::wayland {
+
+// The pointer's position through a momentary overlay on every output (see PointerProbe), with y flipped
+// against the output at the layout's origin, as on X11. Where the compositor offers no layer shell, or the
+// overlay is not entered in time, the last position found is answered and that is said once on standard
+// error. Main thread only; blocks for at most a short, bounded wait.
+class WaylandPointer : public Pointer {
+  public:
+    explicit WaylandPointer(::wayland::internal::WaylandDesktop& desktop);
+    Point mouseLocation() override;
+
+  private:
+    std::unique_ptr<::wayland::internal::PointerProbe> probe_;
+    std::string missing_;
+    Point last_;
+    bool toldStale_ = false;
+};
+
+}  // namespace platform::wayland

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "dispatch/RunLoop.h"
+#include "platform/wayland/internal/Connection.h"
+#include "platform/wayland/internal/DataControl.h"
+#include "platform/wayland/internal/VirtualKeyboard.h"
+
+namespace wayland::internal {
+
+// What the Wayland facilities share: one connection to the compositor, watched on the main run loop (so the
+// selections this process serves are answered and new offers are seen whenever the compositor sends
+// something), data control, and the virtual keyboard where the compositor offers one.
+//
+// Main thread only.
+class WaylandDesktop {
+  public:
+    // Null when no compositor answers or it offers no data control (`why` says which).
+    static std::unique_ptr<WaylandDesktop> open(const std::string& display, std::string* why);
+    ~WaylandDesktop();
+
+    Connection& connection() { return *connection_; }
+    DataControl& dataControl() { return *dataControl_; }
+    // Null where the compositor offers no virtual keyboard; `keyboardMissing` says why.
+    VirtualKeyboard* keyboard() { return keyboard_.get(); }
+    const std::string& keyboardMissing() const { return keyboardMissing_; }
+    // What the compositor lacks and which features that costs, in one sentence; empty when nothing is
+    // missing.
+    std::string missingFeatures() const;
+
+  private:
+    WaylandDesktop() = default;
+    std::unique_ptr<Connection> connection_;
+    std::unique_ptr<DataControl> dataControl_;
+    std::unique_ptr<VirtualKeyboard> keyboard_;
+    std::string keyboardMissing_;
+    std::unique_ptr<dispatch::RunLoop::Watch> watch_;
+};
+
+}  // namespace wayland::internal

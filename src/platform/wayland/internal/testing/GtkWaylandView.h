@@ -1,0 +1,43 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/x11/internal/testing/ChildProcess.h"
+
+namespace wayland::testing {
+
+// A real GTK 3 window on a Wayland compositor (Python GObject bindings of the system interpreter) holding one
+// text view with `text` that has the keyboard focus. Its selection is exported as PRIMARY, as GTK does.
+//
+// Commands go to its standard input and are answered before `command` returns:
+//   "select A B"  select characters A to B;
+//   "text"        answered by "text <the whole text, line breaks as '|'>";
+//   "clicks"      answered by "clicks <n>", the button presses the view has received.
+// The window fills the compositor's one output; the text starts at its top-left corner.
+class GtkWaylandView {
+  public:
+    // Null when the window does not come up with the focus within 15 s (`why` says so).
+    static std::unique_ptr<GtkWaylandView> start(const std::vector<std::string>& env, const std::string& text,
+                                                 std::string* why = nullptr);
+    ~GtkWaylandView();
+    GtkWaylandView(const GtkWaylandView&) = delete;
+    GtkWaylandView& operator=(const GtkWaylandView&) = delete;
+
+    std::optional<std::string> command(const std::string& line);
+    // The view's whole text as the application reports it.
+    std::optional<std::string> text();
+    // The button presses the view has received; -1 when it does not answer.
+    int clicks();
+
+  private:
+    GtkWaylandView() = default;
+    std::string scriptPath_;
+    int stdin_ = -1;
+    std::unique_ptr<x11::testing::ChildProcess> process_;
+    std::unique_ptr<x11::testing::LineReader> reader_;
+};
+
+}  // namespace wayland::testing

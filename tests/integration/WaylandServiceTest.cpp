@@ -1,0 +1,225 @@
+// End to end: the real tandrel-helper on a private headless sway, a real GTK 3 window (Wayland, not
+// Xwayland), the test's virtual pointer for gestures and a client on the helper's socket. Skipped, with the
+// reason, only when sway cannot start.
+//
+// One helper serves the whole suite; every test connects a fresh client (so every test starts with the
+// monitor stopped). Absence of an event is checked over a window well past the helper's settle time.
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "HelperTestSupport.h"
+#include "platform/wayland/internal/testing/GtkWaylandView.h"
+#include "platform/wayland/internal/testing/SwayServer.h"
+#include "platform/x11/internal/testing/ChildProcess.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using helper::testing::HelperSession;
+using helper::testing::json;
+using wayland::testing::GtkWaylandView;
+
+constexpr const char* kEvent = helper::testing::kSelectionEvent;
+constexpr auto kQuiet = helper::testing::kQuietWindow;
+// Presses further apart than GTK's double-click time count as separate clicks.
+constexpr auto kClickSeparation = 450ms;
+
+class WaylandServiceTest : public ::testing::Test {
+  protected:
+    static void TearDownTestSuite() {
+        if (!helper_) return;
+        EXPECT_EQ(helper_->stop(), 0) << "the helper did not end with status 0 on SIGTERM";
+        helper_.reset();
+    }
+
+    void SetUp() override {
+        std::string why;
+        sway_ = wayland::testing::sharedSway(&why);
+        if (!sway_) GTEST_SKIP() << "sway cannot start, Wayland test skipped: " << why;
+        if (!helper_) {
+            // The compositor and no X display: the helper must choose Wayland.
+            helper_ =
+                HelperSession::start(helper::testing::helperUnderTest(), "", &why, 10s, sway_->socket());
+            ASSERT_TRUE(helper_) << why;
+        }
+        ASSERT_TRUE(helper_->isRunning()) << "the helper died in an earlier test";
+        ASSERT_TRUE(helper_->connect());
+        auto answer = helper_->request("IsPermissionGranted");
+        ASSERT_EQ(json(answer), nlohmann::json::parse(R"({"type":"IsPermissionGranted","result":true})"));
+    }
+
+    void TearDown() override {
+        if (helper_) helper_->disconnect();
+    }
+
+    std::unique_ptr<GtkWaylandView> gtk(const std::string& text) {
+        std::string why;
+        std::vector<std::string> env = sway_->env();
+        env.push_back("DISPLAY=");
+        auto view = GtkWaylandView::start(env, text, &why);
+        EXPECT_TRUE(view) << why;
+        return view;
+    }
+
+    void startMonitor() {
+        EXPECT_EQ(json(helper_->request("StartMonitor")),
+                  nlohmann::json::parse(R"({"type":"StartMonitor","result":true})"));
+    }
+    std::string selectedText() {
+        auto answer = json(helper_->request("SelectedText"));
+        if (!answer.is_object() || !answer.contains("content")) return "<no answer>";
+        return answer["content"].get<std::string>();
+    }
+    void expectOneEvent(const std::string& what) {
+        SCOPED_TRACE(what);
+        auto event = helper_->waitFor(kEvent);
+        ASSERT_TRUE(event) << "no SelectionEvent";
+        EXPECT_EQ(json(event), nlohmann::json::parse(R"({"type":"SelectionEvent"})"));
+        EXPECT_FALSE(helper_->waitFor(kEvent, kQuiet)) << "a second SelectionEvent";
+    }
+    void expectNoEvent(const std::string& what) {
+        EXPECT_FALSE(helper_->waitFor(kEvent, kQuiet)) << what << " was announced";
+    }
+
+    // Gestures of the test's pointer, kept apart so that GTK does not merge them into one multiple click.
+    void click(int x, int y, int count = 1) {
+        std::this_thread::sleep_until(lastGesture_ + kClickSeparation);
+        sway_->pointer().moveTo(x, y);
+        for (int i = 0; i < count; ++i) {
+            sway_->pointer().button(true);
+            sway_->pointer().button(false);
+        }
+        lastGesture_ = std::chrono::steady_clock::now();
+    }
+    // A window just shown may miss its first pointer input (seen without the helper involved): give it a
+    // click far from the text before the gestures that count.
+    void wakeWindow() { click(1200, 780); }
+    void drag(int x1, int y1, int x2, int y2) {
+        std::this_thread::sleep_until(lastGesture_ + kClickSeparation);
+        sway_->pointer().moveTo(x1, y1);
+        sway_->pointer().button(true);
+        for (int step = 1; step <= 4; ++step) {
+            sway_->pointer().moveTo(x1 + (x2 - x1) * step / 4, y1 + (y2 - y1) * step / 4);
+            std::this_thread::sleep_for(10ms);
+        }
+        sway_->pointer().button(false);
+        lastGesture_ = std::chrono::steady_clock::now();
+    }
+
+    static std::unique_ptr<HelperSession> helper_;
+    wayland::testing::SwayServer* sway_ = nullptr;
+    std::chrono::steady_clock::time_point lastGesture_{};
+};
+
+std::unique_ptr<HelperSession> WaylandServiceTest::helper_;
+
+TEST_F(WaylandServiceTest, GtkSelectionsAreAnnouncedOnceAndTheirTextReadBack) {
+    auto view = gtk("alpha bravo charlie|delta echo foxtrot");
+    ASSERT_TRUE(view);
+    wakeWindow();
+    startMonitor();
+
+    drag(4, 8, 900, 8);  // from before "alpha" past the end of the first line
+    expectOneEvent("drag");
+    EXPECT_EQ(selectedText(), "alpha bravo charlie");
+
+    click(4, 30, 2);  // "delta"
+    expectOneEvent("double click");
+    EXPECT_EQ(selectedText(), "delta");
+
+    click(600, 300);
+    expectNoEvent("a single click");
+
+    // An application that replaces its selection step by step is announced once, with the final text.
+    for (const char* range : {"select 20 22", "select 20 24", "select 20 30"})
+        ASSERT_TRUE(view->command(range));
+    expectOneEvent("a selection made in steps");
+    EXPECT_EQ(selectedText(), "delta echo");
+}
+
+TEST_F(WaylandServiceTest, FootSelectionsAreAnnouncedOnceAndTheirTextReadBack) {
+    x11::testing::ChildProcess::Options options;
+    options.env = sway_->env();
+    auto foot = x11::testing::ChildProcess::start(
+        {"foot", "--app-id=tandrel-foot", "sh", "-c", "printf 'alpha bravo charlie'; exec sleep 600"},
+        options);
+    ASSERT_TRUE(foot) << "foot cannot start";
+    ASSERT_TRUE(sway_->waitForWindow("app_id", "tandrel-foot")) << "foot did not map a window";
+    wakeWindow();
+    startMonitor();
+
+    drag(2, 8, 1200, 8);
+    expectOneEvent("drag in foot");
+    EXPECT_EQ(selectedText(), "alpha bravo charlie");
+
+    click(4, 8, 2);
+    expectOneEvent("double click in foot");
+    EXPECT_EQ(selectedText(), "alpha");
+}
+
+TEST_F(WaylandServiceTest, XwaylandXtermSelectionsAreAnnouncedOnceAndTheirTextReadBack) {
+    auto xterm = sway_->startX11Client({"xterm", "-class", "TandrelXterm", "-e", "sh", "-c",
+                                        "printf 'alpha bravo charlie'; exec sleep 600"});
+    if (!xterm) GTEST_SKIP() << "X11 clients run in the compositor's namespaces, which needs root";
+    ASSERT_TRUE(sway_->waitForWindow("class", "TandrelXterm")) << "xterm did not map a window";
+    wakeWindow();
+    startMonitor();
+
+    drag(2, 6, 1200, 6);
+    expectOneEvent("drag in xterm");
+    EXPECT_EQ(selectedText(), "alpha bravo charlie\n")
+        << "xterm ends a selection past the line's end with its break";
+
+    click(20, 6, 2);
+    expectOneEvent("double click in xterm");
+    EXPECT_EQ(selectedText(), "alpha");
+}
+
+TEST_F(WaylandServiceTest, InsertTextLandsInGtk) {
+    auto view = gtk("tail");
+    ASSERT_TRUE(view);
+    EXPECT_EQ(json(helper_->request("InsertText", std::string("inserted \xE2\x82\xAC "))),
+              nlohmann::json::parse(R"({"type":"InsertText","result":true})"));
+    bool landed = false;
+    for (auto deadline = std::chrono::steady_clock::now() + 5s;
+         !landed && std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(20ms))
+        landed = view->text() == "inserted \xE2\x82\xAC tail";
+    EXPECT_TRUE(landed) << view->text().value_or("<no answer>");
+}
+
+TEST_F(WaylandServiceTest, MouseLocationIsThePointersPositionWithYFlippedAndNoClickIsLost) {
+    auto view = gtk("text");
+    ASSERT_TRUE(view);
+    // A window just shown may miss its very first click (seen without the helper involved too): wait until
+    // this one takes clicks before counting them.
+    auto clicked = [&](int count) {
+        for (int i = 0; i < 100; ++i, std::this_thread::sleep_for(10ms))
+            if (view->clicks() >= count) return true;
+        return false;
+    };
+    for (int attempt = 0; attempt < 5 && view->clicks() < 1; ++attempt) {
+        click(640, 400);
+        clicked(1);
+    }
+    ASSERT_GE(view->clicks(), 1) << "the window takes no clicks";
+
+    for (auto [x, y] : {std::pair{300, 200}, std::pair{1000, 700}, std::pair{0, 0}}) {
+        SCOPED_TRACE(std::to_string(x) + "," + std::to_string(y));
+        sway_->pointer().moveTo(x, y);
+        auto answer = json(helper_->request("MouseLocation"));
+        EXPECT_EQ(answer["type"], "MouseLocation");
+        EXPECT_EQ(answer["x"], x);
+        EXPECT_EQ(answer["y"], 800 - y);
+        // The overlay that found the pointer is gone: a click right after the answer reaches the application.
+        const int before = view->clicks();
+        click(x, y);
+        EXPECT_TRUE(clicked(before + 1)) << "the click after the answer was lost";
+    }
+}
+
+}  // namespace
