@@ -46,7 +46,8 @@ int row(int r) {
     return kXtermY + 2 + 13 * r + 6;
 }
 
-// A second client of the helper beside the session's own, ended when destroyed.
+// Another client of the helper beside the session's own, counting its answers and events; ended when
+// destroyed.
 class OtherClient {
   public:
     // Connected and answered once (so the helper has accepted it); null otherwise.
@@ -55,13 +56,12 @@ class OtherClient {
         client->connection_ = xpc::Connection::connectToService(XpcService::kServiceName, client->queue_);
         client->connection_->setEventHandler([state = client->state_](const xpc::Object& event) {
             if (event.isError(xpc::ErrorCode::ConnectionInvalid)) state->closed = true;
-            if (event.isDictionary()) ++state->messages;
+            const std::string* type = event.getString("type");
+            if (type == nullptr) return;
+            ++(*type == kEvent ? state->events : state->answers);
         });
         client->connection_->resume();
-        xpc::Object request = xpc::Object::dictionary();
-        request.set("type", xpc::Object::string("IsPermissionGranted"));
-        client->connection_->send(request);
-        if (!x11::testing::waitUntil([&] { return client->state_->messages > 0; })) return nullptr;
+        if (!client->request("IsPermissionGranted")) return nullptr;
         return client;
     }
     ~OtherClient() {
@@ -69,9 +69,20 @@ class OtherClient {
         x11::testing::waitUntil([&] { return state_->closed.load(); });
     }
 
+    // Sends a request and waits for its answer.
+    bool request(const std::string& type) {
+        const int before = state_->answers;
+        xpc::Object request = xpc::Object::dictionary();
+        request.set("type", xpc::Object::string(type));
+        connection_->send(request);
+        return x11::testing::waitUntil([&] { return state_->answers > before; });
+    }
+    int events() const { return state_->events; }
+
   private:
     struct State {
-        std::atomic<int> messages{0};
+        std::atomic<int> answers{0};
+        std::atomic<int> events{0};
         std::atomic<bool> closed{false};
     };
     OtherClient() = default;
@@ -100,7 +111,7 @@ class X11ServiceTest : public x11::testing::XvfbTest {
         }
         ASSERT_TRUE(helper_->isRunning()) << "the helper died in an earlier test";
         ASSERT_TRUE(helper_->connect());
-        // Accepted (and now the helper's latest client) once it answers.
+        // Accepted once it answers.
         auto answer = helper_->request("IsPermissionGranted");
         ASSERT_TRUE(answer) << "no answer from the helper";
         ASSERT_EQ(json(answer), nlohmann::json::parse(R"({"type":"IsPermissionGranted","result":true})"));
@@ -228,6 +239,46 @@ TEST_F(X11ServiceTest, DragOverBlankXtermCellsIsNotAnnounced) {
     expectNoEvent("a drag over blank cells");
 }
 
+// Several clients at once (the assistant, a script, the command-line tool): events reach every client that
+// asked, in whatever order one-shot clients and watchers come and go.
+TEST_F(X11ServiceTest, EventsReachEveryWatchingClientWhileOthersComeAndGo) {
+    auto xterm = startXterm();
+    ASSERT_TRUE(xterm);
+    auto watcher = OtherClient::open();
+    ASSERT_TRUE(watcher && watcher->request("StartMonitor"));
+    // One-shot clients after the watcher: the session's client, which never asks for events, and one that
+    // reads the selection and goes away.
+    ASSERT_TRUE(helper_->request("MouseLocation"));
+    {
+        auto oneShot = OtherClient::open();
+        ASSERT_TRUE(oneShot && oneShot->request("SelectedText"));
+    }
+    drag(column(6), row(0), column(40), row(0));
+    EXPECT_TRUE(x11::testing::waitUntil([&] { return watcher->events() == 1; }))
+        << "the watcher was silenced";
+    expectNoEvent("a drag, to a client that never asked");
+
+    startMonitor();
+    drag(column(0), row(1), column(40), row(1));
+    expectOneEvent("drag with two watchers");
+    EXPECT_TRUE(x11::testing::waitUntil([&] { return watcher->events() == 2; }));
+
+    // The first watcher goes away: the later one keeps its events.
+    watcher.reset();
+    drag(column(6), row(0), column(40), row(0));
+    expectOneEvent("drag after the first watcher went away");
+
+    // A third client watches; the session's watching client goes away and a new one does not ask.
+    auto third = OtherClient::open();
+    ASSERT_TRUE(third && third->request("StartMonitor"));
+    ASSERT_TRUE(helper_->connect());
+    ASSERT_TRUE(helper_->request("IsPermissionGranted"));
+    drag(column(0), row(1), column(40), row(1));
+    EXPECT_TRUE(x11::testing::waitUntil([&] { return third->events() == 1; }));
+    expectNoEvent("a drag, to the new client that did not ask");
+    EXPECT_EQ(third->events(), 1);
+}
+
 TEST_F(X11ServiceTest, MonitorStopsWithItsClientAndASecondStartLeavesOne) {
     auto xterm = startXterm();
     ASSERT_TRUE(xterm);
@@ -238,8 +289,7 @@ TEST_F(X11ServiceTest, MonitorStopsWithItsClientAndASecondStartLeavesOne) {
     drag(column(0), row(1), column(40), row(1));
     expectOneEvent("second drag after two StartMonitor requests");
 
-    // The client goes away: the monitor stops. A new client that does not start it hears nothing, although
-    // it is the helper's latest client (it got an answer) and so would receive any event.
+    // The client goes away: the monitor stops. A new client that does not start it hears nothing.
     ASSERT_TRUE(helper_->connect());
     ASSERT_TRUE(helper_->request("IsPermissionGranted"));
     drag(column(6), row(0), column(40), row(0));
@@ -249,8 +299,8 @@ TEST_F(X11ServiceTest, MonitorStopsWithItsClientAndASecondStartLeavesOne) {
     drag(column(0), row(1), column(40), row(1));
     expectOneEvent("drag after StartMonitor from the new client");
 
-    // An older client still connected (a previous instance of the application) goes away after a newer one
-    // started the monitor: the newer one keeps its events.
+    // An older client still connected (a previous instance of the application, never watching) goes away
+    // after a newer one started the monitor: the newer one keeps its events.
     auto older = OtherClient::open();
     ASSERT_TRUE(older) << "a second client could not connect";
     ASSERT_TRUE(helper_->connect());
