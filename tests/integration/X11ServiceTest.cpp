@@ -289,8 +289,13 @@ TEST_F(X11ServiceTest, DragOverBlankXtermCellsIsNotAnnounced) {
     startMonitor();
     drag(column(6), row(0), column(40), row(0));
     expectOneEvent("drag over text");
+    // The clipboard's owner answers one request and then exits: a terminal's selection is never copied, so
+    // the user's clipboard is not even read.
+    auto owner = xclipOwn("clipboard", "untouched", 1);
+    ASSERT_TRUE(owner);
     drag(column(5), row(3), column(30), row(3));
     expectNoEvent("a drag over blank cells");
+    EXPECT_EQ(clipboard("UTF8_STRING"), "untouched") << "the helper read the clipboard for a terminal";
 }
 
 // Several clients at once (the assistant, a script, the command-line tool): events reach every client that
@@ -566,6 +571,25 @@ TEST_F(X11ServiceTest, CopyPathReadsTkAndRestoresEveryClipboardTargetByteForByte
     EXPECT_EQ(selectedText(), "alpha beta\n");
     waitForRestore();
     restored();
+
+    // A busy application that copies 200 ms after the chord: the read has given up, and its late copy is put
+    // back away (the helper takes the clipboard again and serves the user's contents).
+    auto late = TkTextWindow::start(server_->displayEnv(), "late copy", 500, 500, false, &why, 200);
+    ASSERT_TRUE(late) << why;
+    drag(505, 508, 750, 508);
+    expectNoEvent("a copy 200 ms late");
+    EXPECT_TRUE(x11::testing::waitUntil([&] { return clipboard("UTF8_STRING") != "late copy\n"; }, 3000ms))
+        << "the late copy stayed on the clipboard";
+    waitForRestore();
+    restored();
+
+    // The user copies by hand right after the drag: whatever comes then is the user's, and stays.
+    drag(505, 508, 750, 508);
+    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(xdotool({"key", "ctrl+c"}));
+    EXPECT_TRUE(x11::testing::waitUntil([&] { return clipboard("UTF8_STRING") == "late copy\n"; }, 3000ms));
+    std::this_thread::sleep_for(1200ms);
+    EXPECT_EQ(clipboard("UTF8_STRING"), "late copy\n") << "the user's own copy was undone";
 }
 
 TEST_F(X11ServiceTest, SelectedTextWhereNothingCopiesLeavesTheClipboardAlone) {

@@ -21,6 +21,12 @@ void X11Keyboard::postEvent(EventTapLocation, const KeyboardEvent& event) {
     desktop_.settle();
 }
 
+bool X11Keyboard::copyChordWouldBeTyped() {
+    const bool typed = desktop_.frontmost().involvesTerminal();
+    desktop_.settle();
+    return typed;
+}
+
 void X11Keyboard::copy() {
     // A terminal would type the chord instead of copying.
     if (desktop_.frontmost().involvesTerminal()) return;
