@@ -17,7 +17,11 @@ constexpr platform::EventMask kMonitoredEvents =
 static_assert(kMonitoredEvents == 0x66);
 
 constexpr float kMultipleClickReadDelay = 0.2f;
+// An application that has not copied this long after the chord did not copy.
 constexpr std::chrono::nanoseconds kCopyWait{50000000};
+// A copy that comes later still would stay in place of the user's contents: it is put back as well while it
+// comes within this grace period and before the user presses anything (which may be the user's own copy).
+constexpr std::chrono::nanoseconds kLateCopyGrace{1000000000};
 
 std::optional<std::string> textOf(const AXValue& value) {
     if (const auto* text = std::get_if<std::string>(&value)) return *text;
@@ -161,15 +165,29 @@ std::optional<std::string> EventMonitor::getSelectedTextByAX() {
 }
 
 void EventMonitor::getSelectedTextBySimulator(TextCompletion completion) {
+    // The chord would only be typed (a terminal): nothing to copy, so nothing to save either.
+    if (!pasteboardHelper_.canSimulateCopy()) {
+        completion(std::string());
+        return;
+    }
     platform::Pasteboard& pasteboard = platform_.generalPasteboard();
+    platform::Scheduler& scheduler = platform_.mainScheduler();
     const std::int64_t changeCount = pasteboard.changeCount();
-    auto saved = pasteboardHelper_.savePasteboardItems();
+    auto saved = std::make_shared<const std::vector<platform::PasteboardItem>>(
+        pasteboardHelper_.savePasteboardItems());
     pasteboardHelper_.simulateCopy();
     // Captures no monitor: a pending read finishes (and restores the pasteboard) whatever happens to it.
-    auto finish = [&pasteboard, &helper = pasteboardHelper_, changeCount, saved = std::move(saved),
-                   completion = std::move(completion)] {
-        if (pasteboard.changeCount() == changeCount) {
+    auto finish = [&pasteboard, &scheduler, &helper = pasteboardHelper_, changeCount, saved,
+                   completion = std::move(completion)](bool changed) {
+        if (!changed) {
             completion(std::string());
+            // A change the service made itself (an insertion, another read's restore) is not a late copy.
+            pasteboard.waitForChange(changeCount, kLateCopyGrace, /*endOnUserInput=*/true, scheduler,
+                                     [&helper, saved, writes = helper.writes()](bool late) {
+                                         if (!late || helper.writes() != writes) return;
+                                         LogI("Restore pasteboard over a late copy");
+                                         helper.restorePasteboardItems(*saved);
+                                     });
             return;
         }
         std::string text;
@@ -178,9 +196,9 @@ void EventMonitor::getSelectedTextBySimulator(TextCompletion completion) {
         }
         LogI("Get selected text by simulator: %@", text);
         completion(text);
-        helper.restorePasteboardItems(saved);
+        helper.restorePasteboardItems(*saved);
     };
-    platform_.mainScheduler().scheduleAfter(kCopyWait, dispatch::WorkItem::create(std::move(finish)));
+    pasteboard.waitForChange(changeCount, kCopyWait, /*endOnUserInput=*/false, scheduler, std::move(finish));
 }
 
 bool EventMonitor::isAccessibilityPermissionGranted(bool prompt) {

@@ -62,8 +62,10 @@ class EventMonitor {
     void getSelectedTextDelay(float delay);
 
     // Calls `completion` exactly once on the main thread with the selected text: before returning when the
-    // direct query answers, otherwise about 50 ms later through a simulated copy (the user's pasteboard is
-    // saved before and restored after the completion has run).
+    // direct query answers, otherwise through a simulated copy as soon as the application's copy shows (the
+    // user's pasteboard is saved before and restored after the completion has run), or empty when none showed
+    // within 50 ms; a copy that comes within a second after that, before the user presses anything, is put
+    // back too. Where the copy chord would only be typed (a terminal), empty at once, pasteboard untouched.
     void getSelectedText(TextCompletion completion);
     // The focused element's selected text through the accessibility interface, or nullopt when it yields
     // none.

@@ -351,9 +351,8 @@ TEST_F(EventMonitorTest, CopyPathReadsTheCopiedTextThenRestoresThePasteboard) {
     EXPECT_FALSE(result);
     ASSERT_EQ(sim_.postedKeyEvents().size(), 2u);
     EXPECT_EQ(sim_.postedKeyEvents()[0].event.keyCode, platform::kVK_ANSI_C);
-    sim_.scheduler().advance(49ms);
-    EXPECT_FALSE(result);
-    sim_.scheduler().advance(1ms);
+    // Read as soon as the copy shows, not after a fixed wait.
+    sim_.scheduler().advance(0ms);
     EXPECT_EQ(result, "copied selection");
     EXPECT_EQ(pasteboardAtCompletion, "copied selection") << "completion runs before the restore";
     EXPECT_EQ(sim_.pasteboard().snapshot(), users);
@@ -374,16 +373,34 @@ TEST_F(EventMonitorTest, CopyPathWithoutAnyCopyLeavesThePasteboardAlone) {
     EXPECT_EQ(sim_.pasteboard().firstString(), "user's text");
     EXPECT_TRUE(logLines().empty());
 
-    // An application that copies only after the wait: the read has already answered empty and its copy
-    // stays on the pasteboard.
+    // An application that copies only after the wait: the read has already answered empty, and the late copy
+    // is put back away while it comes within the grace period and before the user presses anything.
     app_->setSelection("too late");
-    app_->setCopyReaction(SimApplication::CopyReaction::Late, 80ms);
-    result = read();
-    sim_.scheduler().advance(50ms);
-    EXPECT_EQ(*result, "");
-    EXPECT_EQ(sim_.pasteboard().firstString(), "user's text");
-    sim_.scheduler().advance(30ms);
-    EXPECT_EQ(sim_.pasteboard().firstString(), "too late");
+    struct Case {
+        std::chrono::milliseconds lateBy;
+        bool userPressesFirst;
+        bool restored;
+        bool insertsFirst = false;
+    };
+    sim_.scheduler().advance(1s);  // the grace period of the read above ends
+    // The grace period runs for a second from the 50 ms verdict.
+    for (const Case& c : {Case{80ms, false, true}, Case{1040ms, false, true}, Case{80ms, true, false},
+                          Case{1060ms, false, false}, Case{80ms, false, false, true}}) {
+        SCOPED_TRACE(std::to_string(c.lateBy.count()) + " ms late" +
+                     (c.userPressesFirst ? ", user pressed" : ""));
+        sim_.pasteboard().copyFromOtherApplication({textItem("user's text")});
+        app_->setCopyReaction(SimApplication::CopyReaction::Late, c.lateBy);
+        result = read();
+        sim_.scheduler().advance(50ms);
+        EXPECT_EQ(*result, "");
+        EXPECT_EQ(sim_.pasteboard().firstString(), "user's text");
+        if (c.userPressesFirst) sim_.pasteboard().userInput();
+        if (c.insertsFirst) pasteboardHelper_.copyTextToPasteboard("inserted");
+        sim_.scheduler().advance(c.lateBy - 50ms);
+        sim_.scheduler().advance(0ms);
+        EXPECT_EQ(sim_.pasteboard().firstString(), c.restored ? "user's text" : "too late");
+        sim_.scheduler().runAll();
+    }
 }
 
 TEST_F(EventMonitorTest, CopyPathWithoutPlainTextGivesEmptyTextAndStillRestores) {
@@ -411,15 +428,14 @@ TEST_F(EventMonitorTest, DragInACopyOnlyApplicationAnnouncesAfterTheCopy) {
     sim_.scheduler().advance(50ms);
     EXPECT_EQ(announcements_, 1);
 
-    // Nothing serialises two reads: each restores what it saved, so the second one, started while the first
-    // one's copy was on the pasteboard, reads the first one's restore and puts that copy back last.
+    // Reads in quick succession each restore what they saved: the user's contents come back.
     sim_.pasteboard().copyFromOtherApplication({textItem("user's")});
     dragOverText();
     sim_.scheduler().advance(10ms);
     dragOverText();
     sim_.scheduler().advance(100ms);
     EXPECT_EQ(announcements_, 3);
-    EXPECT_EQ(sim_.pasteboard().firstString(), "copied by drag");
+    EXPECT_EQ(sim_.pasteboard().firstString(), "user's");
     EXPECT_EQ(sim_.scheduler().pendingCount(), 0u);
 }
 

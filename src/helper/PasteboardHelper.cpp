@@ -24,11 +24,13 @@ std::vector<platform::PasteboardItem> PasteboardHelper::savePasteboardItems() {
 }
 
 void PasteboardHelper::restorePasteboardItems(const std::vector<platform::PasteboardItem>& items) {
+    ++writes_;
     pasteboard_.clearContents();
     pasteboard_.writeObjects(items);
 }
 
 void PasteboardHelper::copyTextToPasteboard(const std::string& text) {
+    ++writes_;
     pasteboard_.declareTypes({std::string(platform::kPasteboardTypeString)});
     pasteboard_.setString(text, platform::kPasteboardTypeString);
 }

@@ -32,13 +32,20 @@ class PasteboardHelper {
     // The pasteboard then holds `text` as its only content, as plain text. The previous contents are not
     // kept.
     void copyTextToPasteboard(const std::string& text);
+    // False when a copy chord would not copy (the application it would reach types it as text), so the
+    // caller need not save the pasteboard for it.
+    bool canSimulateCopy() { return !keyboard_.copyChordWouldBeTyped(); }
     // Strike the copy (Command+C) or paste (Command+V) chord: key down then key up, posted at once.
     void simulateCopy();
     void simulatePaste();
+    // How often this helper wrote the pasteboard (restores and insertions), so a watch can tell that the
+    // pasteboard changed by the service's own hand.
+    std::uint64_t writes() const { return writes_; }
 
   private:
     void simulateKeyStroke(std::uint16_t keyCode);
 
     platform::Pasteboard& pasteboard_;
     platform::Keyboard& keyboard_;
+    std::uint64_t writes_ = 0;
 };

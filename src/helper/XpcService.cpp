@@ -1,5 +1,6 @@
 #include "helper/XpcService.h"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -86,10 +87,12 @@ void XpcService::accept(const ConnectionPtr& connection) {
 }
 
 void XpcService::sendEvent(const std::string& kind) {
-    if (!peer_) return;
+    if (watchers_.empty()) return;
     Object event = newAnswer(kind);
     setJsonData(event, nlohmann::json::object());
-    peer_->send(event);
+    for (const auto& weak : watchers_) {
+        if (auto watcher = weak.lock()) watcher->send(event);
+    }
 }
 
 void XpcService::deliverTerminationImminent() {
@@ -111,12 +114,14 @@ void XpcService::handleEvent(const Object& event, const ConnectionPtr& peer) {
                 LogE("This error shall not be send to a listener, shutdown now...");
                 break;
         }
-        // Monitoring ends with the client that asked for it, whatever order its loss and a newer client's
-        // arrival come in; another connection going away must not silence the client that started it.
-        if (peer == monitorClient_.lock()) {
-            eventMonitor_.stop();
-            monitorClient_.reset();
-        }
+        // The client is done watching; monitoring ends with the last one, whatever order clients come and
+        // go in. A client that never watched leaves the others' events alone.
+        const auto before = watchers_.size();
+        std::erase_if(watchers_, [&](const auto& weak) {
+            auto watcher = weak.lock();
+            return !watcher || watcher == peer;
+        });
+        if (before > 0 && watchers_.empty()) eventMonitor_.stop();
         return;
     }
     if (!event.isDictionary()) return;
@@ -149,7 +154,9 @@ void XpcService::handleStartRequest(const ConnectionPtr& peer) {
     setJsonData(answer, {{"result", granted}});
     if (granted) {
         eventMonitor_.start();
-        monitorClient_ = peer;
+        const bool watching = std::any_of(watchers_.begin(), watchers_.end(),
+                                          [&](const auto& weak) { return weak.lock() == peer; });
+        if (!watching) watchers_.push_back(peer);
     }
     peer->send(answer);
     LogI("Reply Start request: %@", answer);

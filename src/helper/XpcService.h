@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "helper/EventMonitor.h"
 #include "helper/PasteboardHelper.h"
@@ -12,8 +13,11 @@
 
 // The service's only link to its client application: publishes the named service, accepts client
 // connections, answers the five requests ("StartMonitor", "IsPermissionGranted", "MouseLocation",
-// "SelectedText", "InsertText") and sends the latest client "SelectionEvent" when the event monitor saw the
-// user select text.
+// "SelectedText", "InsertText") and sends "SelectionEvent" when the event monitor saw the user select text.
+//
+// Events go to every connected client that asked for them with "StartMonitor" (a desktop has several clients
+// at once: the assistant, scripts, the command-line tool), in the order they asked; a client that never asked
+// gets none. The monitor runs while at least one such client is connected and stops when the last one goes.
 //
 // Every message, both ways, carries its kind in "type"; answers and events carry a compact JSON object in the
 // byte string "data" that repeats the kind. An answer is a new message on the connection that asked.
@@ -46,14 +50,14 @@ class XpcService {
     // Publishes the service. False, with an error line, when it was already started or the listener cannot be
     // created (the name is served by a live process or cannot be bound).
     bool startWithServiceName(const std::string& name);
-    // Sends an event of `kind` to the most recently accepted client; dropped when none has connected yet.
+    // Sends an event of `kind` to every watching client, in the order they asked; dropped when none watches.
     void sendEvent(const std::string& kind);
     // Tells every open connection that the process is about to exit (each then sees TerminationImminent
     // through `handleEvent`, queued on the main queue behind what is already there).
     void deliverTerminationImminent();
 
-    // One object delivered on `peer`: a request, or an error, which stops the event monitor when `peer` is
-    // the client whose "StartMonitor" started it (another client going away leaves it to the one that asked).
+    // One object delivered on `peer`: a request, or an error, which ends `peer`'s watching and stops the
+    // event monitor when no watching client is left.
     void handleEvent(const xpc::Object& event, const ConnectionPtr& peer);
     void handleStartRequest(const ConnectionPtr& peer);
     void handleIsPermissionGrantedRequest(const ConnectionPtr& peer);
@@ -63,6 +67,7 @@ class XpcService {
 
     const std::shared_ptr<xpc::Listener>& listener() const { return listener_; }
     const ConnectionPtr& peer() const { return peer_; }
+    std::size_t watcherCount() const { return watchers_.size(); }
 
   private:
     void accept(const ConnectionPtr& connection);
@@ -76,7 +81,9 @@ class XpcService {
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 
     std::shared_ptr<xpc::Listener> listener_;
+    // The latest accepted connection (answers go to the connection that asked; events to `watchers_`).
     ConnectionPtr peer_;
-    // The client whose "StartMonitor" started the running monitor.
-    std::weak_ptr<xpc::Connection> monitorClient_;
+    // The clients whose "StartMonitor" started the monitor and that have not reported an error since, in the
+    // order they asked. Held weakly: a connection keeps itself alive while its transport is open.
+    std::vector<std::weak_ptr<xpc::Connection>> watchers_;
 };

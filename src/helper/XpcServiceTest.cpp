@@ -285,7 +285,7 @@ TEST_F(XpcServiceTest, MessagesWithoutAKnownTypeGetNoAnswer) {
     EXPECT_EQ(countLines("[INFO] Reply "), 1u);
 }
 
-TEST_F(XpcServiceTest, BothClientsGetTheirAnswersAndOnlyTheLatestGetsEvents) {
+TEST_F(XpcServiceTest, EveryClientGetsItsAnswersAndOnlyClientsThatAskedGetEvents) {
     desktop_.setTrusted(true);
     selectByAccessibility("picked");
     service_->sendEvent("SelectionEvent");  // nobody connected yet: dropped, not queued
@@ -300,17 +300,24 @@ TEST_F(XpcServiceTest, BothClientsGetTheirAnswersAndOnlyTheLatestGetsEvents) {
     ASSERT_TRUE(first.waitFor(2));
     content(second.received()[0], "IsPermissionGranted");
     content(first.received()[1], "MouseLocation");
+    Client& third = connect();
+    third.send("StartMonitor");
+    third.send("StartMonitor");  // asking twice still gives one event per selection
+    ASSERT_TRUE(third.waitFor(2));
 
     // A drag over text while the I-beam shows.
     desktop_.setCursor(SimCursorImages::iBeam());
     desktop_.mouseDown();
     desktop_.mouseDragged();
     desktop_.mouseUp();
-    ASSERT_TRUE(second.waitFor(2));
-    EXPECT_EQ(content(second.received()[1], "SelectionEvent").size(), 1u);
+    ASSERT_TRUE(first.waitFor(3));
+    ASSERT_TRUE(third.waitFor(3));
+    EXPECT_EQ(content(first.received()[2], "SelectionEvent").size(), 1u);
+    EXPECT_EQ(content(third.received()[2], "SelectionEvent").size(), 1u);
     settle(20ms);
-    EXPECT_EQ(first.messages(), 2u);
-    EXPECT_EQ(second.messages(), 2u);
+    EXPECT_EQ(first.messages(), 3u);
+    EXPECT_EQ(second.messages(), 1u);
+    EXPECT_EQ(third.messages(), 3u);
 }
 
 TEST_F(XpcServiceTest, ClientErrorsStopTheMonitorAndTheServiceGoesOn) {
@@ -340,9 +347,9 @@ TEST_F(XpcServiceTest, ClientErrorsStopTheMonitorAndTheServiceGoesOn) {
     EXPECT_TRUE(second.waitFor(2));
 }
 
-TEST_F(XpcServiceTest, MonitoringEndsWithTheClientThatStartedItInWhateverOrderClientsComeAndGo) {
+TEST_F(XpcServiceTest, MonitoringEndsWithTheLastWatchingClientInWhateverOrderClientsComeAndGo) {
     desktop_.setTrusted(true);
-    // The starter goes away only after a newer client was accepted: monitoring still ends.
+    // The only watcher goes away after a newer, non-watching client was accepted: monitoring ends.
     Client& starter = connect();
     starter.send("StartMonitor");
     ASSERT_TRUE(starter.waitFor(1));
@@ -353,15 +360,21 @@ TEST_F(XpcServiceTest, MonitoringEndsWithTheClientThatStartedItInWhateverOrderCl
     starter.connection->cancel();
     ASSERT_TRUE(runUntil([&] { return !monitor_.isTapInstalled(); }));
 
-    // The newer client starts it; an older one still open goes away: the newer one keeps its monitor.
+    // Two watchers: the first to ask goes first, then a non-watcher, then the last watcher.
     Client& older = connect();
     Client& latest = connect();
+    older.send("StartMonitor");
     latest.send("StartMonitor");
+    ASSERT_TRUE(older.waitFor(1));
     ASSERT_TRUE(latest.waitFor(1));
     older.connection->cancel();
     newer.connection->cancel();
     ASSERT_TRUE(runUntil([&] { return countLines("[WARN] Got XPC_ERROR_CONNECTION_INVALID") == 3u; }));
     EXPECT_TRUE(monitor_.isTapInstalled());
+    EXPECT_EQ(service_->watcherCount(), 1u);
+    latest.connection->cancel();
+    ASSERT_TRUE(runUntil([&] { return !monitor_.isTapInstalled(); }));
+    EXPECT_EQ(service_->watcherCount(), 0u);
 }
 
 TEST_F(XpcServiceTest, SecondStartIsRefusedAndMalformedTextIsStillAnswered) {

@@ -73,11 +73,13 @@ std::unique_ptr<platform::Platform> choosePlatform(std::string& reason) {
     return platform::none::createUnavailablePlatform(reason);
 }
 
-// Tells every connection that the process is about to exit, then, once those notices have been handled on the
-// main queue, flushes the logs and stops the run loop.
+// Tells every connection that the process is about to exit and stops accepting (the socket file and its lock
+// go at once, so a client started now hears that the service is not running rather than a refusal), then,
+// once those notices have been handled on the main queue, flushes the logs and stops the run loop.
 void terminate() {
     dispatch::Queue::main()->async([] {
         XpcService::sharedInstance().deliverTerminationImminent();
+        if (const auto& listener = XpcService::sharedInstance().listener()) listener->cancel();
         dispatch::Queue::main()->async([] {
             DDLog::sharedInstance().flushLog();
             dispatch::RunLoop::main().stop();

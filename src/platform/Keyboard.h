@@ -14,6 +14,9 @@ class Keyboard {
   public:
     virtual ~Keyboard() = default;
     virtual void postEvent(EventTapLocation location, const KeyboardEvent& event) = 0;
+    // Whether the application a copy chord would reach now types it as text instead of copying (a terminal);
+    // the backend then does not post the chord at all, so nothing can be copied.
+    virtual bool copyChordWouldBeTyped() { return false; }
 };
 
 }  // namespace platform

@@ -1,13 +1,16 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/PasteboardItem.h"
+#include "platform/Scheduler.h"
 
 namespace platform {
 
@@ -41,6 +44,14 @@ class Pasteboard {
     virtual std::int64_t declareTypes(const std::vector<std::string>& types) = 0;
     // Sets the data of a type declared last; false when it was not declared.
     virtual bool setString(std::string_view text, std::string_view type) = 0;
+
+    // Calls `done` once through `scheduler` (never before returning): with true as soon as the change count
+    // differs from `since` (also when it already does), with false once `bound` has passed without a change.
+    // With `endOnUserInput`, a key or button press of the user's first also gives false, so that a copy the
+    // user makes is never taken for an application's late one. The backend learns of changes as they happen
+    // (no polling), so a copy is seen within the time its owner takes to announce it.
+    virtual void waitForChange(std::int64_t since, std::chrono::nanoseconds bound, bool endOnUserInput,
+                               Scheduler& scheduler, std::function<void(bool changed)> done) = 0;
 };
 
 }  // namespace platform

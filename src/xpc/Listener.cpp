@@ -31,6 +31,14 @@ sockaddr_un addressOf(const std::string& path) {
     return address;
 }
 
+// Whether the open file `fd` is the one at `path`.
+bool isSameFile(int fd, const std::string& path) {
+    struct stat open {
+    }, named{};
+    return ::fstat(fd, &open) == 0 && ::lstat(path.c_str(), &named) == 0 && open.st_dev == named.st_dev &&
+           open.st_ino == named.st_ino;
+}
+
 std::string errnoText(const std::string& what) {
     return what + ": " + std::strerror(errno);
 }
@@ -82,15 +90,21 @@ bool Listener::bindSocket() {
     const std::string failure = "Cannot publish service " + name_ + " at " + *path + ": ";
     // The lock keeps two starting listeners from both replacing a stale socket and stealing each other's.
     const std::string lockPath = *path + ".lock";
-    lock_.reset(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (!lock_) {
-        warn(failure + errnoText("cannot open " + lockPath));
-        return false;
+    // A listener that ends removes its lock file: a lock taken on a file already removed is no lock, so
+    // take it again on the file now at the path.
+    for (bool locked = false; !locked;) {
+        lock_.reset(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+        if (!lock_) {
+            warn(failure + errnoText("cannot open " + lockPath));
+            return false;
+        }
+        if (::flock(lock_.get(), LOCK_EX | LOCK_NB) != 0) {
+            warn(failure + (errno == EWOULDBLOCK ? "another listener is serving it" : errnoText("flock")));
+            return false;
+        }
+        locked = isSameFile(lock_.get(), lockPath);
     }
-    if (::flock(lock_.get(), LOCK_EX | LOCK_NB) != 0) {
-        warn(failure + (errno == EWOULDBLOCK ? "another listener is serving it" : errnoText("flock")));
-        return false;
-    }
+    lockPath_ = lockPath;
     struct stat existing {};
     if (::lstat(path->c_str(), &existing) == 0) {
         if (!S_ISSOCK(existing.st_mode)) {
@@ -257,14 +271,16 @@ void Listener::stop() {
     cancelled_ = true;
     internal::IoWatch::retire(std::move(io_), queue_);
     fd_.reset();
-    if (path_.empty()) return;
     // Remove the socket only if it is still ours: a successor may have replaced it already.
     struct stat current {};
-    if (::lstat(path_.c_str(), &current) == 0 && current.st_dev == boundDevice_ &&
+    if (!path_.empty() && ::lstat(path_.c_str(), &current) == 0 && current.st_dev == boundDevice_ &&
         current.st_ino == boundInode_) {
         ::unlink(path_.c_str());
     }
     path_.clear();
+    // Removed while still held, so a starting listener never takes a lock on a file about to go.
+    if (!lockPath_.empty() && isSameFile(lock_.get(), lockPath_)) ::unlink(lockPath_.c_str());
+    lockPath_.clear();
     lock_.reset();
 }
 

@@ -43,7 +43,8 @@ class IoWatch;
 //
 // Call `resume`, `cancel` and `deliverTerminationImminent` from any thread; destroy the listener on its
 // target queue (or before it is resumed). Destroying or cancelling stops accepting and removes the socket
-// file it bound; connections already accepted go on. Nothing here blocks.
+// file it bound and its lock file (a socket passed by the service manager is the manager's and stays);
+// connections already accepted go on. Nothing here blocks.
 class Listener : public std::enable_shared_from_this<Listener> {
   public:
     using ConnectionHandler = std::function<void(std::shared_ptr<Connection> connection)>;
@@ -85,6 +86,7 @@ class Listener : public std::enable_shared_from_this<Listener> {
     const std::shared_ptr<dispatch::SerialQueue> queue_;
     const DiagnosticHandler diagnostics_;
     std::string path_;
+    std::string lockPath_;
     internal::UniqueFd lock_;
     internal::UniqueFd fd_;
     dev_t boundDevice_ = 0;

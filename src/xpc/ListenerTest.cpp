@@ -227,6 +227,8 @@ TEST_F(ListenerTest, ASocketPassedByTheServiceManagerIsServed) {
     int status = -1;
     ASSERT_TRUE(runUntil([&] { return ::waitpid(child, &status, WNOHANG) == child; }));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(std::filesystem::exists(runtime.socketPath("activated")))
+        << "the manager's socket was removed";
 }
 
 }  // namespace

@@ -236,6 +236,9 @@ TEST_F(ServiceProcessTest, AnswersWithoutADesktopAndEndsCleanlyOnSigtermAndSigin
         EXPECT_TRUE(runUntil([&] { return client.recorder->has(xpc::ErrorCode::ConnectionInterrupted); }));
         client.connection->cancel();
         xpc::testing::settle(20ms);
+        // Neither the socket nor its lock stays behind: a client started now hears "not running".
+        EXPECT_TRUE(std::filesystem::is_empty(runtime_->path()))
+            << std::filesystem::directory_iterator(runtime_->path())->path();
 
         if (!privateTmp) continue;
         // Flushed before the exit: the warning logged in reaction to the signal is in the file.

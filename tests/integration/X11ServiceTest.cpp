@@ -13,12 +13,18 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
 #include "HelperTestSupport.h"
 #include "helper/XpcService.h"
 #include "platform/x11/internal/SelectionServer.h"
+#include "platform/x11/internal/WindowQueries.h"
+
+#include <X11/Xatom.h>
 #include "platform/x11/internal/testing/TkTextWindow.h"
 #include "platform/x11/internal/testing/XvfbTest.h"
 
@@ -27,6 +33,7 @@ namespace {
 using namespace std::chrono_literals;
 using helper::testing::HelperSession;
 using helper::testing::json;
+using x11::internal::WindowQueries;
 using x11::testing::ChildProcess;
 using x11::testing::runCommand;
 using x11::testing::TkTextWindow;
@@ -46,7 +53,8 @@ int row(int r) {
     return kXtermY + 2 + 13 * r + 6;
 }
 
-// A second client of the helper beside the session's own, ended when destroyed.
+// Another client of the helper beside the session's own, counting its answers and events; ended when
+// destroyed.
 class OtherClient {
   public:
     // Connected and answered once (so the helper has accepted it); null otherwise.
@@ -55,13 +63,12 @@ class OtherClient {
         client->connection_ = xpc::Connection::connectToService(XpcService::kServiceName, client->queue_);
         client->connection_->setEventHandler([state = client->state_](const xpc::Object& event) {
             if (event.isError(xpc::ErrorCode::ConnectionInvalid)) state->closed = true;
-            if (event.isDictionary()) ++state->messages;
+            const std::string* type = event.getString("type");
+            if (type == nullptr) return;
+            ++(*type == kEvent ? state->events : state->answers);
         });
         client->connection_->resume();
-        xpc::Object request = xpc::Object::dictionary();
-        request.set("type", xpc::Object::string("IsPermissionGranted"));
-        client->connection_->send(request);
-        if (!x11::testing::waitUntil([&] { return client->state_->messages > 0; })) return nullptr;
+        if (!client->request("IsPermissionGranted")) return nullptr;
         return client;
     }
     ~OtherClient() {
@@ -69,9 +76,20 @@ class OtherClient {
         x11::testing::waitUntil([&] { return state_->closed.load(); });
     }
 
+    // Sends a request and waits for its answer.
+    bool request(const std::string& type) {
+        const int before = state_->answers;
+        xpc::Object request = xpc::Object::dictionary();
+        request.set("type", xpc::Object::string(type));
+        connection_->send(request);
+        return x11::testing::waitUntil([&] { return state_->answers > before; });
+    }
+    int events() const { return state_->events; }
+
   private:
     struct State {
-        std::atomic<int> messages{0};
+        std::atomic<int> answers{0};
+        std::atomic<int> events{0};
         std::atomic<bool> closed{false};
     };
     OtherClient() = default;
@@ -100,7 +118,7 @@ class X11ServiceTest : public x11::testing::XvfbTest {
         }
         ASSERT_TRUE(helper_->isRunning()) << "the helper died in an earlier test";
         ASSERT_TRUE(helper_->connect());
-        // Accepted (and now the helper's latest client) once it answers.
+        // Accepted once it answers.
         auto answer = helper_->request("IsPermissionGranted");
         ASSERT_TRUE(answer) << "no answer from the helper";
         ASSERT_EQ(json(answer), nlohmann::json::parse(R"({"type":"IsPermissionGranted","result":true})"));
@@ -130,11 +148,31 @@ class X11ServiceTest : public x11::testing::XvfbTest {
         ASSERT_TRUE(xdotool(args));
         lastGesture_ = std::chrono::steady_clock::now();
     }
-    void drag(int x1, int y1, int x2, int y2) {
-        const int middleX = (x1 + x2) / 2, middleY = (y1 + y2) / 2;
-        gesture({"mousemove", std::to_string(x1), std::to_string(y1), "mousedown", "1", "mousemove",
-                 std::to_string(middleX), std::to_string(middleY), "mousemove", std::to_string(x2),
-                 std::to_string(y2), "mouseup", "1"});
+    // With `pause`, at a human pace: a window manager that grabs the press (to focus the window) replays it
+    // only after a round trip, and the application loses a drag whose motion came before that.
+    void drag(int x1, int y1, int x2, int y2, bool pause = false) {
+        const std::string wait = pause ? "0.05" : "0";
+        gesture({"mousemove",
+                 std::to_string(x1),
+                 std::to_string(y1),
+                 "sleep",
+                 wait,
+                 "mousedown",
+                 "1",
+                 "sleep",
+                 wait,
+                 "mousemove",
+                 std::to_string((x1 + x2) / 2),
+                 std::to_string((y1 + y2) / 2),
+                 "sleep",
+                 wait,
+                 "mousemove",
+                 std::to_string(x2),
+                 std::to_string(y2),
+                 "sleep",
+                 wait,
+                 "mouseup",
+                 "1"});
     }
     void clicks(int x, int y, int count) {
         gesture({"mousemove", std::to_string(x), std::to_string(y), "click", "--repeat",
@@ -159,13 +197,40 @@ class X11ServiceTest : public x11::testing::XvfbTest {
                    "-e", "sh", "-c", std::string("printf '") + kXtermText + "'; sleep 600"});
         EXPECT_TRUE(xterm) << "xterm cannot start";
         if (!xterm) return nullptr;
+        xtermWindow_ = windowOf(xterm->pid());
+        return xterm;
+    }
+
+    // The visible window of process `pid` (waiting for it), as xdotool names windows.
+    std::string windowOf(pid_t pid) {
         int status = -1;
         std::istringstream windows(runCommand(
-            {"xdotool", "search", "--sync", "--onlyvisible", "--pid", std::to_string(xterm->pid())}, env(),
-            &status));
+            {"xdotool", "search", "--sync", "--onlyvisible", "--pid", std::to_string(pid)}, env(), &status));
         EXPECT_EQ(status, 0);
-        windows >> xtermWindow_;
-        return xterm;
+        std::string window;
+        windows >> window;
+        return window;
+    }
+    // Where a window is on the screen now (a window manager's frame moves it).
+    std::pair<int, int> originOf(const std::string& window) {
+        auto connection = x11::internal::Connection::open(display_);
+        int x = -1, y = -1;
+        ::Window child = None;
+        if (connection) {
+            XTranslateCoordinates(connection->get(), std::stoul(window), DefaultRootWindow(connection->get()),
+                                  0, 0, &x, &y, &child);
+        }
+        return {x, y};
+    }
+    // The Tk test window (Tk names no process on its windows; its title is its script's name).
+    std::string tkWindow() {
+        int status = -1;
+        std::istringstream windows(runCommand(
+            {"xdotool", "search", "--sync", "--onlyvisible", "--name", "^tandrel-tk-"}, env(), &status));
+        EXPECT_EQ(status, 0);
+        std::string window;
+        windows >> window;
+        return window;
     }
 
     // What xclip reads from CLIPBOARD as `target` (its owner is another process).
@@ -224,8 +289,53 @@ TEST_F(X11ServiceTest, DragOverBlankXtermCellsIsNotAnnounced) {
     startMonitor();
     drag(column(6), row(0), column(40), row(0));
     expectOneEvent("drag over text");
+    // The clipboard's owner answers one request and then exits: a terminal's selection is never copied, so
+    // the user's clipboard is not even read.
+    auto owner = xclipOwn("clipboard", "untouched", 1);
+    ASSERT_TRUE(owner);
     drag(column(5), row(3), column(30), row(3));
     expectNoEvent("a drag over blank cells");
+    EXPECT_EQ(clipboard("UTF8_STRING"), "untouched") << "the helper read the clipboard for a terminal";
+}
+
+// Several clients at once (the assistant, a script, the command-line tool): events reach every client that
+// asked, in whatever order one-shot clients and watchers come and go.
+TEST_F(X11ServiceTest, EventsReachEveryWatchingClientWhileOthersComeAndGo) {
+    auto xterm = startXterm();
+    ASSERT_TRUE(xterm);
+    auto watcher = OtherClient::open();
+    ASSERT_TRUE(watcher && watcher->request("StartMonitor"));
+    // One-shot clients after the watcher: the session's client, which never asks for events, and one that
+    // reads the selection and goes away.
+    ASSERT_TRUE(helper_->request("MouseLocation"));
+    {
+        auto oneShot = OtherClient::open();
+        ASSERT_TRUE(oneShot && oneShot->request("SelectedText"));
+    }
+    drag(column(6), row(0), column(40), row(0));
+    EXPECT_TRUE(x11::testing::waitUntil([&] { return watcher->events() == 1; }))
+        << "the watcher was silenced";
+    expectNoEvent("a drag, to a client that never asked");
+
+    startMonitor();
+    drag(column(0), row(1), column(40), row(1));
+    expectOneEvent("drag with two watchers");
+    EXPECT_TRUE(x11::testing::waitUntil([&] { return watcher->events() == 2; }));
+
+    // The first watcher goes away: the later one keeps its events.
+    watcher.reset();
+    drag(column(6), row(0), column(40), row(0));
+    expectOneEvent("drag after the first watcher went away");
+
+    // A third client watches; the session's watching client goes away and a new one does not ask.
+    auto third = OtherClient::open();
+    ASSERT_TRUE(third && third->request("StartMonitor"));
+    ASSERT_TRUE(helper_->connect());
+    ASSERT_TRUE(helper_->request("IsPermissionGranted"));
+    drag(column(0), row(1), column(40), row(1));
+    EXPECT_TRUE(x11::testing::waitUntil([&] { return third->events() == 1; }));
+    expectNoEvent("a drag, to the new client that did not ask");
+    EXPECT_EQ(third->events(), 1);
 }
 
 TEST_F(X11ServiceTest, MonitorStopsWithItsClientAndASecondStartLeavesOne) {
@@ -238,8 +348,7 @@ TEST_F(X11ServiceTest, MonitorStopsWithItsClientAndASecondStartLeavesOne) {
     drag(column(0), row(1), column(40), row(1));
     expectOneEvent("second drag after two StartMonitor requests");
 
-    // The client goes away: the monitor stops. A new client that does not start it hears nothing, although
-    // it is the helper's latest client (it got an answer) and so would receive any event.
+    // The client goes away: the monitor stops. A new client that does not start it hears nothing.
     ASSERT_TRUE(helper_->connect());
     ASSERT_TRUE(helper_->request("IsPermissionGranted"));
     drag(column(6), row(0), column(40), row(0));
@@ -249,8 +358,8 @@ TEST_F(X11ServiceTest, MonitorStopsWithItsClientAndASecondStartLeavesOne) {
     drag(column(0), row(1), column(40), row(1));
     expectOneEvent("drag after StartMonitor from the new client");
 
-    // An older client still connected (a previous instance of the application) goes away after a newer one
-    // started the monitor: the newer one keeps its events.
+    // An older client still connected (a previous instance of the application, never watching) goes away
+    // after a newer one started the monitor: the newer one keeps its events.
     auto older = OtherClient::open();
     ASSERT_TRUE(older) << "a second client could not connect";
     ASSERT_TRUE(helper_->connect());
@@ -266,6 +375,98 @@ TEST_F(X11ServiceTest, MonitorStopsWithItsClientAndASecondStartLeavesOne) {
     EXPECT_EQ(helper_->stop(), 0);
     EXPECT_TRUE(helper_->waitForError(xpc::ErrorCode::ConnectionInterrupted));
     helper_.reset();
+}
+
+// A window manager that ended leaves _NET_ACTIVE_WINDOW naming its last window; without a manager a click
+// does not move the focus either. Selections in a terminal and in an application that needs the copy key
+// stroke must still be read, and the key stroke must never be typed into the terminal (its shell reads raw
+// bytes into a file, so any key that reaches it shows).
+TEST_F(X11ServiceTest, StaleActiveWindowNeitherHidesSelectionsNorSendsTheCopyChordIntoATerminal) {
+    auto connection = x11::internal::Connection::open(display_);
+    ASSERT_TRUE(connection);
+    ::Display* dpy = connection->get();
+    const ::Window root = DefaultRootWindow(dpy);
+    const ::Atom active = connection->atom("_NET_ACTIVE_WINDOW");
+    // Later tests share the display: no manager's properties stay behind.
+    struct Cleanup {
+        ::Display* dpy;
+        ::Window root;
+        ::Atom active, check;
+        ~Cleanup() {
+            XDeleteProperty(dpy, root, active);
+            XDeleteProperty(dpy, root, check);
+            XSetInputFocus(dpy, PointerRoot, RevertToPointerRoot, CurrentTime);
+            XSync(dpy, False);
+        }
+    } cleanup{dpy, root, active, connection->atom("_NET_SUPPORTING_WM_CHECK")};
+    auto windowManager = spawn({"openbox", "--sm-disable"});
+    ASSERT_TRUE(windowManager) << "openbox cannot start";
+    ASSERT_TRUE(x11::testing::waitUntil([&] { return WindowQueries::hasLiveWindowManager(*connection); }));
+
+    char directory[] = "/tmp/tandrel-urxvt-XXXXXX";
+    ASSERT_NE(::mkdtemp(directory), nullptr);
+    const std::string typed = std::string(directory) + "/typed";
+    auto urxvt = spawn({"urxvt", "+sb", "-fn", "fixed", "-geometry", "60x5+100+100", "-e", "sh", "-c",
+                        std::string("printf '") + kXtermText + "'; stty raw -echo; exec cat > " + typed});
+    ASSERT_TRUE(urxvt) << "urxvt cannot start";
+    const std::string urxvtWindow = windowOf(urxvt->pid());
+    std::string why;
+    auto tk = TkTextWindow::start(server_->displayEnv(), "alpha beta", 500, 500, false, &why);
+    ASSERT_TRUE(tk) << why;
+    startMonitor();
+
+    auto selectInTerminal = [&](const std::string& what) {
+        SCOPED_TRACE("urxvt, " + what);
+        auto [x, y] = originOf(urxvtWindow);
+        drag(x + column(6) - kXtermX, y + row(0) - kXtermY, x + column(40) - kXtermX, y + row(0) - kXtermY,
+             true);
+        expectOneEvent("drag");
+        EXPECT_EQ(selectedText(), "bravo charlie\n");
+    };
+    auto selectInTk = [&](const std::string& what) {
+        SCOPED_TRACE("Tk, " + what);
+        auto [x, y] = originOf(tkWindow());
+        drag(x + 5, y + 8, x + 250, y + 8, true);
+        expectOneEvent("drag");
+        EXPECT_EQ(selectedText(), "alpha beta\n");
+    };
+    selectInTerminal("openbox running");
+    selectInTk("openbox running");
+
+    windowManager.reset();
+    ASSERT_TRUE(x11::testing::waitUntil([&] { return !WindowQueries::hasLiveWindowManager(*connection); }));
+    const ::Window tkId = std::stoul(tkWindow());
+    for (const ::Window stale : {std::stoul(urxvtWindow), tkId, 0ul}) {
+        if (stale != 0) {
+            XChangeProperty(dpy, root, active, XA_WINDOW, 32, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(&stale), 1);
+        } else {
+            XDeleteProperty(dpy, root, active);
+        }
+        XSync(dpy, False);
+        const std::string what =
+            stale == 0 ? "no active window" : "stale active window " + std::to_string(stale);
+        selectInTerminal(what);
+        selectInTk(what);
+    }
+
+    // The focus left on Tk while the user drags in the terminal: the gesture tells where the user selected.
+    XSetInputFocus(dpy, tkId, RevertToPointerRoot, CurrentTime);
+    XSync(dpy, False);
+    selectInTerminal("focus on Tk");
+    // The focus on the terminal while the user drags in Tk: the copy key stroke would reach the terminal, so
+    // none is sent and Tk's selection cannot be read.
+    XSetInputFocus(dpy, std::stoul(urxvtWindow), RevertToPointerRoot, CurrentTime);
+    XSync(dpy, False);
+    auto [x, y] = originOf(tkWindow());
+    drag(x + 5, y + 8, x + 250, y + 8, true);
+    expectNoEvent("a drag in Tk while the terminal has the keyboard");
+
+    std::this_thread::sleep_for(kQuiet);
+    std::ifstream keys(typed, std::ios::binary);
+    const std::string received((std::istreambuf_iterator<char>(keys)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(received, "") << "keys reached the terminal";
+    std::filesystem::remove_all(directory);
 }
 
 TEST_F(X11ServiceTest, MouseLocationIsXdotoolsPositionWithYFlipped) {
@@ -370,6 +571,25 @@ TEST_F(X11ServiceTest, CopyPathReadsTkAndRestoresEveryClipboardTargetByteForByte
     EXPECT_EQ(selectedText(), "alpha beta\n");
     waitForRestore();
     restored();
+
+    // A busy application that copies 200 ms after the chord: the read has given up, and its late copy is put
+    // back away (the helper takes the clipboard again and serves the user's contents).
+    auto late = TkTextWindow::start(server_->displayEnv(), "late copy", 500, 500, false, &why, 200);
+    ASSERT_TRUE(late) << why;
+    drag(505, 508, 750, 508);
+    expectNoEvent("a copy 200 ms late");
+    EXPECT_TRUE(x11::testing::waitUntil([&] { return clipboard("UTF8_STRING") != "late copy\n"; }, 3000ms))
+        << "the late copy stayed on the clipboard";
+    waitForRestore();
+    restored();
+
+    // The user copies by hand right after the drag: whatever comes then is the user's, and stays.
+    drag(505, 508, 750, 508);
+    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(xdotool({"key", "ctrl+c"}));
+    EXPECT_TRUE(x11::testing::waitUntil([&] { return clipboard("UTF8_STRING") == "late copy\n"; }, 3000ms));
+    std::this_thread::sleep_for(1200ms);
+    EXPECT_EQ(clipboard("UTF8_STRING"), "late copy\n") << "the user's own copy was undone";
 }
 
 TEST_F(X11ServiceTest, SelectedTextWhereNothingCopiesLeavesTheClipboardAlone) {

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/MainQueueScheduler.h"
+#include "platform/PasteboardChangeWaiters.h"
 
 namespace platform::none {
 namespace {
@@ -18,6 +19,14 @@ class EmptyPasteboard : public Pasteboard {
     bool writeObjects(const std::vector<PasteboardItem>&) override { return false; }
     std::int64_t declareTypes(const std::vector<std::string>&) override { return 0; }
     bool setString(std::string_view, std::string_view) override { return false; }
+    // Nothing ever changes it: every wait runs out.
+    void waitForChange(std::int64_t since, std::chrono::nanoseconds bound, bool endOnUserInput,
+                       Scheduler& scheduler, std::function<void(bool)> done) override {
+        waiters_.add(since, 0, bound, endOnUserInput, scheduler, std::move(done));
+    }
+
+  private:
+    PasteboardChangeWaiters waiters_;
 };
 
 class UnavailablePlatform : public Platform,

@@ -19,7 +19,8 @@ std::optional<Bytes> SimPasteboard::dataForType(std::size_t index, std::string_v
 
 std::int64_t SimPasteboard::clearContents() {
     items_.clear();
-    return ++changeCount_;
+    waiters_.changed(++changeCount_);
+    return changeCount_;
 }
 
 bool SimPasteboard::writeObjects(const std::vector<PasteboardItem>& items) {
@@ -36,7 +37,8 @@ std::int64_t SimPasteboard::declareTypes(const std::vector<std::string>& types) 
     Item declared;
     for (const auto& type : types) declared.entries.emplace_back(type, std::nullopt);
     items_.push_back(std::move(declared));
-    return ++changeCount_;
+    waiters_.changed(++changeCount_);
+    return changeCount_;
 }
 
 bool SimPasteboard::setString(std::string_view text, std::string_view type) {
@@ -48,6 +50,11 @@ bool SimPasteboard::setString(std::string_view text, std::string_view type) {
         }
     }
     return false;
+}
+
+void SimPasteboard::waitForChange(std::int64_t since, std::chrono::nanoseconds bound, bool endOnUserInput,
+                                  Scheduler& scheduler, std::function<void(bool changed)> done) {
+    waiters_.add(since, changeCount_, bound, endOnUserInput, scheduler, std::move(done));
 }
 
 void SimPasteboard::copyFromOtherApplication(const std::vector<PasteboardItem>& items) {

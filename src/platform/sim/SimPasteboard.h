@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/Pasteboard.h"
+#include "platform/PasteboardChangeWaiters.h"
 
 namespace platform::sim {
 
@@ -22,10 +23,14 @@ class SimPasteboard : public Pasteboard {
     bool writeObjects(const std::vector<PasteboardItem>& items) override;
     std::int64_t declareTypes(const std::vector<std::string>& types) override;
     bool setString(std::string_view text, std::string_view type) override;
+    void waitForChange(std::int64_t since, std::chrono::nanoseconds bound, bool endOnUserInput,
+                       Scheduler& scheduler, std::function<void(bool changed)> done) override;
 
     // Scripting.
     // Another application takes the pasteboard over with these items.
     void copyFromOtherApplication(const std::vector<PasteboardItem>& items);
+    // The user presses a key or a button (ends the waits that end on user input).
+    void userInput() { waiters_.userInput(); }
     // Reads of this type fail (its owner cannot provide it), though the type stays listed.
     void setUnreadableType(std::string type) { unreadableType_ = std::move(type); }
     // The contents as values; a declared type without data is left out.
@@ -39,6 +44,7 @@ class SimPasteboard : public Pasteboard {
     };
     std::vector<Item> items_;
     std::int64_t changeCount_ = 0;
+    PasteboardChangeWaiters waiters_;
     std::string unreadableType_;
 };
 

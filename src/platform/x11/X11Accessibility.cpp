@@ -19,7 +19,12 @@ using ::x11::internal::AtspiSelection;
 using ::x11::internal::WindowQueries;
 using ::x11::internal::X11Desktop;
 
+// How long after the latest press or release an owner may still take PRIMARY for the gesture. A terminal
+// (which cannot be read any other way) gets the long wait; elsewhere a miss only costs the copy path, which
+// still reads the text, so the wait stays short: owners take PRIMARY while handling the release, within a few
+// milliseconds even on a loaded machine (see helper_latency_bench).
 constexpr auto kOwnerWait = 100ms;
+constexpr auto kOwnerWaitBeforeCopy = 25ms;
 constexpr auto kReadTimeout = 300ms;
 
 // The element with the keyboard focus inside one application window.
@@ -46,11 +51,15 @@ class X11FocusedElement : public AXUIElement {
         auto& c = desktop_.connection();
         // After a press, PRIMARY is the user's selection only when an owner took it since: a gesture that
         // selected nothing leaves the previous owner with older text. Owners take it while handling the
-        // release, so wait for that, but only until kOwnerWait after the latest press or release: a read long
-        // after the gesture (a client's request, an application that never exports PRIMARY) does not wait.
+        // release, so wait for that, but only until the wait above has passed since the latest press or
+        // release: a read long after the gesture (a client's request, an application that never exports
+        // PRIMARY) does not wait.
         if (auto press = desktop_.lastLeftDown()) {
+            auto windowClass = WindowQueries::classOf(c, window_);
+            const auto wait =
+                windowClass && WindowQueries::isTerminal(*windowClass) ? kOwnerWait : kOwnerWaitBeforeCopy;
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                desktop_.lastLeftButtonAt() + kOwnerWait - std::chrono::steady_clock::now());
+                desktop_.lastLeftButtonAt() + wait - std::chrono::steady_clock::now());
             if (!desktop_.owners().waitForOwnerSince(XA_PRIMARY, *press, std::max(left, 0ms)))
                 return std::nullopt;
         }

@@ -4,20 +4,7 @@
 
 #include <cstdio>
 
-#include "platform/x11/internal/WindowQueries.h"
-
 namespace platform::x11 {
-
-namespace {
-using ::x11::internal::WindowQueries;
-
-bool activeIsTerminal(::x11::internal::Connection& c) {
-    ::Window window = WindowQueries::activeWindow(c);
-    if (window == None) return false;
-    auto cls = WindowQueries::classOf(c, window);
-    return cls && WindowQueries::isTerminal(*cls);
-}
-}  // namespace
 
 void X11Keyboard::postEvent(EventTapLocation, const KeyboardEvent& event) {
     switch (editCommandOf(event)) {
@@ -34,14 +21,21 @@ void X11Keyboard::postEvent(EventTapLocation, const KeyboardEvent& event) {
     desktop_.settle();
 }
 
+bool X11Keyboard::copyChordWouldBeTyped() {
+    const bool typed = desktop_.frontmost().involvesTerminal();
+    desktop_.settle();
+    return typed;
+}
+
 void X11Keyboard::copy() {
-    if (activeIsTerminal(desktop_.connection())) return;
+    // A terminal would type the chord instead of copying.
+    if (desktop_.frontmost().involvesTerminal()) return;
     pasteboard_.takeOverForCopy();
     desktop_.keys().strike({XK_Control_L}, XK_Insert);
 }
 
 void X11Keyboard::paste() {
-    if (activeIsTerminal(desktop_.connection())) desktop_.primary().own(pasteboard_.servedValues());
+    if (desktop_.frontmost().involvesTerminal()) desktop_.primary().own(pasteboard_.servedValues());
     desktop_.keys().strike({XK_Shift_L}, XK_Insert);
 }
 

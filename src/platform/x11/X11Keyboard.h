@@ -20,6 +20,7 @@ class X11Keyboard : public Keyboard {
     X11Keyboard(::x11::internal::X11Desktop& desktop, X11Pasteboard& pasteboard)
         : desktop_(desktop), pasteboard_(pasteboard) {}
     void postEvent(EventTapLocation location, const KeyboardEvent& event) override;
+    bool copyChordWouldBeTyped() override;
 
   private:
     void copy();

@@ -16,8 +16,33 @@ bool isAscii(const Bytes& bytes) {
 }
 }  // namespace
 
-X11Pasteboard::X11Pasteboard(::x11::internal::X11Desktop& desktop) : desktop_(desktop) {
+X11Pasteboard::X11Pasteboard(::x11::internal::X11Desktop& desktop)
+    : desktop_(desktop), presses_(desktop.connection(), [this] {
+          waiters_.userInput();
+          presses_.setOn(waiters_.watchesUserInput());
+      }) {
     desktop_.clipboard().setOnLost([this] { declared_.clear(); });
+    desktop_.owners().setOnChange([this](::Atom selection, const auto& state) {
+        if (selection != desktop_.clipboardAtom()) return;
+        foreignChanges_ = state.foreignChanges;
+        reportChange();
+    });
+}
+
+X11Pasteboard::~X11Pasteboard() {
+    desktop_.owners().setOnChange(nullptr);
+}
+
+void X11Pasteboard::reportChange() {
+    waiters_.changed(static_cast<std::int64_t>(foreignChanges_) + ownChanges_);
+    presses_.setOn(waiters_.watchesUserInput());
+}
+
+void X11Pasteboard::waitForChange(std::int64_t since, std::chrono::nanoseconds bound, bool endOnUserInput,
+                                  Scheduler& scheduler, std::function<void(bool changed)> done) {
+    waiters_.add(since, changeCount(), bound, endOnUserInput, scheduler, std::move(done));
+    presses_.setOn(waiters_.watchesUserInput());
+    desktop_.settle();
 }
 
 std::string X11Pasteboard::nameOf(::Atom target) {
@@ -40,6 +65,7 @@ bool X11Pasteboard::ownsNow() {
 
 std::int64_t X11Pasteboard::changeCount() {
     auto state = desktop_.owners().state(desktop_.clipboardAtom());
+    foreignChanges_ = state.foreignChanges;
     desktop_.settle();
     return static_cast<std::int64_t>(state.foreignChanges) + ownChanges_;
 }
@@ -97,6 +123,7 @@ std::int64_t X11Pasteboard::clearContents() {
     declared_.clear();
     desktop_.clipboard().own({});
     ++ownChanges_;
+    reportChange();
     return changeCount();
 }
 
@@ -115,6 +142,7 @@ std::int64_t X11Pasteboard::declareTypes(const std::vector<std::string>& types) 
     for (const auto& type : types) declared_.emplace_back(type, std::nullopt);
     desktop_.clipboard().own({});
     ++ownChanges_;
+    reportChange();
     publish();
     return changeCount();
 }

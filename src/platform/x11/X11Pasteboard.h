@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "platform/Pasteboard.h"
+#include "platform/PasteboardChangeWaiters.h"
+#include "platform/x11/internal/UserPressWatcher.h"
 #include "platform/x11/internal/X11Desktop.h"
 
 namespace platform::x11 {
@@ -22,6 +24,9 @@ namespace platform::x11 {
 class X11Pasteboard : public Pasteboard {
   public:
     explicit X11Pasteboard(::x11::internal::X11Desktop& desktop);
+    ~X11Pasteboard() override;
+    X11Pasteboard(const X11Pasteboard&) = delete;
+    X11Pasteboard& operator=(const X11Pasteboard&) = delete;
 
     std::int64_t changeCount() override;
     std::size_t itemCount() override;
@@ -31,6 +36,10 @@ class X11Pasteboard : public Pasteboard {
     bool writeObjects(const std::vector<PasteboardItem>& items) override;
     std::int64_t declareTypes(const std::vector<std::string>& types) override;
     bool setString(std::string_view text, std::string_view type) override;
+    // Woken by the owner-change notifications as the main run loop dispatches them; the user's presses are
+    // watched only while a wait asks for them.
+    void waitForChange(std::int64_t since, std::chrono::nanoseconds bound, bool endOnUserInput,
+                       Scheduler& scheduler, std::function<void(bool changed)> done) override;
 
     void takeOverForCopy();
     // The text this process serves as plain text, if any (for pasting into terminals through PRIMARY).
@@ -42,10 +51,15 @@ class X11Pasteboard : public Pasteboard {
     bool ownsNow();
     void publish();
     std::vector<::x11::internal::SelectionData> readAll(::Window owner, ::Time since);
+    // Tells the waiters the change count as it stands without a round trip; switches the press watch.
+    void reportChange();
 
     ::x11::internal::X11Desktop& desktop_;
     std::vector<std::pair<std::string, std::optional<Bytes>>> declared_;
     std::int64_t ownChanges_ = 0;
+    std::uint64_t foreignChanges_ = 0;  // as last notified
+    platform::PasteboardChangeWaiters waiters_;
+    ::x11::internal::UserPressWatcher presses_;
 };
 
 }  // namespace platform::x11

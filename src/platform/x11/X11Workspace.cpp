@@ -8,7 +8,7 @@ using ::x11::internal::WindowQueries;
 
 std::optional<RunningApplication> X11Workspace::frontmostApplication() {
     auto& c = desktop_.connection();
-    ::Window window = WindowQueries::activeWindow(c);
+    ::Window window = desktop_.frontmost().choose();
     std::optional<RunningApplication> out;
     if (window != None) {
         RunningApplication app;

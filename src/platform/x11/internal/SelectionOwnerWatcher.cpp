@@ -46,6 +46,7 @@ bool SelectionOwnerWatcher::handle(const XEvent& event) {
     if (notify.subtype == XFixesSetSelectionOwnerNotify && notify.owner != None &&
         !ignored_.count(notify.owner))
         ++state.foreignChanges;
+    if (onChange_) onChange_(notify.selection, state);
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <vector>
@@ -29,6 +30,10 @@ class SelectionOwnerWatcher {
     SelectionOwnerWatcher& operator=(const SelectionOwnerWatcher&) = delete;
 
     void ignoreOwner(::Window window) { ignored_.insert(window); }
+    // Called with the selection and its new state after each notification, as it is dispatched.
+    void setOnChange(std::function<void(::Atom selection, const State& state)> onChange) {
+        onChange_ = std::move(onChange);
+    }
     // Up to date with every notification caused before the call (one round trip).
     State state(::Atom selection);
     // Blocks until a notification for `selection` with a selection time at or after `since` (wrap-safe) has
@@ -43,6 +48,7 @@ class SelectionOwnerWatcher {
     int handler_ = 0;
     std::map<::Atom, State> states_;
     std::set<::Window> ignored_;
+    std::function<void(::Atom, const State&)> onChange_;
 };
 
 }  // namespace x11::internal

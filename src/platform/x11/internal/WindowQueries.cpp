@@ -50,18 +50,37 @@ std::string lower(std::string s) {
     return None;
 }
 
+bool WindowQueries::hasLiveWindowManager(Connection& connection) {
+    auto check = windowProperty(connection, connection.root(), "_NET_SUPPORTING_WM_CHECK");
+    if (!check || *check == None) return false;
+    // Read with an error trap: the window may be gone.
+    return windowProperty(connection, *check, "_NET_SUPPORTING_WM_CHECK") == check;
+}
+
 ::Window WindowQueries::activeWindow(Connection& connection) {
-    ::Display* dpy = connection.get();
-    if (auto active = windowProperty(connection, connection.root(), "_NET_ACTIVE_WINDOW"); active && *active)
-        return *active;
+    if (hasLiveWindowManager(connection)) {
+        auto active = windowProperty(connection, connection.root(), "_NET_ACTIVE_WINDOW");
+        if (active && *active) return *active;
+    }
+    // With no focus at all, the window under the pointer is still the best guess of where the user is.
+    ::Window recipient = keyboardRecipient(connection);
+    return recipient != None ? recipient : topLevelUnderPointer(connection);
+}
+
+::Window WindowQueries::keyboardRecipient(Connection& connection) {
     ::Window focus = None;
     int revert = 0;
-    XGetInputFocus(dpy, &focus, &revert);
-    if (focus != None && focus != PointerRoot && focus != connection.root()) return focus;
+    XGetInputFocus(connection.get(), &focus, &revert);
+    if (focus == None) return None;
+    if (focus != PointerRoot && focus != connection.root()) return focus;
+    return topLevelUnderPointer(connection);
+}
+
+::Window WindowQueries::topLevelUnderPointer(Connection& connection) {
     ::Window root = None, child = None;
     int rx, ry, wx, wy;
     unsigned mask;
-    if (XQueryPointer(dpy, connection.root(), &root, &child, &rx, &ry, &wx, &wy, &mask) && child != None)
+    if (XQueryPointer(connection.get(), connection.root(), &root, &child, &rx, &ry, &wx, &wy, &mask))
         return child;
     return None;
 }
@@ -110,28 +129,36 @@ std::optional<pid_t> WindowQueries::pidOf(Connection& connection, ::Window windo
     return out;
 }
 
-std::optional<WindowQueries::WindowClass> WindowQueries::classOf(Connection& connection, ::Window window) {
+::Window WindowQueries::applicationWindow(Connection& connection, ::Window window) {
     ::Display* dpy = connection.get();
     ErrorTrap trap(dpy);
-    if (auto own = classHint(dpy, window)) return own;
+    if (window == None) return None;
+    if (classHint(dpy, window)) return window;
     ::Window top = topLevelOf(connection, window);
-    if (top == None) return std::nullopt;
-    if (auto hint = classHint(dpy, top)) return hint;
+    if (top == None) return None;
+    if (classHint(dpy, top)) return top;
     // Inside a window manager's frame: the first descendant that has a class.
-    std::function<std::optional<WindowClass>(::Window, int)> search =
-        [&](::Window w, int depth) -> std::optional<WindowClass> {
-        if (depth > 3) return std::nullopt;
+    std::function<::Window(::Window, int)> search = [&](::Window w, int depth) -> ::Window {
+        if (depth > 3) return None;
         ::Window root = None, parent = None;
         ::Window* children = nullptr;
         unsigned count = 0;
-        if (!XQueryTree(dpy, w, &root, &parent, &children, &count)) return std::nullopt;
-        std::optional<WindowClass> found;
-        for (unsigned i = 0; i < count && !found; ++i) found = classHint(dpy, children[i]);
-        for (unsigned i = 0; i < count && !found; ++i) found = search(children[i], depth + 1);
+        if (!XQueryTree(dpy, w, &root, &parent, &children, &count)) return None;
+        ::Window found = None;
+        for (unsigned i = 0; i < count && found == None; ++i)
+            if (classHint(dpy, children[i])) found = children[i];
+        for (unsigned i = 0; i < count && found == None; ++i) found = search(children[i], depth + 1);
         if (children) XFree(children);
         return found;
     };
     return search(top, 0);
+}
+
+std::optional<WindowQueries::WindowClass> WindowQueries::classOf(Connection& connection, ::Window window) {
+    ::Window application = applicationWindow(connection, window);
+    if (application == None) return std::nullopt;
+    ErrorTrap trap(connection.get());
+    return classHint(connection.get(), application);
 }
 
 bool WindowQueries::isTerminal(const WindowClass& windowClass) {

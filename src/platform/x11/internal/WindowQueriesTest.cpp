@@ -33,14 +33,29 @@ TEST_F(WindowQueriesTest, ActiveWindowFallsBackFromManagerToFocusToPointer) {
     XSetInputFocus(connection_->get(), b.window(), RevertToPointerRoot, CurrentTime);
     XSync(connection_->get(), False);
     EXPECT_EQ(WindowQueries::activeWindow(*connection_), b.window());
-    // A window manager's word wins.
-    ::Atom active = connection_->atom("_NET_ACTIVE_WINDOW");
-    long value = static_cast<long>(a.window());
-    XChangeProperty(connection_->get(), connection_->root(), active, XA_WINDOW, 32, PropModeReplace,
-                    reinterpret_cast<unsigned char*>(&value), 1);
-    XSync(connection_->get(), False);
+    // A live window manager's word wins; once its check window is gone, the word it left is stale.
+    ::Display* dpy = connection_->get();
+    auto setWindow = [&](::Window on, const char* name, ::Window value) {
+        long data = static_cast<long>(value);
+        XChangeProperty(dpy, on, connection_->atom(name), XA_WINDOW, 32, PropModeReplace,
+                        reinterpret_cast<unsigned char*>(&data), 1);
+        XSync(dpy, False);
+    };
+    setWindow(connection_->root(), "_NET_ACTIVE_WINDOW", a.window());
+    EXPECT_EQ(WindowQueries::activeWindow(*connection_), b.window()) << "trusted without a manager";
+    ::Window check = XCreateSimpleWindow(dpy, connection_->root(), 0, 0, 1, 1, 0, 0, 0);
+    setWindow(connection_->root(), "_NET_SUPPORTING_WM_CHECK", check);
+    setWindow(check, "_NET_SUPPORTING_WM_CHECK", b.window());
+    EXPECT_EQ(WindowQueries::activeWindow(*connection_), b.window()) << "a check window that names another";
+    setWindow(check, "_NET_SUPPORTING_WM_CHECK", check);
+    EXPECT_TRUE(WindowQueries::hasLiveWindowManager(*connection_));
     EXPECT_EQ(WindowQueries::activeWindow(*connection_), a.window());
-    XDeleteProperty(connection_->get(), connection_->root(), active);
+    XDestroyWindow(dpy, check);
+    XSync(dpy, False);
+    EXPECT_FALSE(WindowQueries::hasLiveWindowManager(*connection_));
+    EXPECT_EQ(WindowQueries::activeWindow(*connection_), b.window());
+    XDeleteProperty(dpy, connection_->root(), connection_->atom("_NET_ACTIVE_WINDOW"));
+    XDeleteProperty(dpy, connection_->root(), connection_->atom("_NET_SUPPORTING_WM_CHECK"));
     XSetInputFocus(connection_->get(), PointerRoot, RevertToPointerRoot, CurrentTime);
     XSync(connection_->get(), False);
 

@@ -21,6 +21,7 @@ std::unique_ptr<X11Desktop> X11Desktop::open(const std::string& display, std::st
     desktop->owners_->ignoreOwner(desktop->clipboard_->window());
     desktop->owners_->ignoreOwner(desktop->primary_->window());
     desktop->keys_ = std::make_unique<KeySynthesizer>(c);
+    desktop->frontmost_ = std::make_unique<FrontmostWindow>(c);
     XFlush(c.get());
     return desktop;
 }

@@ -12,6 +12,7 @@
 #include "platform/x11/internal/Capabilities.h"
 #include "platform/x11/internal/Connection.h"
 #include "platform/x11/internal/CursorWatcher.h"
+#include "platform/x11/internal/FrontmostWindow.h"
 #include "platform/x11/internal/KeySynthesizer.h"
 #include "platform/x11/internal/SelectionOwnerWatcher.h"
 #include "platform/x11/internal/SelectionReader.h"
@@ -39,6 +40,7 @@ class X11Desktop {
     SelectionServer& clipboard() { return *clipboard_; }
     SelectionServer& primary() { return *primary_; }
     KeySynthesizer& keys() { return *keys_; }
+    FrontmostWindow& frontmost() { return *frontmost_; }
     ::Atom clipboardAtom() const { return clipboardAtom_; }
 
     // Dispatches what Xlib has queued (without blocking) and makes sure the main run loop watches the
@@ -46,11 +48,16 @@ class X11Desktop {
     void settle();
     // The latest left-button press and release seen by an event tap, for the PRIMARY read: the press's server
     // time, and the local time of the latest press or release (the owner announces its selection then).
+    // Both also tell `frontmost()` where the gesture happened.
     void noteLeftDown(uint32_t time) {
         lastLeftDown_ = time;
         lastLeftButtonAt_ = std::chrono::steady_clock::now();
+        frontmost_->notePress();
     }
-    void noteLeftUp() { lastLeftButtonAt_ = std::chrono::steady_clock::now(); }
+    void noteLeftUp() {
+        lastLeftButtonAt_ = std::chrono::steady_clock::now();
+        frontmost_->noteRelease();
+    }
     std::optional<uint32_t> lastLeftDown() const { return lastLeftDown_; }
     std::chrono::steady_clock::time_point lastLeftButtonAt() const { return lastLeftButtonAt_; }
 
@@ -72,6 +79,7 @@ class X11Desktop {
     std::unique_ptr<SelectionServer> clipboard_;
     std::unique_ptr<SelectionServer> primary_;
     std::unique_ptr<KeySynthesizer> keys_;
+    std::unique_ptr<FrontmostWindow> frontmost_;
     std::unique_ptr<dispatch::RunLoop::Watch> watch_;
     ::Atom clipboardAtom_ = 0;
     std::optional<uint32_t> lastLeftDown_;

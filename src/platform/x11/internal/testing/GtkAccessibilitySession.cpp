@@ -17,8 +17,11 @@ std::string missingPart() {
     int status = -1;
     runCommand({"dbus-daemon", "--version"}, {}, &status);
     if (status != 0) return "dbus-daemon (package dbus)";
+    // Off any display and without the accessibility bridge: GTK would otherwise look for its accessibility
+    // bus and, with no session bus given, have one started on the display (X11 autolaunch), whose launcher
+    // then publishes a bus of its own on that display.
     runCommand({kPython, "-c", "import gi; gi.require_version('Gtk', '3.0'); from gi.repository import Gtk"},
-               {}, &status);
+               {"DISPLAY=", "NO_AT_BRIDGE=1", "DBUS_SESSION_BUS_ADDRESS=disabled:"}, &status);
     if (status != 0) return std::string(kPython) + " with GTK 3 (packages python3-gi, gir1.2-gtk-3.0)";
     return {};
 }

@@ -9,7 +9,8 @@
 namespace x11::testing {
 
 std::unique_ptr<TkTextWindow> TkTextWindow::start(const std::string& displayEnv, const std::string& text,
-                                                  int x, int y, bool selectFirstWord, std::string* why) {
+                                                  int x, int y, bool selectFirstWord, std::string* why,
+                                                  int copyDelayMs) {
     char path[] = "/tmp/tandrel-tk-XXXXXX";
     int fd = mkstemp(path);
     if (fd < 0) return nullptr;
@@ -22,6 +23,9 @@ std::unique_ptr<TkTextWindow> TkTextWindow::start(const std::string& displayEnv,
            << "bind .t <KeyPress> {puts \"key %K %s\"; flush stdout}\n"
            << "bind .t <<Modified>> {if {[.t edit modified]} {puts \"text [string map {\\n |} [.t get 1.0 "
               "end-1c]]\"; flush stdout; .t edit modified 0}}\n"
+           << (copyDelayMs > 0
+                   ? "bind .t <<Copy>> {after " + std::to_string(copyDelayMs) + " {tk_textCopy .t}; break}\n"
+                   : std::string())
            << "tkwait visibility .t\n"
            << "focus -force .t\n"
            << (selectFirstWord ? ".t tag add sel 1.0 {1.0 wordend}\n" : "") << ".t mark set insert end\n"

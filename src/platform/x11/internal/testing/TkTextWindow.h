@@ -13,8 +13,10 @@ namespace x11::testing {
 // (line breaks as '|') after each change of its text, so tests see what the application received.
 class TkTextWindow {
   public:
+    // With `copyDelayMs`, the copy chords copy that long after the key press (a busy application).
     static std::unique_ptr<TkTextWindow> start(const std::string& displayEnv, const std::string& text, int x,
-                                               int y, bool selectFirstWord, std::string* why = nullptr);
+                                               int y, bool selectFirstWord, std::string* why = nullptr,
+                                               int copyDelayMs = 0);
     ~TkTextWindow();
     pid_t pid() const { return process_->pid(); }
     LineReader& output() { return *reader_; }

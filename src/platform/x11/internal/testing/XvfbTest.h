@@ -42,14 +42,18 @@ class XvfbTest : public ::testing::Test {
         return ChildProcess::start(argv, options);
     }
 
-    // An xclip that owns `selection` with `text` (as UTF8_STRING) until it loses it or the test ends.
-    std::unique_ptr<ChildProcess> xclipOwn(const std::string& selection, const std::string& text) {
+    // An xclip that owns `selection` with `text` (as UTF8_STRING) until it loses it or the test ends, or,
+    // with `requests`, until it has answered that many requests.
+    std::unique_ptr<ChildProcess> xclipOwn(const std::string& selection, const std::string& text,
+                                           int requests = 0) {
         std::string path = "/tmp/tandrel-xclip-" + std::to_string(getpid()) + "-" + std::to_string(++files_);
         {
             std::ofstream file(path, std::ios::binary);
             file << text;
         }
-        auto child = spawn({"xclip", "-quiet", "-i", "-selection", selection, path});
+        std::vector<std::string> argv = {"xclip", "-quiet", "-i", "-selection", selection, path};
+        if (requests > 0) argv.insert(argv.end(), {"-loops", std::to_string(requests)});
+        auto child = spawn(argv);
         // xclip has read the file once it owns the selection; wait for that, then the file can go.
         auto conn = x11::internal::Connection::open(display_);
         ::Atom atom = XInternAtom(conn->get(), selection == "clipboard" ? "CLIPBOARD" : "PRIMARY", False);
