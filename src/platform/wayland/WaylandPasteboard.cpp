@@ -37,6 +37,7 @@ WaylandPasteboard::WaylandPasteboard(::wayland::internal::WaylandDesktop& deskto
         if (selection != Selection::Clipboard || desktop_.dataControl().isOwn(selection)) return;
         ++changeCount_;
         declared_.clear();
+        waiters_.changed(changeCount_);
     });
 }
 
@@ -79,7 +80,7 @@ std::optional<Bytes> WaylandPasteboard::dataForType(std::size_t index, std::stri
 std::int64_t WaylandPasteboard::clearContents() {
     declared_.clear();
     publish();
-    return ++changeCount_;
+    return movedByThisProcess();
 }
 
 bool WaylandPasteboard::writeObjects(const std::vector<PasteboardItem>& items) {
@@ -99,7 +100,20 @@ std::int64_t WaylandPasteboard::declareTypes(const std::vector<std::string>& typ
     declared_.clear();
     for (const std::string& type : types) declared_.emplace_back(type, std::nullopt);
     publish();
-    return ++changeCount_;
+    return movedByThisProcess();
+}
+
+std::int64_t WaylandPasteboard::movedByThisProcess() {
+    waiters_.changed(++changeCount_);
+    return changeCount_;
+}
+
+void WaylandPasteboard::waitForChange(std::int64_t since, std::chrono::nanoseconds bound, bool endOnUserInput,
+                                      Scheduler& scheduler, std::function<void(bool changed)> done) {
+    // No Wayland client sees the user's key presses, so a change after a "did not copy" verdict could be the
+    // user's own copy: such a watch ends at once rather than risk restoring over it.
+    if (endOnUserInput) bound = std::chrono::nanoseconds::zero();
+    waiters_.add(since, changeCount(), bound, endOnUserInput, scheduler, std::move(done));
 }
 
 bool WaylandPasteboard::setString(std::string_view text, std::string_view type) {

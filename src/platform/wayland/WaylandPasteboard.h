@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/Pasteboard.h"
+#include "platform/PasteboardChangeWaiters.h"
 #include "platform/wayland/internal/WaylandDesktop.h"
 
 namespace platform::wayland {
@@ -31,18 +32,23 @@ class WaylandPasteboard : public Pasteboard {
     bool writeObjects(const std::vector<PasteboardItem>& items) override;
     std::int64_t declareTypes(const std::vector<std::string>& types) override;
     bool setString(std::string_view text, std::string_view type) override;
+    void waitForChange(std::int64_t since, std::chrono::nanoseconds bound, bool endOnUserInput,
+                       Scheduler& scheduler, std::function<void(bool changed)> done) override;
 
     // The plain text this process serves on CLIPBOARD, if any.
     std::optional<Bytes> servedText() const;
 
   private:
     bool publish();
+    // Counts a change this process made and tells the waiters; returns the new count.
+    std::int64_t movedByThisProcess();
 
     ::wayland::internal::WaylandDesktop& desktop_;
     int handler_ = 0;
     // What this process serves, in the platform's type names; a declared type without data is not offered.
     std::vector<std::pair<std::string, std::optional<Bytes>>> declared_;
     std::int64_t changeCount_ = 0;
+    PasteboardChangeWaiters waiters_;
 };
 
 }  // namespace platform::wayland
