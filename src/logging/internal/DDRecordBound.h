@@ -1,0 +1,61 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+
+namespace logging::internal {
+
+// Counts the dispatcher's records in flight (queued asynchronously, not yet delivered) and makes callers wait
+// for room once `limit` of them are out, so that a producer that outruns the loggers cannot grow memory
+// without end.
+//
+// Who calls it: the dispatcher, on any thread. `tryAcquire` and `acquireNow` never block; `acquire` blocks
+// until a place is free. A caller whose record could only be delivered after it returns (code on the logging
+// queue, or on a queue the logging queue waits for) must use `acquireNow`: waiting there deadlocks.
+//
+// Waiters are woken in a batch when the count has fallen to three quarters of the limit rather than on every
+// delivery, so that a full queue costs a wake-up per quarter of the limit, not per record.
+class RecordBound {
+  public:
+    explicit RecordBound(std::size_t limit) : limit_(limit < 1 ? 1 : limit) {}
+    RecordBound(const RecordBound&) = delete;
+    RecordBound& operator=(const RecordBound&) = delete;
+
+    // Takes a place if one is free.
+    bool tryAcquire() {
+        std::size_t count = count_.load(std::memory_order_relaxed);
+        while (count < limit_.load(std::memory_order_relaxed)) {
+            if (count_.compare_exchange_weak(count, count + 1, std::memory_order_seq_cst,
+                                             std::memory_order_relaxed)) {
+                return true;
+            }
+        }
+        return false;
+    }
+    // Blocking: takes a place, waiting until one is free.
+    void acquire();
+    // Takes a place at once, beyond the limit if need be.
+    void acquireNow() { count_.fetch_add(1, std::memory_order_seq_cst); }
+    void release() {
+        const std::size_t left = count_.fetch_sub(1, std::memory_order_seq_cst) - 1;
+        if (waiters_.load(std::memory_order_seq_cst) > 0) wakeIfRoom(left);
+    }
+
+    // At least 1. Waiters re-check at once.
+    void setLimit(std::size_t limit);
+    std::size_t limit() const { return limit_.load(std::memory_order_relaxed); }
+    std::size_t inFlight() const { return count_.load(std::memory_order_relaxed); }
+
+  private:
+    void wakeIfRoom(std::size_t left);
+
+    std::atomic<std::size_t> count_{0};
+    std::atomic<std::size_t> limit_;
+    std::atomic<int> waiters_{0};  // changed under mutex_, read without it
+    std::mutex mutex_;
+    std::condition_variable room_;
+};
+
+}  // namespace logging::internal
