@@ -185,6 +185,11 @@ int main(int argc, char** argv) {
     const Result perBlock = inChild([&] { return runWriteLimit(lines, false); });
     print("write(2) per line [limit]", perLine, perLine.linesPerSecond);
     print("write(2) per 4 KiB [limit]", perBlock, perBlock.linesPerSecond);
+    std::string ratios;
+    const auto addRatio = [&](const char* name, int threads, double value) {
+        ratios += "ratio " + std::string(name) + "_" + std::to_string(threads) + "p " +
+                  std::to_string(value) + "\n";
+    };
     for (int threads : {1, 2}) {
         std::printf("-- %d producer%s\n", threads, threads > 1 ? "s" : "");
         const Result spdFlush = inChild([&] { return runSpdlog(lines, threads, true); });
@@ -197,6 +202,14 @@ int main(int argc, char** argv) {
         print("spdlog async, default buffering [4 KiB]", spdBuffered, perBlock.linesPerSecond);
         print("DDFileLogger buffered [write/4 KiB]", ddBuffered, perBlock.linesPerSecond);
         print("  vs spdlog default buffering", ddBuffered, spdBuffered.linesPerSecond);
+        addRatio("unbuffered_throughput", threads, ddPlain.linesPerSecond / spdFlush.linesPerSecond);
+        addRatio("buffered_throughput", threads, ddBuffered.linesPerSecond / spdBuffered.linesPerSecond);
+        addRatio("unbuffered_peak_rss", threads,
+                 static_cast<double>(spdFlush.peakRssKb) / static_cast<double>(ddPlain.peakRssKb));
+        addRatio("buffered_peak_rss", threads,
+                 static_cast<double>(spdBuffered.peakRssKb) / static_cast<double>(ddBuffered.peakRssKb));
     }
+    // Last, for scripts: ours against spdlog, higher is better (peak RSS as spdlog's / ours).
+    std::printf("\n%s", ratios.c_str());
     return 0;
 }
