@@ -3,7 +3,8 @@
 // sink, and the physical limit of write(2) on this machine (one call per line, one per 4 KiB). Each case runs
 // in its own child process so that its peak RSS is its own. Prints figures and ratios; never fails.
 //
-// Usage: file_logging_bench [lines per run, default 1000000]
+// Usage: file_logging_bench [lines per run, default 1000000] [ours-buffered | ours-unbuffered]
+// (the second argument runs only that case, one producer, in this process: for profiling)
 
 #include <spdlog/async.h>
 #include <spdlog/sinks/basic_file_sink.h>
@@ -180,6 +181,11 @@ void print(const char* name, const Result& r, double reference) {
 
 int main(int argc, char** argv) {
     const long lines = argc > 1 ? std::atol(argv[1]) : 1000000;
+    if (argc > 2) {
+        const std::string only = argv[2];
+        print(only.c_str(), runFileLogger(lines, 1, only == "ours-buffered"), 0);
+        return 0;
+    }
     std::printf("file logging, %ld lines per run (ratios against the row named in brackets)\n", lines);
     const Result perLine = inChild([&] { return runWriteLimit(lines, true); });
     const Result perBlock = inChild([&] { return runWriteLimit(lines, false); });

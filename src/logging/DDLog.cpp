@@ -190,8 +190,12 @@ void DDLog::log(bool asynchronous, std::string message, std::uint64_t level, std
     std::shared_ptr<DDLogMessage> record;
     if (RecordHome* home = RecordHome::current()) {
         home->collect();
+        // Text and record both come from this thread's home and go back to it.
+        std::shared_ptr<const std::string> text = std::allocate_shared<const std::string>(
+            logging::internal::HomeAllocator<std::string>(home), std::move(message));
+        RecordHome::adoptLastBlock(text.get());
         record = std::allocate_shared<DDLogMessage>(logging::internal::HomeAllocator<DDLogMessage>(home),
-                                                    std::move(message), level, flag, context, fileText,
+                                                    std::move(text), level, flag, context, fileText,
                                                     functionText, line, std::move(tag), 0, std::nullopt);
         RecordHome::adoptLastBlock(record.get());
     } else {
