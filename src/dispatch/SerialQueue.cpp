@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <iterator>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -165,8 +166,9 @@ bool SerialQueue::lingerForWork() {
 }
 
 bool SerialQueue::drainSome(std::size_t limit) {
-    // Items are taken in batches, one lock per batch, so that producers and the drain contend less.
-    std::vector<Work> batch;
+    // Everything queued is taken in one swap, so the lock is held for a moment whatever the batch size:
+    // producers adding items never wait behind the drain for long.
+    std::deque<State::Item> batch;
     std::size_t done = 0;
     bool lingered = false;
     std::unique_lock lock(state_->mutex);
@@ -193,22 +195,27 @@ bool SerialQueue::drainSome(std::size_t limit) {
             return false;
         }
         if (done >= limit) return true;
-        while (!items.empty() && !items.front().handoff && done + batch.size() < limit) {
-            batch.push_back(std::move(items.front().work));
-            items.pop_front();
-        }
-        state_->queued.store(items.size(), std::memory_order_relaxed);
+        batch.swap(items);
+        state_->queued.store(0, std::memory_order_relaxed);
         lock.unlock();
         {
             internal::QueueScope scope(this);
-            for (auto& work : batch) {
-                work();
-                work = nullptr;  // destroy captures before the next item, outside the lock
+            while (!batch.empty() && !batch.front().handoff) {
+                const Work work = std::move(batch.front().work);
+                batch.pop_front();
+                work();  // its captures are destroyed before the next item, outside the lock
+                ++done;
             }
         }
-        done += batch.size();
-        batch.clear();
         lock.lock();
+        if (!batch.empty()) {
+            // A synchronous caller's turn has come: it and the items behind it go back in front of anything
+            // queued meanwhile.
+            items.insert(items.begin(), std::make_move_iterator(batch.begin()),
+                         std::make_move_iterator(batch.end()));
+            batch.clear();
+            state_->queued.store(items.size(), std::memory_order_relaxed);
+        }
     }
 }
 

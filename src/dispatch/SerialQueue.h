@@ -38,8 +38,9 @@ class SerialQueue : public Queue {
     struct State;
 
     void scheduleDrain();
-    // Runs up to `limit` items; the caller owns the queue. True when items remain and the caller must
-    // schedule another drain; false when ownership was released or handed to a waiting synchronous caller.
+    // Runs what is queued, in batches, until the queue is empty or at least `limit` items have run; the
+    // caller owns the queue. True when items remain and the caller must schedule another drain; false when
+    // ownership was released or handed to a waiting synchronous caller.
     bool drainSome(std::size_t limit);
     // With the queue owned and empty: waits briefly for a new item without holding the lock. True when one
     // came.

@@ -13,7 +13,7 @@ void RecordBound::acquire() {
 
 void RecordBound::wakeIfRoom(std::size_t left) {
     const std::size_t limit = limit_.load(std::memory_order_relaxed);
-    if (left > limit - limit / 4) return;
+    if (left > limit - limit / 16) return;
     {
         // Taking the lock orders this wake-up after a waiter's failed re-check.
         std::lock_guard lock(mutex_);

@@ -15,8 +15,8 @@ namespace logging::internal {
 // until a place is free. A caller whose record could only be delivered after it returns (code on the logging
 // queue, or on a queue the logging queue waits for) must use `acquireNow`: waiting there deadlocks.
 //
-// Waiters are woken in a batch when the count has fallen to three quarters of the limit rather than on every
-// delivery, so that a full queue costs a wake-up per quarter of the limit, not per record.
+// Waiters are woken once a sixteenth of the limit has drained rather than on every delivery: a wake-up per
+// record would slow the logging thread that makes the room, a wake-up per quarter made each wait long.
 class RecordBound {
   public:
     explicit RecordBound(std::size_t limit) : limit_(limit < 1 ? 1 : limit) {}

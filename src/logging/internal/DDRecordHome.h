@@ -25,9 +25,9 @@ class RecordHome {
     // The calling thread's home, or null while the thread is being torn down.
     static RecordHome* current();
 
-    // On the home thread: destroys and frees every record that has come back.
+    // On the home thread: destroys and frees records that have come back, a few per call.
     void collect() {
-        if (returned_.load(std::memory_order_relaxed) != nullptr) collectReturned();
+        if (pending_ != nullptr || returned_.load(std::memory_order_relaxed) != nullptr) collectReturned();
     }
 
     // For HomeAllocator.
@@ -64,6 +64,9 @@ class RecordHome {
         int count = 0;
     };
     Spares spares_[2];
+    // Home-thread only: blocks taken back from `returned_` and not yet finished.
+    static constexpr int kCollectBatch = 16;
+    Block* pending_ = nullptr;
     Spares* sparesFor(std::size_t size);
 
     alignas(64) std::atomic<Block*> returned_{nullptr};  // pushed by any thread, taken by the home thread
