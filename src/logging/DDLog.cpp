@@ -74,17 +74,22 @@ void deliver(DDLogger& logger, const DDLogMessagePtr& message) {
     tl_delivering = outer;
 }
 
-// Takes a place for an asynchronous record, waiting for room when the bound is reached, unless the caller
-// runs on the logging queue or on a queue it waits for: the record that would make room could then only be
-// delivered after this caller returns.
+// True when the caller runs on the logging queue or on a queue the dispatcher delivers on: the record that
+// would make room could then only be delivered after this caller returns.
+bool mustNotWaitForRoom() {
+    return DDLog::loggingQueue()->isCurrent() || dispatch::Queue::anyCurrentHasSpecific(&kLoggerQueueKey);
+}
+
+// Takes a place for an asynchronous record, waiting for room when the bound is reached unless waiting could
+// deadlock. A queue becomes a logger's when the logger is added, possibly while work on it already waits
+// here: waiters check again every few milliseconds.
 void acquirePlace(bool delivering) {
     logging::internal::RecordBound& bound = globals().inFlight;
     if (bound.tryAcquire()) return;
-    if (delivering || DDLog::loggingQueue()->isCurrent() ||
-        dispatch::Queue::anyCurrentHasSpecific(&kLoggerQueueKey)) {
+    if (delivering || mustNotWaitForRoom()) {
         bound.acquireNow();
     } else {
-        bound.acquire();
+        bound.acquire(&mustNotWaitForRoom);
     }
 }
 

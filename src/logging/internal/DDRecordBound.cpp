@@ -1,13 +1,23 @@
 #include "logging/internal/DDRecordBound.h"
 
+#include <chrono>
+
 namespace logging::internal {
 
-void RecordBound::acquire() {
+void RecordBound::acquire(bool (*mustNotWait)()) {
     if (tryAcquire()) return;
     std::unique_lock lock(mutex_);
     // Announced before the re-check: a release either sees the waiter or leaves the room the re-check finds.
     waiters_.fetch_add(1, std::memory_order_seq_cst);
-    room_.wait(lock, [this] { return tryAcquire(); });
+    while (!room_.wait_for(lock, std::chrono::milliseconds(10), [this] { return tryAcquire(); })) {
+        lock.unlock();
+        const bool stop = mustNotWait();
+        lock.lock();
+        if (stop) {
+            acquireNow();
+            break;
+        }
+    }
     waiters_.fetch_sub(1, std::memory_order_relaxed);
 }
 

@@ -34,8 +34,10 @@ class RecordBound {
         }
         return false;
     }
-    // Blocking: takes a place, waiting until one is free.
-    void acquire();
+    // Blocking: takes a place, waiting until one is free. While waiting, asks `mustNotWait` every few
+    // milliseconds and takes a place at once when it says so: a caller may become one that must not wait
+    // (its queue may turn into one the logging queue waits for) after it started waiting.
+    void acquire(bool (*mustNotWait)());
     // Takes a place at once, beyond the limit if need be.
     void acquireNow() { count_.fetch_add(1, std::memory_order_seq_cst); }
     void release() {
