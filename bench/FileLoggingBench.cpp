@@ -3,7 +3,8 @@
 // sink, and the physical limit of write(2) on this machine (one call per line, one per 4 KiB). Each case runs
 // in its own child process so that its peak RSS is its own. Prints figures and ratios; never fails.
 //
-// Usage: file_logging_bench [lines per run, default 1000000]
+// Usage: file_logging_bench [lines per run, default 1000000] [ours-buffered | ours-unbuffered]
+// (the second argument runs only that case, one producer, in this process: for profiling)
 
 #include <spdlog/async.h>
 #include <spdlog/sinks/basic_file_sink.h>
@@ -180,11 +181,21 @@ void print(const char* name, const Result& r, double reference) {
 
 int main(int argc, char** argv) {
     const long lines = argc > 1 ? std::atol(argv[1]) : 1000000;
+    if (argc > 2) {
+        const std::string only = argv[2];
+        print(only.c_str(), runFileLogger(lines, 1, only == "ours-buffered"), 0);
+        return 0;
+    }
     std::printf("file logging, %ld lines per run (ratios against the row named in brackets)\n", lines);
     const Result perLine = inChild([&] { return runWriteLimit(lines, true); });
     const Result perBlock = inChild([&] { return runWriteLimit(lines, false); });
     print("write(2) per line [limit]", perLine, perLine.linesPerSecond);
     print("write(2) per 4 KiB [limit]", perBlock, perBlock.linesPerSecond);
+    std::string ratios;
+    const auto addRatio = [&](const char* name, int threads, double value) {
+        ratios += "ratio " + std::string(name) + "_" + std::to_string(threads) + "p " +
+                  std::to_string(value) + "\n";
+    };
     for (int threads : {1, 2}) {
         std::printf("-- %d producer%s\n", threads, threads > 1 ? "s" : "");
         const Result spdFlush = inChild([&] { return runSpdlog(lines, threads, true); });
@@ -197,6 +208,14 @@ int main(int argc, char** argv) {
         print("spdlog async, default buffering [4 KiB]", spdBuffered, perBlock.linesPerSecond);
         print("DDFileLogger buffered [write/4 KiB]", ddBuffered, perBlock.linesPerSecond);
         print("  vs spdlog default buffering", ddBuffered, spdBuffered.linesPerSecond);
+        addRatio("unbuffered_throughput", threads, ddPlain.linesPerSecond / spdFlush.linesPerSecond);
+        addRatio("buffered_throughput", threads, ddBuffered.linesPerSecond / spdBuffered.linesPerSecond);
+        addRatio("unbuffered_peak_rss", threads,
+                 static_cast<double>(spdFlush.peakRssKb) / static_cast<double>(ddPlain.peakRssKb));
+        addRatio("buffered_peak_rss", threads,
+                 static_cast<double>(spdBuffered.peakRssKb) / static_cast<double>(ddBuffered.peakRssKb));
     }
+    // Last, for scripts: ours against spdlog, higher is better (peak RSS as spdlog's / ours).
+    std::printf("\n%s", ratios.c_str());
     return 0;
 }

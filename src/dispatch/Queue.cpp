@@ -73,6 +73,13 @@ void* Queue::currentSpecific(const void* key) {
     return queue ? queue->getSpecific(key) : nullptr;
 }
 
+bool Queue::anyCurrentHasSpecific(const void* key) {
+    for (auto* frame = internal::tlsQueueTop; frame; frame = frame->outer) {
+        if (frame->queue->getSpecific(key) != nullptr) return true;
+    }
+    return false;
+}
+
 Queue* Queue::current() {
     return internal::tlsQueueTop ? internal::tlsQueueTop->queue : nullptr;
 }

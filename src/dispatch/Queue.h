@@ -67,6 +67,9 @@ class Queue : public std::enable_shared_from_this<Queue> {
     // The value for `key` on the queue whose work the calling thread is running (the innermost one when
     // synchronous calls nest), or null when the thread runs no queue work.
     static void* currentSpecific(const void* key);
+    // True when any queue the calling thread is running work for (innermost or further out in a nest of
+    // synchronous calls) has a value for `key`.
+    static bool anyCurrentHasSpecific(const void* key);
     // The innermost queue the calling thread is running work for, or null.
     static Queue* current();
     // The label of `current()`, or "" when there is none.

@@ -18,7 +18,9 @@ namespace dispatch {
 // exception: its items, synchronous ones included, run on the main thread. See Queue for the waiting rules.
 //
 // An asynchronous item on an idle queue wakes one worker, which then runs everything queued behind it
-// (in batches, yielding between them); items added while the queue is busy cost no wake-up.
+// (in batches, yielding between them when other queues wait for a thread); items added while the queue is
+// busy cost no wake-up. A drain that has run a stream of items keeps its thread for up to 50 us after the
+// queue runs dry, so that a steady producer does not pay a wake-up per refill.
 class SerialQueue : public Queue {
   public:
     static std::shared_ptr<SerialQueue> create(std::string label = "", Qos qos = Qos::Default);
@@ -36,9 +38,13 @@ class SerialQueue : public Queue {
     struct State;
 
     void scheduleDrain();
-    // Runs up to `limit` items; the caller owns the queue. True when items remain and the caller must
-    // schedule another drain; false when ownership was released or handed to a waiting synchronous caller.
+    // Runs what is queued, in batches, until the queue is empty or at least `limit` items have run; the
+    // caller owns the queue. True when items remain and the caller must schedule another drain; false when
+    // ownership was released or handed to a waiting synchronous caller.
     bool drainSome(std::size_t limit);
+    // With the queue owned and empty: waits briefly for a new item without holding the lock. True when one
+    // came.
+    bool lingerForWork();
     // Gives up ownership after an inline synchronous item.
     void release();
     // Makes this the main queue: drains are requested through `wake` and run by the run loop.

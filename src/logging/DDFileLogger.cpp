@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <exception>
+#include <typeinfo>
 
 #include "dispatch/ConcurrentQueue.h"
 #include "dispatch/FileWatchSource.h"
@@ -185,6 +186,15 @@ std::string DDFileLogger::lt_dataForMessage(const DDLogMessage& message) {
 }
 
 bool DDFileLogger::lt_appendDataForMessage(const DDLogMessage& message, std::string& out) {
+    if (logFormatter_ && typeid(*logFormatter_) == typeid(DDLogFileFormatterDefault)) {
+        // The formatter this logger installs (not a subclass, which may format otherwise): its text goes
+        // straight into `out`, without a text object per line. Always custom-formatted, see below.
+        const std::size_t before = out.size();
+        static_cast<const DDLogFileFormatterDefault&>(*logFormatter_).appendFormatted(message, out);
+        if (out.size() == before) return false;
+        if (out.back() != '\n' && automaticallyAppendNewlineForCustomFormatters()) out.push_back('\n');
+        return true;
+    }
     DDText text = message.messageText();
     bool customFormatted = false;
     if (logFormatter_) {

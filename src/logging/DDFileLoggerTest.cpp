@@ -247,7 +247,7 @@ TEST(DDFileLoggerTest, DeletedOrRenamedCurrentFileRollsAndTheNextLineGoesToANewF
         return !open;
     }));
     logRaw(logger, "two\n");
-    // Within the same millisecond the new file may take the deleted one's free name: its content tells.
+    // A new file: the old one is gone, so within the same millisecond the new one may take its free name.
     const auto second = logger->currentLogFileInfo()->filePath();
     EXPECT_EQ(readFile(second), "two\n");
 

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "logging/internal/DDRecordBound.h"
 #include "logging/internal/DDRecordHome.h"
 #include "logging/internal/Diagnostics.h"
 
@@ -15,6 +16,8 @@ using logging::internal::NoDestructor;
 namespace {
 
 const char kGlobalLoggingQueueIdentityKey = 0;
+// Marks every queue the dispatcher delivers on: the logging queue waits for work running there.
+const char kLoggerQueueKey = 0;
 
 // Process-wide state, created on first use and never destroyed.
 struct Globals {
@@ -27,6 +30,7 @@ struct Globals {
     std::shared_ptr<dispatch::SerialQueue> loggingQueue;
     dispatch::Group loggingGroup;  // only used on the logging queue
     unsigned numProcessors;
+    logging::internal::RecordBound inFlight{DDLog::kDefaultMaximumRecordsInFlight};
 };
 
 Globals& globals() {
@@ -70,6 +74,25 @@ void deliver(DDLogger& logger, const DDLogMessagePtr& message) {
     tl_delivering = outer;
 }
 
+// True when the caller runs on the logging queue or on a queue the dispatcher delivers on: the record that
+// would make room could then only be delivered after this caller returns.
+bool mustNotWaitForRoom() {
+    return DDLog::loggingQueue()->isCurrent() || dispatch::Queue::anyCurrentHasSpecific(&kLoggerQueueKey);
+}
+
+// Takes a place for an asynchronous record, waiting for room when the bound is reached unless waiting could
+// deadlock. A queue becomes a logger's when the logger is added, possibly while work on it already waits
+// here: waiters check again every few milliseconds.
+void acquirePlace(bool delivering) {
+    logging::internal::RecordBound& bound = globals().inFlight;
+    if (bound.tryAcquire()) return;
+    if (delivering || mustNotWaitForRoom()) {
+        bound.acquireNow();
+    } else {
+        bound.acquire(&mustNotWaitForRoom);
+    }
+}
+
 void exitHook() {
     DDLog::sharedInstance().applicationWillTerminate();
 }
@@ -95,6 +118,18 @@ bool DDLog::isOnLoggingQueue() {
 
 unsigned DDLog::numProcessors() {
     return globals().numProcessors;
+}
+
+void DDLog::setMaximumRecordsInFlight(std::size_t count) {
+    globals().inFlight.setLimit(count);
+}
+
+std::size_t DDLog::maximumRecordsInFlight() const {
+    return globals().inFlight.limit();
+}
+
+std::size_t DDLog::recordsInFlight() const {
+    return globals().inFlight.inFlight();
 }
 
 DDLog::DDLog() {
@@ -160,8 +195,12 @@ void DDLog::log(bool asynchronous, std::string message, std::uint64_t level, std
     std::shared_ptr<DDLogMessage> record;
     if (RecordHome* home = RecordHome::current()) {
         home->collect();
+        // Text and record both come from this thread's home and go back to it.
+        std::shared_ptr<const std::string> text = std::allocate_shared<const std::string>(
+            logging::internal::HomeAllocator<std::string>(home), std::move(message));
+        RecordHome::adoptLastBlock(text.get());
         record = std::allocate_shared<DDLogMessage>(logging::internal::HomeAllocator<DDLogMessage>(home),
-                                                    std::move(message), level, flag, context, fileText,
+                                                    std::move(text), level, flag, context, fileText,
                                                     functionText, line, std::move(tag), 0, std::nullopt);
         RecordHome::adoptLastBlock(record.get());
     } else {
@@ -172,12 +211,14 @@ void DDLog::log(bool asynchronous, std::string message, std::uint64_t level, std
         queueLogMessage(std::move(record), false);
         return;
     }
+    acquirePlace(tl_delivering);
     // Nobody else has seen this record yet, so it can hold the queue's reference itself (see QueueHold).
     DDLogMessage* parked = record.get();
     parked->queueHold_.self = std::move(record);
     loggingQueue()->async([parked] {
         const DDLogMessagePtr message = std::move(parked->queueHold_.self);
         sharedInstance().lt_log(message);
+        globals().inFlight.release();
     });
 }
 
@@ -188,8 +229,12 @@ void DDLog::queueLogMessage(DDLogMessagePtr message, bool asynchronous) {
         return;
     }
     if (asynchronous || tl_delivering) {
+        acquirePlace(tl_delivering);
         // The closure holds only the record so that it fits the function object without an allocation.
-        loggingQueue()->async([message = std::move(message)] { sharedInstance().lt_log(message); });
+        loggingQueue()->async([message = std::move(message)] {
+            sharedInstance().lt_log(message);
+            globals().inFlight.release();
+        });
         return;
     }
     loggingQueue()->sync([&] { lt_log(message); });
@@ -201,6 +246,7 @@ void DDLog::lt_addLogger(DDLoggerPtr logger, std::uint64_t level) {
     }
     std::shared_ptr<dispatch::SerialQueue> queue = logger->loggerQueue();
     if (!queue) queue = dispatch::SerialQueue::create(logger->loggerName());
+    queue->setSpecific(&kLoggerQueueKey, const_cast<char*>(&kLoggerQueueKey));
     loggers_.push_back({logger, level, queue});
     queue->async([logger, queue] { callLogger([&] { logger->didAddLoggerInQueue(queue); }); });
 }

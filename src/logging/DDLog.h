@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -41,6 +42,11 @@ struct DDLoggerInformation {
 // record; it is allowed from the logging queue itself (it then runs in place) but not from inside a logger's
 // `logMessage` (see `queueLogMessage`).
 //
+// Bound: at most `maximumRecordsInFlight` asynchronous records are queued and not yet delivered. A caller
+// that finds the bound reached waits for room (nothing is dropped), except where waiting would deadlock: on
+// the logging queue, inside a logger, and on any queue the dispatcher delivers on; those callers go over the
+// bound. So never log asynchronously while holding a lock that a logger may take.
+//
 // Delivery: the record goes to the last admitted logger by a synchronous call on its queue (which runs on the
 // logging thread itself when that queue is idle) and to the others as members of one group, in parallel;
 // then the group is waited for. With one processor every logger is called in turn.
@@ -57,6 +63,14 @@ class DDLog {
     static bool isOnLoggingQueue();
     // The processor count that decides between parallel and one-by-one delivery (at least 1).
     static unsigned numProcessors();
+
+    // The bound on records in flight (see above); at least 1. Waiting callers re-check at once when it
+    // changes.
+    static constexpr std::size_t kDefaultMaximumRecordsInFlight = 1024;
+    void setMaximumRecordsInFlight(std::size_t count);
+    std::size_t maximumRecordsInFlight() const;
+    // Records queued asynchronously and not yet delivered to every logger.
+    std::size_t recordsInFlight() const;
 
     void addLogger(DDLoggerPtr logger) { addLogger(std::move(logger), LogLevel::All); }
     void addLogger(DDLoggerPtr logger, std::uint64_t level);
@@ -86,10 +100,10 @@ class DDLog {
     void log(bool asynchronous, DDLogMessagePtr message) {
         queueLogMessage(std::move(message), asynchronous);
     }
-    // Asynchronous: queued, returns at once. Synchronous: returns after every admitted logger has written the
-    // record; run in place when already on the logging queue. A synchronous record from inside a logger's
-    // `logMessage` cannot be waited for (the logging queue is waiting for that logger): it is queued
-    // asynchronously instead of deadlocking.
+    // Asynchronous: queued, returns at once (or once there is room, see the bound above). Synchronous:
+    // returns after every admitted logger has written the record; run in place when already on the logging
+    // queue. A synchronous record from inside a logger's `logMessage` cannot be waited for (the logging queue
+    // is waiting for that logger): it is queued asynchronously instead of deadlocking.
     void queueLogMessage(DDLogMessagePtr message, bool asynchronous);
 
     // Named per-class levels: an explicit registry instead of a runtime class scan.

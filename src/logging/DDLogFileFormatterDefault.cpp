@@ -11,8 +11,12 @@ DDText DDLogFileFormatterDefault::formatLogMessage(const DDLogMessage& message) 
     auto line = std::make_shared<std::string>();
     // Room for the stamp, the two spaces, the text and the newline the logger appends: one allocation.
     line->reserve(32 + message.message().size());
-    dateFormatter_->appendTo(*line, message.timestamp());
-    line->append("  ");
-    line->append(message.message());
+    appendFormatted(message, *line);
     return line;
+}
+
+void DDLogFileFormatterDefault::appendFormatted(const DDLogMessage& message, std::string& out) const {
+    dateFormatter_->appendTo(out, message.timestamp());
+    out.append("  ");
+    out.append(message.message());
 }

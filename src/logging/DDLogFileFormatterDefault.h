@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "logging/DDLogFormatter.h"
 #include "logging/internal/UtcDateFormatter.h"
@@ -20,6 +21,9 @@ class DDLogFileFormatterDefault : public DDLogFormatter {
     explicit DDLogFileFormatterDefault(DateFormatterPtr dateFormatter);
 
     DDText formatLogMessage(const DDLogMessage& message) override;
+    // Appends the same text to `out`, without making a text object: the file logger's write path when this
+    // very class is its formatter.
+    void appendFormatted(const DDLogMessage& message, std::string& out) const;
 
     const DateFormatterPtr& dateFormatter() const { return dateFormatter_; }
 

@@ -67,6 +67,12 @@ TEST(DDLogFileFormatterDefaultTest, GivenDateFormatterIsUsedUnchangedAndShared) 
     EXPECT_FALSE(names.parse("2026-02-30--03-26-14-123").has_value());
     EXPECT_FALSE(names.parse("2026-12-06--03-26-14-12").has_value());
     EXPECT_THROW(logging::internal::UtcDateFormatter("yyyy QQ"), std::invalid_argument);
+
+    // Within one second only the fraction changes; formatters used in turn on one thread keep their patterns.
+    EXPECT_EQ(names.format(kMoment + milliseconds(800)), "2026-12-06--03-26-14-923");
+    EXPECT_EQ(dates->format(kMoment + milliseconds(800)), "2026-12-06T03");
+    EXPECT_EQ(names.format(kMoment + milliseconds(877)), "2026-12-06--03-26-15-000");
+    EXPECT_EQ(names.format(kMoment - hours(24)), "2026-12-05--03-26-14-123");
 }
 
 }  // namespace

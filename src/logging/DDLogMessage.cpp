@@ -1,5 +1,7 @@
 #include "logging/DDLogMessage.h"
 
+#include <string.h>
+
 #include <functional>
 
 #include "dispatch/Queue.h"
@@ -76,8 +78,9 @@ DDLogMessagePtr DDLogMessage::copyWithMessage(DDText message) const {
 }
 
 std::string_view DDLogMessage::deriveFileName(std::string_view file) {
-    const auto slash = file.rfind('/');
-    std::string_view component = slash == std::string_view::npos ? file : file.substr(slash + 1);
-    const auto dot = component.rfind('.');
-    return dot == std::string_view::npos ? component : component.substr(0, dot);
+    // memrchr rather than rfind: it runs for every record, and the library's version scans in wide steps.
+    const auto* slash = static_cast<const char*>(::memrchr(file.data(), '/', file.size()));
+    const std::string_view component = slash == nullptr ? file : file.substr(slash + 1 - file.data());
+    const auto* dot = static_cast<const char*>(::memrchr(component.data(), '.', component.size()));
+    return dot == nullptr ? component : component.substr(0, dot - component.data());
 }

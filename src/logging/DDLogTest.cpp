@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -38,6 +39,7 @@ class DDLogTest : public ::testing::Test {
     void TearDown() override {
         DDLog::sharedInstance().removeAllLoggers();
         DDLog::sharedInstance().flushLog();
+        DDLog::sharedInstance().setMaximumRecordsInFlight(DDLog::kDefaultMaximumRecordsInFlight);
     }
     DDLog& log_ = DDLog::sharedInstance();
 };
@@ -227,6 +229,71 @@ TEST_F(DDLogTest, RecordsOutliveTheThreadThatMadeThem) {
         log_.flushLog();
     }
     EXPECT_EQ(counter->count(), 300u);
+}
+
+TEST_F(DDLogTest, ProducersWaitForRoomAndNothingIsLostOrReordered) {
+    constexpr std::size_t kBound = 8;
+    log_.setMaximumRecordsInFlight(kBound);
+    EXPECT_EQ(log_.maximumRecordsInFlight(), kBound);
+    auto slow = DDTestLogger::create("slow");
+    slow->setDelay(20us);
+    log_.addLogger(slow);
+    constexpr int kPerThread = 300;
+    std::atomic<std::size_t> mostInFlight{0};
+    std::vector<std::thread> producers;
+    for (int t = 0; t < 2; ++t) {
+        producers.emplace_back([&, t] {
+            for (int i = 0; i < kPerThread; ++i) {
+                logLine(true, LogFlag::Info, std::to_string(t) + ":" + std::to_string(i));
+                std::size_t seen = log_.recordsInFlight(), most = mostInFlight.load();
+                while (seen > most && !mostInFlight.compare_exchange_weak(most, seen)) {
+                }
+            }
+        });
+    }
+    for (auto& p : producers) p.join();
+    log_.flushLog();
+    EXPECT_LE(mostInFlight.load(), kBound);
+    EXPECT_EQ(log_.recordsInFlight(), 0u);
+    const auto texts = slow->texts();
+    ASSERT_EQ(texts.size(), 2u * kPerThread);
+    int next[2] = {0, 0};
+    for (const auto& text : texts) {
+        const int t = text[0] - '0';
+        EXPECT_EQ(text, std::to_string(t) + ":" + std::to_string(next[t]));
+        ++next[t];
+    }
+}
+
+TEST_F(DDLogTest, CodeTheDispatcherWaitsForLogsPastAFullBoundWithoutDeadlock) {
+    log_.setMaximumRecordsInFlight(2);
+    auto slow = DDTestLogger::create("slow");
+    slow->setDelay(200us);
+    // Inside logMessage, asynchronously and synchronously (which is queued), while the producer keeps the
+    // bound full.
+    slow->setOnLog([](const DDLogMessagePtr& message) {
+        if (message->message() != "trigger") return;
+        for (int i = 0; i < 5; ++i) logLine(true, LogFlag::Info, "inner");
+        logLine(false, LogFlag::Error, "inner");
+    });
+    log_.addLogger(slow);
+    logLine(true, LogFlag::Info, "trigger");
+    // On the logger's queue outside logMessage, and on the logging queue itself.
+    slow->loggerQueue()->async([] {
+        for (int i = 0; i < 5; ++i) logLine(true, LogFlag::Info, "on logger queue");
+    });
+    DDLog::loggingQueue()->async([] {
+        for (int i = 0; i < 5; ++i) logLine(true, LogFlag::Info, "on logging queue");
+    });
+    for (int i = 0; i < 20; ++i) logLine(true, LogFlag::Info, "outer");
+    log_.flushLog();
+    const auto texts = slow->texts();
+    for (const auto& [text, expected] : std::vector<std::pair<std::string, long>>{
+             {"trigger", 1}, {"inner", 6}, {"on logger queue", 5}, {"on logging queue", 5}, {"outer", 20}}) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(std::count(texts.begin(), texts.end(), text), expected);
+    }
+    EXPECT_EQ(slow->violations(), 0);
 }
 
 TEST_F(DDLogTest, FinishedRecordsAreDeliveredUnchangedAndNullFormatsLogNothing) {

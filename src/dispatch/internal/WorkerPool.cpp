@@ -19,6 +19,7 @@ void WorkerPool::submit(Task task) {
     {
         std::lock_guard lock(mutex_);
         tasks_.push_back(std::move(task));
+        queued_.store(tasks_.size(), std::memory_order_relaxed);
         // Each idle thread takes one task; start a thread when queued tasks outnumber them.
         if (tasks_.size() > idle_ && threads_ < kMaxThreads) {
             startThreadLocked();
@@ -60,6 +61,7 @@ void WorkerPool::workerMain() {
         if (!tasks_.empty()) {
             Task task = std::move(tasks_.front());
             tasks_.pop_front();
+            queued_.store(tasks_.size(), std::memory_order_relaxed);
             lock.unlock();
             task();
             task = nullptr;  // release what the task holds before taking the lock again

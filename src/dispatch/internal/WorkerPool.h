@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -24,6 +25,8 @@ class WorkerPool {
     // For tests: how long an idle thread lingers (5 s by default).
     void setIdleTimeout(std::chrono::nanoseconds timeout);
     std::size_t threadCount() const;
+    // True when tasks wait for a thread (a hint: read without the lock).
+    bool hasQueuedTasks() const { return queued_.load(std::memory_order_relaxed) != 0; }
 
   private:
     void startThreadLocked();
@@ -32,6 +35,7 @@ class WorkerPool {
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Task> tasks_;                                         // guarded by mutex_
+    std::atomic<std::size_t> queued_{0};                             // tasks_.size(), written under mutex_
     std::size_t idle_ = 0;                                           // guarded: threads waiting for a task
     std::size_t threads_ = 0;                                        // guarded: live threads
     std::chrono::nanoseconds idleTimeout_{std::chrono::seconds(5)};  // guarded

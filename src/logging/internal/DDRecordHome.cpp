@@ -11,7 +11,9 @@ namespace logging::internal {
 struct alignas(16) RecordHome::Block {
     Block* next;
     RecordHome* home;
-    const DDLogMessage* record;  // null until adopted (or when construction failed)
+    std::size_t size;    // of the payload
+    const void* object;  // null until adopted (or when construction failed)
+    RecordHome::Destroy destroy;
 };
 
 namespace {
@@ -41,28 +43,53 @@ RecordHome* RecordHome::current() {
     return tl_home;
 }
 
+RecordHome::Spares* RecordHome::sparesFor(std::size_t size) {
+    for (Spares& spares : spares_) {
+        if (spares.size == size) return &spares;
+        if (spares.size == 0) {
+            spares.size = size;
+            return &spares;
+        }
+    }
+    return nullptr;
+}
+
 void* RecordHome::allocateBlock(RecordHome* home, std::size_t size) {
     void* raw;
-    if (home->spare_ != nullptr && size == home->blockSize_) {
-        Block* spare = home->spare_;
-        home->spare_ = spare->next;
-        --home->spareCount_;
+    Spares* spares = home->sparesFor(size);
+    if (spares != nullptr && spares->list != nullptr) {
+        Block* spare = spares->list;
+        spares->list = spare->next;
+        --spares->count;
         spare->~Block();
         raw = spare;
     } else {
         raw = std::malloc(sizeof(Block) + size);
         if (raw == nullptr) throw std::bad_alloc();
-        if (home->blockSize_ == 0) home->blockSize_ = size;
     }
-    auto* block = new (raw) Block{nullptr, home, nullptr};
+    auto* block = new (raw) Block{nullptr, home, size, nullptr, nullptr};
     home->outstanding_.fetch_add(1, std::memory_order_relaxed);
     tl_lastBlock = block;
     return block + 1;
 }
 
-void RecordHome::adoptLastBlock(const DDLogMessage* record) {
-    static_cast<Block*>(tl_lastBlock)->record = record;
+void RecordHome::adoptLastBlock(const void* object, Destroy destroy) {
+    auto* block = static_cast<Block*>(tl_lastBlock);
+    block->object = object;
+    block->destroy = destroy;
     tl_lastBlock = nullptr;
+}
+
+void RecordHome::adoptLastBlock(const DDLogMessage* record) {
+    adoptLastBlock(record,
+                   [](const void* object) { static_cast<const DDLogMessage*>(object)->~DDLogMessage(); });
+}
+
+void RecordHome::adoptLastBlock(const std::string* text) {
+    adoptLastBlock(text, [](const void* object) {
+        using std::string;
+        static_cast<const string*>(object)->~string();
+    });
 }
 
 void RecordHome::returnBlock(void* payload) {
@@ -82,19 +109,31 @@ void RecordHome::returnBlock(void* payload) {
 }
 
 void RecordHome::collectReturned() {
-    Block* list = returned_.exchange(nullptr, std::memory_order_acquire);
+    if (pending_ == nullptr) pending_ = returned_.exchange(nullptr, std::memory_order_acquire);
+    // A few at a time (a line returns two blocks): finishing a thousand records in one call made that call a
+    // latency spike for whichever line happened to collect them.
+    Block* batch = pending_;
+    Block* last = nullptr;
+    for (int n = 0; n < kCollectBatch && pending_ != nullptr; ++n) {
+        last = pending_;
+        pending_ = pending_->next;
+    }
+    if (last != nullptr) last->next = nullptr;
     // Cannot reach zero here: the living thread holds one count.
-    outstanding_.fetch_sub(destroyList(list, this), std::memory_order_relaxed);
+    outstanding_.fetch_sub(destroyList(batch, this), std::memory_order_relaxed);
 }
 
 void RecordHome::close() {
     Block* list = returned_.exchange(kClosed, std::memory_order_acquire);
-    long count = destroyList(list, nullptr);
-    while (spare_ != nullptr) {
-        Block* next = spare_->next;
-        spare_->~Block();
-        std::free(spare_);
-        spare_ = next;
+    long count = destroyList(pending_, nullptr) + destroyList(list, nullptr);
+    pending_ = nullptr;
+    for (Spares& spares : spares_) {
+        while (spares.list != nullptr) {
+            Block* next = spares.list->next;
+            spares.list->~Block();
+            std::free(spares.list);
+            spares.list = next;
+        }
     }
     release(count + 1);
 }
@@ -109,11 +148,14 @@ long RecordHome::destroyList(Block* list, RecordHome* keep) {
     long count = 0;
     while (list != nullptr) {
         Block* next = list->next;
-        if (list->record != nullptr) list->record->~DDLogMessage();
-        if (keep != nullptr && keep->spareCount_ < kMaxSpare) {
-            list->next = keep->spare_;
-            keep->spare_ = list;
-            ++keep->spareCount_;
+        // Destroying a record may return its text to this list's home: pushed onto `returned_`, collected
+        // next time.
+        if (list->object != nullptr) list->destroy(list->object);
+        Spares* spares = keep != nullptr ? keep->sparesFor(list->size) : nullptr;
+        if (spares != nullptr && spares->count < kMaxSpare) {
+            list->next = spares->list;
+            spares->list = list;
+            ++spares->count;
         } else {
             list->~Block();
             std::free(list);

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <string>
 
 class DDLogMessage;
 
@@ -13,7 +14,8 @@ namespace logging::internal {
 // blocks land in the allocator arena of the logging thread from another thread, and the two threads then
 // fight over that arena on every line: that was the largest single cost of an asynchronous line. Instead the
 // record's last owner pushes the whole block onto its home thread's return list (one compare-and-swap), and
-// the home thread destroys and frees the returned records in a batch the next time it logs, where the
+// the home thread destroys and frees the returned records (and their texts, which go the same way) in a batch
+// the next time it logs, where the
 // allocator's thread cache takes them back without a lock.
 //
 // A thread that ends closes its home: records still out are then destroyed by whoever drops them last. A home
@@ -23,16 +25,21 @@ class RecordHome {
     // The calling thread's home, or null while the thread is being torn down.
     static RecordHome* current();
 
-    // On the home thread: destroys and frees every record that has come back.
+    // On the home thread: destroys and frees records that have come back, a few per call.
     void collect() {
-        if (returned_.load(std::memory_order_relaxed) != nullptr) collectReturned();
+        if (pending_ != nullptr || returned_.load(std::memory_order_relaxed) != nullptr) collectReturned();
     }
 
     // For HomeAllocator.
     static void* allocateBlock(RecordHome* home, std::size_t size);
     static void returnBlock(void* payload);
-    // Names the record living in the block this thread allocated last (the one allocate_shared just made).
+    // Names the object living in the block this thread allocated last (the one allocate_shared just made) and
+    // how the home thread destroys it.
+    using Destroy = void (*)(const void* object);
+    static void adoptLastBlock(const void* object, Destroy destroy);
+    // The same for the two kinds of objects the dispatcher makes: records and their texts.
     static void adoptLastBlock(const DDLogMessage* record);
+    static void adoptLastBlock(const std::string* text);
 
     ~RecordHome() = default;
     RecordHome(const RecordHome&) = delete;
@@ -48,11 +55,19 @@ class RecordHome {
     static long destroyList(Block* list, RecordHome* keep);
     void release(long count);
 
-    // Home-thread only: emptied blocks kept for the next records (they are all of one size).
+    // Home-thread only: emptied blocks kept for the next objects, one list per block size (a record's and a
+    // text's).
     static constexpr int kMaxSpare = 4096;
-    Block* spare_ = nullptr;
-    int spareCount_ = 0;
-    std::size_t blockSize_ = 0;
+    struct Spares {
+        std::size_t size = 0;
+        Block* list = nullptr;
+        int count = 0;
+    };
+    Spares spares_[2];
+    // Home-thread only: blocks taken back from `returned_` and not yet finished.
+    static constexpr int kCollectBatch = 16;
+    Block* pending_ = nullptr;
+    Spares* sparesFor(std::size_t size);
 
     alignas(64) std::atomic<Block*> returned_{nullptr};  // pushed by any thread, taken by the home thread
     alignas(64) std::atomic<long> outstanding_{1};       // blocks not yet freed, +1 while the thread lives

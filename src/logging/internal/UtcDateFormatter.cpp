@@ -1,5 +1,6 @@
 #include "logging/internal/UtcDateFormatter.h"
 
+#include <atomic>
 #include <cstdint>
 #include <stdexcept>
 
@@ -56,9 +57,14 @@ void appendDigits(std::string& out, std::int64_t value, int width) {
     while (n > 0) out.push_back(digits[--n]);
 }
 
+std::uint64_t nextId() {
+    static std::atomic<std::uint64_t> last{0};
+    return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
 }  // namespace
 
-UtcDateFormatter::UtcDateFormatter(std::string_view pattern) : pattern_(pattern) {
+UtcDateFormatter::UtcDateFormatter(std::string_view pattern) : pattern_(pattern), id_(nextId()) {
     size_t i = 0;
     auto addLiteral = [this](std::string_view text) {
         if (!tokens_.empty() && tokens_.back().field == Field::Literal) {
@@ -138,6 +144,38 @@ void UtcDateFormatter::appendTo(std::string& out, Clock::time_point moment) cons
         nanos += 1'000'000'000;
         --seconds;
     }
+    // Everything but the fraction changes once a second: the text of the current second is kept per thread
+    // (the formatter itself is shared by several queues), and only the fraction digits are written per call.
+    // Fractions have a fixed width, so they always sit at the same offsets.
+    struct SecondText {
+        std::uint64_t formatter = 0;
+        std::int64_t seconds = 0;
+        std::string text;
+        std::vector<std::pair<std::size_t, int>> fractions;  // offset in text, width
+    };
+    thread_local SecondText cached;
+    if (cached.formatter != id_ || cached.seconds != seconds) {
+        cached.formatter = id_;
+        cached.seconds = seconds;
+        cached.text.clear();
+        cached.fractions.clear();
+        appendSecond(cached.text, seconds, &cached.fractions);
+    }
+    const std::size_t start = out.size();
+    out.append(cached.text);
+    for (const auto& [offset, width] : cached.fractions) {
+        // Truncated to the pattern's number of digits, as date formatters do.
+        std::int64_t scaled = nanos;
+        for (int digits = 9; digits > width; --digits) scaled /= 10;
+        for (std::size_t i = static_cast<std::size_t>(width); i-- > 0;) {
+            out[start + offset + i] = static_cast<char>('0' + scaled % 10);
+            scaled /= 10;
+        }
+    }
+}
+
+void UtcDateFormatter::appendSecond(std::string& out, std::int64_t seconds,
+                                    std::vector<std::pair<std::size_t, int>>* fractions) const {
     std::int64_t days = seconds / 86400;
     std::int64_t secondOfDay = seconds % 86400;
     if (secondOfDay < 0) {
@@ -168,13 +206,10 @@ void UtcDateFormatter::appendTo(std::string& out, Clock::time_point moment) cons
             case Field::Second:
                 appendDigits(out, secondOfDay % 60, token.width);
                 break;
-            case Field::Fraction: {
-                // Truncated to the pattern's number of digits, as date formatters do.
-                std::int64_t scaled = nanos;
-                for (int digits = 9; digits > token.width; --digits) scaled /= 10;
-                appendDigits(out, scaled, token.width);
+            case Field::Fraction:
+                fractions->emplace_back(out.size(), token.width);
+                out.append(static_cast<std::size_t>(token.width), '0');
                 break;
-            }
         }
     }
 }

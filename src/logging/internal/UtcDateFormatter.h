@@ -1,9 +1,11 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace logging::internal {
@@ -14,7 +16,8 @@ namespace logging::internal {
 // ASCII and the calendar Gregorian whatever the machine's locale and time zone.
 //
 // Immutable after construction, so one formatter may be shared by several queues at once. Formatting does no
-// system call and no locale lookup; it is on the write path of every file line.
+// system call and no locale lookup; it is on the write path of every file line, so each thread keeps the
+// text of the latest second it formatted and writes only the fraction digits within that second.
 class UtcDateFormatter {
   public:
     using Clock = std::chrono::system_clock;
@@ -36,8 +39,16 @@ class UtcDateFormatter {
         int width;            // digits for numeric fields
         std::string literal;  // for Literal
     };
+    // Appends everything but the fractions of a second, which are written as zeros and listed in `fractions`
+    // (offset in `out`, width).
+    void appendSecond(std::string& out, std::int64_t seconds,
+                      std::vector<std::pair<std::size_t, int>>* fractions) const;
+
     std::string pattern_;
     std::vector<Token> tokens_;
+    // Unique per formatter for the process's life: names it in per-thread caches, where an address could be
+    // reused by a later formatter.
+    std::uint64_t id_;
 };
 
 }  // namespace logging::internal
