@@ -53,13 +53,15 @@ std::string helperPath = TANDREL_HELPER_PATH;
 // The helper as a child process, killed if a test leaves it running.
 class HelperProcess {
   public:
-    // Started with the test's environment minus DISPLAY (so no desktop is used) plus `environment`, with
-    // `arguments`; standard output and error go to `out` and `err` when given.
+    // Started with the test's environment minus DISPLAY and WAYLAND_DISPLAY (so no desktop is used) plus
+    // `environment`, with `arguments`; standard output and error go to `out` and `err` when given.
     explicit HelperProcess(std::vector<std::string> arguments = {}, std::vector<std::string> environment = {},
                            int out = -1, int err = -1) {
         std::vector<std::string> variables = std::move(environment);
         for (char** entry = environ; *entry != nullptr; ++entry) {
-            if (std::string_view(*entry).rfind("DISPLAY=", 0) != 0) variables.emplace_back(*entry);
+            const std::string_view variable(*entry);
+            if (variable.rfind("DISPLAY=", 0) != 0 && variable.rfind("WAYLAND_DISPLAY=", 0) != 0)
+                variables.emplace_back(*entry);
         }
         std::vector<char*> envp;
         for (auto& variable : variables) envp.push_back(variable.data());
@@ -352,7 +354,7 @@ TEST_F(ServiceProcessTest, LogToTerminalShowsTheLogLinesInColour) {
 
     const std::string line = R"([^\n]* tandrel-helper\[)" + std::to_string(helper.pid()) + R"(:\d+\] )";
     EXPECT_TRUE(std::regex_search(bytes, std::regex("\x1b\\[38;5;130m" + line +
-                                                    R"(\[WARN\] No usable desktop \(DISPLAY is not set\): )"
+                                                    R"(\[WARN\] No usable desktop \(DISPLAY is not set; WAYLAND_DISPLAY is not set\): )"
                                                     "answering without one\n\x1b\\[0m")))
         << bytes;
     EXPECT_TRUE(
