@@ -1,5 +1,6 @@
 #include "logging/DDASLLogCapture.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -217,14 +218,18 @@ TEST_F(DDASLLogCaptureTest, RunTakesOwnRecordsOnceInOrderAndEndsAfterStop) {
     EXPECT_EQ(collector->texts(), (std::vector<std::string>{"one", "two", "three"}));
     EXPECT_EQ(collector->messages()[1]->flag(), LogFlag::Warning);
 
-    // After stop, the next notification is handled in full, then the watch ends.
+    // After stop, the next notification is handled in full, then the watch ends. That notification may be a
+    // late one for "three" (the descriptor can report it twice) or the one for "four": either way nothing
+    // after it is taken.
     DDASLLogCapture::stop();
     EXPECT_FALSE(DDASLLogCapture::isCapturing());
     appendOwn("four");
     ASSERT_TRUE(eventually([&] { return journal->readersOpen() == 0; }));
     appendOwn("five");
     DDLog::sharedInstance().flushLog();
-    EXPECT_EQ(collector->texts(), (std::vector<std::string>{"one", "two", "three", "four"}));
+    const std::vector<std::string> upToThree{"one", "two", "three"};
+    const std::vector<std::string> upToFour{"one", "two", "three", "four"};
+    EXPECT_THAT(collector->texts(), testing::AnyOf(upToThree, upToFour));
     EXPECT_EQ(journal->readersOpened(), 1);
 }
 
