@@ -242,11 +242,16 @@ void Connection::onWritable() {
 
 void Connection::enqueue(std::vector<std::uint8_t> frame) {
     if (state_ == State::Interrupted || state_ == State::Closed) return;
-    if (output_.size() - outputOffset_ + frame.size() > kMaxPendingOutput) {
-        warn("Closing the connection " + std::string(isClient() ? "to " : "from ") + peerName() +
-             ": more than 64 MiB of messages wait for the peer to read them");
-        output_.clear();
+    const std::size_t pending = output_.size() - outputOffset_ + frame.size();
+    const bool overOwnCap = pending > kMaxPendingOutput;
+    if (overOwnCap || (slot_ && !slot_->holdPendingOutput(pending))) {
+        warn("Closing the connection " + std::string(isClient() ? "to " : "from ") + peerName() + ": " +
+             (overOwnCap ? std::string("more than 64 MiB of messages wait for the peer to read them")
+                         : "unread messages of all connections would take more than " +
+                               std::to_string(slot_->maximumPendingOutputBytes()) + " bytes"));
+        output_ = {};
         outputOffset_ = 0;
+        if (slot_) slot_->holdPendingOutput(0);
         // The read side sees the end and closes the connection outside of this call.
         if (fd_) ::shutdown(fd_.get(), SHUT_RDWR);
         return;
@@ -269,6 +274,7 @@ void Connection::flush() {
         }
         if (sent < 0 && errno == EINTR) continue;
         if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (slot_) slot_->holdPendingOutput(output_.size() - outputOffset_);
             io_->setWantWrite(true);
             return;
         }
@@ -278,6 +284,7 @@ void Connection::flush() {
     }
     output_.clear();
     outputOffset_ = 0;
+    if (slot_) slot_->holdPendingOutput(0);
     if (output_.capacity() > kKeptOutputCapacity) output_.shrink_to_fit();
     io_->setWantWrite(false);
 }
