@@ -241,24 +241,26 @@ void Connection::onWritable() {
 }
 
 void Connection::enqueue(std::vector<std::uint8_t> frame) {
-    if (state_ == State::Interrupted || state_ == State::Closed) return;
-    const std::size_t pending = output_.size() - outputOffset_ + frame.size();
-    const bool overOwnCap = pending > kMaxPendingOutput;
-    if (overOwnCap || (slot_ && !slot_->holdPendingOutput(pending))) {
+    if (state_ == State::Interrupted || state_ == State::Closed || outputRefused_) return;
+    // Drop what the peer took once that is at least half the buffer: a peer that reads steadily but never
+    // quite catches up would otherwise keep everything ever sent to it.
+    if (outputOffset_ > 0 && outputOffset_ >= output_.size() - outputOffset_) {
+        output_.erase(output_.begin(), output_.begin() + static_cast<std::ptrdiff_t>(outputOffset_));
+        outputOffset_ = 0;
+    }
+    const bool overOwnCap = output_.size() - outputOffset_ + frame.size() > kMaxPendingOutput;
+    if (overOwnCap || (slot_ && !slot_->holdPendingOutput(output_.size() + frame.size()))) {
         warn("Closing the connection " + std::string(isClient() ? "to " : "from ") + peerName() + ": " +
              (overOwnCap ? std::string("more than 64 MiB of messages wait for the peer to read them")
                          : "unread messages of all connections would take more than " +
                                std::to_string(slot_->maximumPendingOutputBytes()) + " bytes"));
         output_ = {};
         outputOffset_ = 0;
+        outputRefused_ = true;
         if (slot_) slot_->holdPendingOutput(0);
         // The read side sees the end and closes the connection outside of this call.
         if (fd_) ::shutdown(fd_.get(), SHUT_RDWR);
         return;
-    }
-    if (outputOffset_ == output_.size()) {
-        output_.clear();
-        outputOffset_ = 0;
     }
     output_.insert(output_.end(), frame.begin(), frame.end());
     if (state_ == State::Open) flush();
@@ -274,7 +276,6 @@ void Connection::flush() {
         }
         if (sent < 0 && errno == EINTR) continue;
         if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (slot_) slot_->holdPendingOutput(output_.size() - outputOffset_);
             io_->setWantWrite(true);
             return;
         }

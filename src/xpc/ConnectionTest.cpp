@@ -365,7 +365,19 @@ TEST_F(ConnectionTest, ClientsTakeBoundedDescriptorsConnectionsAndBuffers) {
         return drained >= 3 * (1u << 20);
     });
     EXPECT_GE(drained, 3u * (1u << 20));
+    // A client that reads but lags behind: what it took leaves the buffer, so 2 MiB more fit.
     for (int i = 0; i < 3; ++i) service.accepted[4]->send(big);
+    drained = 0;
+    runUntil([&] {
+        const ssize_t got = ::recv(clients[4].get(), sink.data(), sink.size(), MSG_DONTWAIT);
+        if (got > 0) drained += static_cast<std::size_t>(got);
+        return drained >= 2 * (1u << 20);
+    });
+    testing::settle();
+    for (int i = 0; i < 2; ++i) service.accepted[4]->send(big);
+    testing::settle();
+    EXPECT_EQ(service.countWarnings("unread messages of all connections"), 1u)
+        << "only the other was cut off";
     EXPECT_FALSE(closedByService(clients[4], std::chrono::milliseconds(100)));
 
     // Room again: a new peer is taken, and a later burst is warned about once more.

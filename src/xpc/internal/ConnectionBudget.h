@@ -29,7 +29,7 @@ class ConnectionBudget : public std::enable_shared_from_this<ConnectionBudget> {
         // Records that the connection now buffers `bytes` of unfinished frames; false (nothing recorded
         // beyond what was held) when that would take all connections over the limit.
         bool holdUnfinished(std::size_t bytes);
-        // The same for messages that wait for the peer to read them.
+        // The same for the buffer of messages that wait for the peer to read them.
         bool holdPendingOutput(std::size_t bytes);
         std::chrono::milliseconds stallTimeout() const { return budget_->stallTimeout(); }
         std::size_t maximumUnfinishedBytes() const { return budget_->maximumUnfinishedBytes_.load(); }
