@@ -229,15 +229,14 @@ def report(name, **figures):
 
 # ---- the probes ----
 
-def probe_flood(helper, seconds):
-    """4 clients that read every answer, 256 requests in flight each; SIGTERM while they still send, then
-    every answer they got must have its reply line in the log (followed across rolls)."""
+def probe_flood(helper, seconds, count=4, window=256, name="flood"):
+    """`count` clients that read every answer, `window` requests in flight each; SIGTERM while they still
+    send, then every answer they got must have its reply line in the log (followed across rolls)."""
     sampler = PeakSampler(helper)
     sampler.start()
     follower = LogFollower(helper, "Reply IsPermissionGranted request")
     follower.start()
-    clients = [Client(helper.socket) for _ in range(4)]
-    window = 256
+    clients = [Client(helper.socket) for _ in range(count)]
     answered = 0
     for c in clients:
         c.sock.sendall(request("IsPermissionGranted") * window)
@@ -264,9 +263,14 @@ def probe_flood(helper, seconds):
         c.close()
     peak = sampler.stop()
     replies = follower.stop()
-    report("flood", seconds=seconds, answered=answered, peak_rss_mib=peak, rss_at_end_mib=rss_end,
+    report(name, seconds=seconds, answered=answered, peak_rss_mib=peak, rss_at_end_mib=rss_end,
            sigterm_exit_s=("killed after 120" if exit_s is None else round(exit_s, 2)),
            reply_lines_logged=replies, answered_without_reply_line=max(0, answered - replies))
+
+
+def probe_deepflood(helper, seconds):
+    """One client that reads every answer but keeps 100000 requests in flight, so it always lags behind."""
+    probe_flood(helper, seconds, 1, 100000, "deepflood")
 
 
 def probe_nonreader(helper, seconds, count=1):
@@ -377,7 +381,7 @@ def probe_descriptors(helper, seconds):
            of_them_closed_by_service=refused, refusal_warning_lines=warnings)
 
 
-PROBES = {"flood": probe_flood, "nonreader": probe_nonreader,
+PROBES = {"flood": probe_flood, "deepflood": probe_deepflood, "nonreader": probe_nonreader,
           "nonreaders4": probe_nonreaders4, "maps": probe_maps, "stalled": probe_stalled,
           "descriptors": probe_descriptors}
 
