@@ -1,5 +1,6 @@
 #include "xpc/Connection.h"
 
+#include <malloc.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -18,6 +19,14 @@ constexpr std::size_t kReadChunk = 64 * 1024;
 // A peer that stops reading must not make us buffer without bound.
 constexpr std::size_t kMaxPendingOutput = 64 * 1024 * 1024;
 constexpr std::size_t kKeptOutputCapacity = 1024 * 1024;
+
+// Frees `output`; a large buffer's pages go back to the system at once, which the allocator would otherwise
+// keep for the next such buffer (tens of MiB after clients that did not read).
+void release(std::vector<std::uint8_t>& output) {
+    const bool large = output.capacity() > kKeptOutputCapacity;
+    std::vector<std::uint8_t>().swap(output);
+    if (large) ::malloc_trim(0);
+}
 
 }  // namespace
 
@@ -254,7 +263,7 @@ void Connection::enqueue(std::vector<std::uint8_t> frame) {
              (overOwnCap ? std::string("more than 64 MiB of messages wait for the peer to read them")
                          : "unread messages of all connections would take more than " +
                                std::to_string(slot_->maximumPendingOutputBytes()) + " bytes"));
-        output_ = {};
+        release(output_);
         outputOffset_ = 0;
         outputRefused_ = true;
         if (slot_) slot_->holdPendingOutput(0);
@@ -286,7 +295,7 @@ void Connection::flush() {
     output_.clear();
     outputOffset_ = 0;
     if (slot_) slot_->holdPendingOutput(0);
-    if (output_.capacity() > kKeptOutputCapacity) output_.shrink_to_fit();
+    if (output_.capacity() > kKeptOutputCapacity) release(output_);
     io_->setWantWrite(false);
 }
 
@@ -303,7 +312,7 @@ void Connection::close(ErrorCode finalEvent) {
     fd_.reset();
     slot_.reset();
     decoder_ = FrameDecoder();
-    output_ = {};
+    release(output_);
     outputOffset_ = 0;
     state_ = finalEvent == ErrorCode::ConnectionInvalid ? State::Closed : State::Interrupted;
     self_.reset();
