@@ -147,12 +147,14 @@ class Helper:
                     text += f.read()
         return text
 
-    def stop(self):
-        """SIGTERM; seconds until it ended (None if it had to be killed after 120 s)."""
-        start = time.monotonic()
-        self.proc.send_signal(signal.SIGTERM)
+    def stop(self, signalled_at=None):
+        """SIGTERM (unless sent at `signalled_at`); seconds until it ended (None if killed after 120 s)."""
+        start = signalled_at
+        if start is None:
+            start = time.monotonic()
+            self.proc.send_signal(signal.SIGTERM)
         try:
-            self.proc.wait(120)
+            self.proc.wait(max(0.0, start + 120 - time.monotonic()))
             return time.monotonic() - start
         except subprocess.TimeoutExpired:
             self.proc.kill()
@@ -164,6 +166,42 @@ class Helper:
             self.proc.kill()
             self.proc.wait()
         shutil.rmtree(self.root, ignore_errors=True)
+
+
+class LogFollower(threading.Thread):
+    """Reads every log file of the helper as it is written, keeping each open so that a file rolled away and
+    deleted is still read to its end: counts `needle` over the whole run, not only in the files left."""
+
+    def __init__(self, helper, needle):
+        super().__init__(daemon=True)
+        self.helper, self.needle, self.running = helper, needle.encode(), True
+        self.files, self.count = {}, 0
+
+    def drain(self):
+        for name in sorted(os.listdir(self.helper.tmp)):
+            if name.endswith(".log") and name not in self.files:
+                try:
+                    self.files[name] = [open(os.path.join(self.helper.tmp, name), "rb"), b""]
+                except FileNotFoundError:
+                    pass
+        for entry in self.files.values():
+            entry[1] += entry[0].read()
+            lines = entry[1].split(b"\n")
+            entry[1] = lines.pop()
+            self.count += sum(self.needle in line for line in lines)
+
+    def run(self):
+        while self.running:
+            self.drain()
+            time.sleep(0.005)
+
+    def stop(self):
+        self.running = False
+        self.join()
+        self.drain()
+        for entry in self.files.values():
+            entry[0].close()
+        return self.count
 
 
 class PeakSampler(threading.Thread):
@@ -191,12 +229,14 @@ def report(name, **figures):
 
 # ---- the probes ----
 
-def probe_flood(helper, seconds):
-    """4 clients that read every answer, 256 requests in flight each."""
+def probe_flood(helper, seconds, count=4, window=256, name="flood"):
+    """`count` clients that read every answer, `window` requests in flight each; SIGTERM while they still
+    send, then every answer they got must have its reply line in the log (followed across rolls)."""
     sampler = PeakSampler(helper)
     sampler.start()
-    clients = [Client(helper.socket) for _ in range(4)]
-    window = 256
+    follower = LogFollower(helper, "Reply IsPermissionGranted request")
+    follower.start()
+    clients = [Client(helper.socket) for _ in range(count)]
     answered = 0
     for c in clients:
         c.sock.sendall(request("IsPermissionGranted") * window)
@@ -208,36 +248,59 @@ def probe_flood(helper, seconds):
                 answered += got
                 c.sock.sendall(request("IsPermissionGranted") * got)
     rss_end = helper.rss()
+    start = time.monotonic()
+    helper.proc.send_signal(signal.SIGTERM)
+    open_clients = list(clients)
+    while open_clients and time.monotonic() - start < 120:
+        for c in list(open_clients):
+            got = c.answers(0.01)
+            if got is None:
+                open_clients.remove(c)
+            elif got:
+                answered += got
+    exit_s = helper.stop(signalled_at=start)
     for c in clients:
         c.close()
     peak = sampler.stop()
-    exit_s = helper.stop()
-    replies = helper.log_text().count("Reply IsPermissionGranted request")
-    report("flood", seconds=seconds, answered=answered, peak_rss_mib=peak, rss_at_end_mib=rss_end,
+    replies = follower.stop()
+    report(name, seconds=seconds, answered=answered, peak_rss_mib=peak, rss_at_end_mib=rss_end,
            sigterm_exit_s=("killed after 120" if exit_s is None else round(exit_s, 2)),
-           reply_lines_in_remaining_log=replies)
+           reply_lines_logged=replies, answered_without_reply_line=max(0, answered - replies))
 
 
-def probe_nonreader(helper, seconds):
-    """A client that sends requests and never reads an answer, until the service cuts it off."""
+def probe_deepflood(helper, seconds):
+    """One client that reads every answer but keeps 100000 requests in flight, so it always lags behind."""
+    probe_flood(helper, seconds, 1, 100000, "deepflood")
+
+
+def probe_nonreader(helper, seconds, count=1):
+    """`count` clients that send requests and never read an answer, until the service cuts them off."""
     sampler = PeakSampler(helper)
     sampler.start()
-    c = Client(helper.socket)
-    c.sock.setblocking(False)
+    clients = [Client(helper.socket) for _ in range(count)]
+    for c in clients:
+        c.sock.setblocking(False)
     burst = request("IsPermissionGranted") * 1024
-    cut_off = False
+    sending = list(clients)
     end = time.monotonic() + seconds
-    while time.monotonic() < end and not cut_off:
-        try:
-            c.sock.send(burst)
-        except BlockingIOError:
-            time.sleep(0.001)
-        except (BrokenPipeError, ConnectionResetError):
-            cut_off = True
+    while time.monotonic() < end and sending:
+        for c in list(sending):
+            try:
+                c.sock.send(burst)
+            except BlockingIOError:
+                time.sleep(0.001 / count)
+            except (BrokenPipeError, ConnectionResetError):
+                sending.remove(c)
     peak = sampler.stop()
-    c.close()
+    for c in clients:
+        c.close()
     time.sleep(5)
-    report("nonreader", cut_off=cut_off, peak_rss_mib=peak, rss_5s_after_mib=helper.rss())
+    report("nonreader" if count == 1 else f"nonreaders{count}", cut_off=f"{count - len(sending)}/{count}",
+           peak_rss_mib=peak, rss_5s_after_mib=helper.rss())
+
+
+def probe_nonreaders4(helper, seconds):
+    probe_nonreader(helper, seconds, 4)
 
 
 def probe_maps(helper, seconds):
@@ -318,7 +381,8 @@ def probe_descriptors(helper, seconds):
            of_them_closed_by_service=refused, refusal_warning_lines=warnings)
 
 
-PROBES = {"flood": probe_flood, "nonreader": probe_nonreader, "maps": probe_maps, "stalled": probe_stalled,
+PROBES = {"flood": probe_flood, "deepflood": probe_deepflood, "nonreader": probe_nonreader,
+          "nonreaders4": probe_nonreaders4, "maps": probe_maps, "stalled": probe_stalled,
           "descriptors": probe_descriptors}
 
 

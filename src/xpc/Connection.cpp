@@ -1,5 +1,6 @@
 #include "xpc/Connection.h"
 
+#include <malloc.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -18,6 +19,14 @@ constexpr std::size_t kReadChunk = 64 * 1024;
 // A peer that stops reading must not make us buffer without bound.
 constexpr std::size_t kMaxPendingOutput = 64 * 1024 * 1024;
 constexpr std::size_t kKeptOutputCapacity = 1024 * 1024;
+
+// Frees `output`; a large buffer's pages go back to the system at once, which the allocator would otherwise
+// keep for the next such buffer (tens of MiB after clients that did not read).
+void release(std::vector<std::uint8_t>& output) {
+    const bool large = output.capacity() > kKeptOutputCapacity;
+    std::vector<std::uint8_t>().swap(output);
+    if (large) ::malloc_trim(0);
+}
 
 }  // namespace
 
@@ -241,19 +250,26 @@ void Connection::onWritable() {
 }
 
 void Connection::enqueue(std::vector<std::uint8_t> frame) {
-    if (state_ == State::Interrupted || state_ == State::Closed) return;
-    if (output_.size() - outputOffset_ + frame.size() > kMaxPendingOutput) {
-        warn("Closing the connection " + std::string(isClient() ? "to " : "from ") + peerName() +
-             ": more than 64 MiB of messages wait for the peer to read them");
-        output_.clear();
+    if (state_ == State::Interrupted || state_ == State::Closed || outputRefused_) return;
+    // Drop what the peer took once that is at least half the buffer: a peer that reads steadily but never
+    // quite catches up would otherwise keep everything ever sent to it.
+    if (outputOffset_ > 0 && outputOffset_ >= output_.size() - outputOffset_) {
+        output_.erase(output_.begin(), output_.begin() + static_cast<std::ptrdiff_t>(outputOffset_));
         outputOffset_ = 0;
+    }
+    const bool overOwnCap = output_.size() - outputOffset_ + frame.size() > kMaxPendingOutput;
+    if (overOwnCap || (slot_ && !slot_->holdPendingOutput(output_.size() + frame.size()))) {
+        warn("Closing the connection " + std::string(isClient() ? "to " : "from ") + peerName() + ": " +
+             (overOwnCap ? std::string("more than 64 MiB of messages wait for the peer to read them")
+                         : "unread messages of all connections would take more than " +
+                               std::to_string(slot_->maximumPendingOutputBytes()) + " bytes"));
+        release(output_);
+        outputOffset_ = 0;
+        outputRefused_ = true;
+        if (slot_) slot_->holdPendingOutput(0);
         // The read side sees the end and closes the connection outside of this call.
         if (fd_) ::shutdown(fd_.get(), SHUT_RDWR);
         return;
-    }
-    if (outputOffset_ == output_.size()) {
-        output_.clear();
-        outputOffset_ = 0;
     }
     output_.insert(output_.end(), frame.begin(), frame.end());
     if (state_ == State::Open) flush();
@@ -278,7 +294,8 @@ void Connection::flush() {
     }
     output_.clear();
     outputOffset_ = 0;
-    if (output_.capacity() > kKeptOutputCapacity) output_.shrink_to_fit();
+    if (slot_) slot_->holdPendingOutput(0);
+    if (output_.capacity() > kKeptOutputCapacity) release(output_);
     io_->setWantWrite(false);
 }
 
@@ -295,7 +312,7 @@ void Connection::close(ErrorCode finalEvent) {
     fd_.reset();
     slot_.reset();
     decoder_ = FrameDecoder();
-    output_ = {};
+    release(output_);
     outputOffset_ = 0;
     state_ = finalEvent == ErrorCode::ConnectionInvalid ? State::Closed : State::Interrupted;
     self_.reset();

@@ -126,6 +126,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     bool stallCheckArmed_ = false;
     std::vector<std::uint8_t> output_;
     std::size_t outputOffset_ = 0;
+    bool outputRefused_ = false;  // cut off for unread messages: later ones are dropped, unwarned
     std::shared_ptr<Connection> self_;
 };
 

@@ -295,13 +295,13 @@ void writeAll(const internal::UniqueFd& fd, const std::vector<std::uint8_t>& byt
     ASSERT_EQ(::write(fd.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
 }
 
-// Whether the service closed its end: the client reads the end of the stream.
+// Whether the service closed its end: the client reads (and drops) what came until the end of the stream.
 bool closedByService(const internal::UniqueFd& fd, std::chrono::milliseconds limit) {
     bool closed = false;
+    std::vector<char> sink(1 << 16);
     runUntil(
         [&] {
-            char byte;
-            closed = ::recv(fd.get(), &byte, 1, MSG_DONTWAIT) == 0;
+            closed = ::recv(fd.get(), sink.data(), sink.size(), MSG_DONTWAIT) == 0;
             return closed;
         },
         limit);
@@ -309,13 +309,15 @@ bool closedByService(const internal::UniqueFd& fd, std::chrono::milliseconds lim
 }
 
 // What many or careless clients may take: one descriptor per client, a cap on open connections (refusals
-// warned once per burst), a cap on unfinished frames across connections, and a timeout for a stalled frame.
+// warned once per burst), caps on unfinished frames and on unread answers across connections, and a timeout
+// for a stalled frame.
 TEST_F(ConnectionTest, ClientsTakeBoundedDescriptorsConnectionsAndBuffers) {
     service.echo = false;
     ASSERT_TRUE(service.start(name, nullptr, [](Listener& listener) {
         listener.setMaximumConnections(6);
         listener.setMaximumUnfinishedBytes(1000);
         listener.setStallTimeout(std::chrono::milliseconds(300));
+        listener.setMaximumPendingOutputBytes(4 << 20);
     }));
     const std::string path = runtime.socketPath(name);
     std::vector<internal::UniqueFd> clients;
@@ -345,6 +347,38 @@ TEST_F(ConnectionTest, ClientsTakeBoundedDescriptorsConnectionsAndBuffers) {
     EXPECT_FALSE(closedByService(clients[0], std::chrono::milliseconds(100)));
     EXPECT_TRUE(closedByService(clients[0], std::chrono::milliseconds(3000)));
     EXPECT_TRUE(service.warned("a frame stopped arriving"));
+
+    // Answers nobody reads: 3 MiB for one client fit, 2 MiB more for another do not; once the first reads
+    // its answers, the room is back.
+    Object big = message("Big");
+    big.set("data", Object::data(Object::Bytes(1 << 20, 0x41)));
+    for (int i = 0; i < 3; ++i) service.accepted[2]->send(big);
+    testing::settle();
+    for (int i = 0; i < 2; ++i) service.accepted[3]->send(big);
+    EXPECT_TRUE(closedByService(clients[3], std::chrono::milliseconds(2000)));
+    EXPECT_TRUE(service.warned("unread messages of all connections would take more than 4194304 bytes"));
+    std::vector<std::uint8_t> sink(1 << 16);
+    std::size_t drained = 0;
+    runUntil([&] {
+        const ssize_t got = ::recv(clients[2].get(), sink.data(), sink.size(), MSG_DONTWAIT);
+        if (got > 0) drained += static_cast<std::size_t>(got);
+        return drained >= 3 * (1u << 20);
+    });
+    EXPECT_GE(drained, 3u * (1u << 20));
+    // A client that reads but lags behind: what it took leaves the buffer, so 2 MiB more fit.
+    for (int i = 0; i < 3; ++i) service.accepted[4]->send(big);
+    drained = 0;
+    runUntil([&] {
+        const ssize_t got = ::recv(clients[4].get(), sink.data(), sink.size(), MSG_DONTWAIT);
+        if (got > 0) drained += static_cast<std::size_t>(got);
+        return drained >= 2 * (1u << 20);
+    });
+    testing::settle();
+    for (int i = 0; i < 2; ++i) service.accepted[4]->send(big);
+    testing::settle();
+    EXPECT_EQ(service.countWarnings("unread messages of all connections"), 1u)
+        << "only the other was cut off";
+    EXPECT_FALSE(closedByService(clients[4], std::chrono::milliseconds(100)));
 
     // Room again: a new peer is taken, and a later burst is warned about once more.
     auto again = testing::rawConnect(path);

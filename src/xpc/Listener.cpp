@@ -162,6 +162,10 @@ void Listener::setMaximumUnfinishedBytes(std::size_t bytes) {
     budget_->setMaximumUnfinishedBytes(bytes);
 }
 
+void Listener::setMaximumPendingOutputBytes(std::size_t bytes) {
+    budget_->setMaximumPendingOutputBytes(bytes);
+}
+
 void Listener::setStallTimeout(std::chrono::milliseconds timeout) {
     budget_->setStallTimeout(timeout);
 }

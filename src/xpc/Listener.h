@@ -32,10 +32,12 @@ class IoWatch;
 // At most `maximumConnections` accepted connections are open at once (256 unless set); past that, new peers
 // are closed at once, with one warning per burst of refusals. Unfinished frames of all accepted connections
 // may buffer at most `maximumUnfinishedBytes` together (32 MiB unless set), and a frame that makes no
-// progress for `stallTimeout` (5 s unless set) is dropped with its connection: the connection that would go
-// over, or that stalled, is closed with a warning. One descriptor is kept in reserve, so that when the
-// process runs out of them new peers are still accepted and closed at once (one warning per burst) instead of
-// waiting.
+// progress for `stallTimeout` (5 s unless set) is dropped with its connection. The buffers of messages that
+// wait for their peers to read them may take at most `maximumPendingOutputBytes` together (64 MiB unless
+// set), so that clients that never read cannot make the service buffer one cap per connection. The connection
+// that would go over, or that stalled, is closed with a warning. One descriptor is kept in reserve, so that
+// when the process runs out of them new peers are still accepted and closed at once (one warning per burst)
+// instead of waiting.
 //
 // Accepted connections come unresumed: the handler sets their queue and handler and resumes them (a
 // connection it drops unresumed is closed). `deliverTerminationImminent` queues TerminationImminent to every
@@ -61,6 +63,7 @@ class Listener : public std::enable_shared_from_this<Listener> {
     void setConnectionHandler(ConnectionHandler handler);
     void setMaximumConnections(std::size_t count);
     void setMaximumUnfinishedBytes(std::size_t bytes);
+    void setMaximumPendingOutputBytes(std::size_t bytes);
     void setStallTimeout(std::chrono::milliseconds timeout);
     void resume();
     void cancel();
