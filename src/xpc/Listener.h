@@ -78,7 +78,6 @@ class Listener : public std::enable_shared_from_this<Listener> {
     bool bindSocket();
     void watch();
     void onReadable();
-    void acceptOne(int fd);
     // Out of descriptors: spends the reserve on taking one peer off the queue and closing it, then takes the
     // reserve back. False when no peer was waiting.
     bool turnAwayWithReserve();
