@@ -1,11 +1,6 @@
 #include "platform/wayland/internal/testing/GtkWaylandView.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 
 namespace wayland::testing {
 
@@ -69,52 +64,28 @@ Gtk.main()
 
 std::unique_ptr<GtkWaylandView> GtkWaylandView::start(const std::vector<std::string>& env,
                                                       const std::string& text, std::string* why) {
-    char path[] = "/tmp/tandrel-gtk-wayland-XXXXXX";
-    int fd = mkstemp(path);
-    if (fd < 0) return nullptr;
-    close(fd);
     auto view = std::unique_ptr<GtkWaylandView>(new GtkWaylandView());
-    view->scriptPath_ = path;
-    {
-        std::ofstream script(path);
-        script << kScript;
-    }
-    int input[2];
-    if (pipe2(input, O_CLOEXEC) != 0) return nullptr;
-    view->stdin_ = input[1];
     x11::testing::ChildProcess::Options options;
     options.env = env;
     // No accessibility bus for this window: GTK would wait for one at start-up.
     options.env.push_back("NO_AT_BRIDGE=1");
-    options.captureStdout = true;
-    options.stdinFd = input[0];
-    view->process_ = x11::testing::ChildProcess::start({"/usr/bin/python3", path}, options, why);
-    close(input[0]);
-    if (!view->process_) return nullptr;
+    view->script_ = x11::testing::ScriptProcess::start(kScript, {}, options, why);
+    if (!view->script_) return nullptr;
     // The text goes first, on one line.
-    std::string first = text + "\n";
+    std::string first = text;
     for (char& c : first)
-        if (c == '\n' && &c != &first.back()) c = '|';
-    if (write(view->stdin_, first.data(), first.size()) != static_cast<ssize_t>(first.size())) return nullptr;
-    view->reader_ = std::make_unique<x11::testing::LineReader>(view->process_->stdoutFd());
-    if (!view->reader_->until([](const std::string& l) { return l == "ready"; }, std::chrono::seconds(15))) {
+        if (c == '\n') c = '|';
+    if (!view->script_->send(first)) return nullptr;
+    if (!view->script_->output().until([](const std::string& l) { return l == "ready"; },
+                                       std::chrono::seconds(15))) {
         if (why) *why = "the GTK window did not come up with the focus";
         return nullptr;
     }
     return view;
 }
 
-GtkWaylandView::~GtkWaylandView() {
-    if (stdin_ >= 0) close(stdin_);
-    process_.reset();
-    if (!scriptPath_.empty()) std::remove(scriptPath_.c_str());
-}
-
 std::optional<std::string> GtkWaylandView::command(const std::string& line) {
-    std::string framed = line + "\n";
-    if (write(stdin_, framed.data(), framed.size()) != static_cast<ssize_t>(framed.size()))
-        return std::nullopt;
-    return reader_->next(std::chrono::seconds(5));
+    return script_->command(line);
 }
 
 int GtkWaylandView::clicks() {

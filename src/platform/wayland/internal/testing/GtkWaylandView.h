@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/x11/internal/testing/ChildProcess.h"
+#include "platform/x11/internal/testing/ScriptProcess.h"
 
 namespace wayland::testing {
 
@@ -22,7 +22,6 @@ class GtkWaylandView {
     // Null when the window does not come up with the focus within 15 s (`why` says so).
     static std::unique_ptr<GtkWaylandView> start(const std::vector<std::string>& env, const std::string& text,
                                                  std::string* why = nullptr);
-    ~GtkWaylandView();
     GtkWaylandView(const GtkWaylandView&) = delete;
     GtkWaylandView& operator=(const GtkWaylandView&) = delete;
 
@@ -34,10 +33,7 @@ class GtkWaylandView {
 
   private:
     GtkWaylandView() = default;
-    std::string scriptPath_;
-    int stdin_ = -1;
-    std::unique_ptr<x11::testing::ChildProcess> process_;
-    std::unique_ptr<x11::testing::LineReader> reader_;
+    std::unique_ptr<x11::testing::ScriptProcess> script_;
 };
 
 }  // namespace wayland::testing

@@ -1,11 +1,6 @@
 #include "platform/x11/internal/testing/GtkTextWindow.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
 namespace x11::testing {
@@ -106,30 +101,14 @@ Gtk.main()
 
 std::unique_ptr<GtkTextWindow> GtkTextWindow::start(const std::vector<std::string>& env,
                                                     const std::string& text, int x, int y, std::string* why) {
-    char path[] = "/tmp/tandrel-gtk-XXXXXX";
-    int fd = mkstemp(path);
-    if (fd < 0) return nullptr;
-    close(fd);
     auto window = std::unique_ptr<GtkTextWindow>(new GtkTextWindow());
-    window->scriptPath_ = path;
-    {
-        std::ofstream script(path);
-        script << kScript;
-    }
-    int input[2];
-    if (pipe2(input, O_CLOEXEC) != 0) return nullptr;
-    window->stdin_ = input[1];
     ChildProcess::Options options;
     options.env = env;
-    options.captureStdout = true;
-    options.stdinFd = input[0];
-    window->process_ = ChildProcess::start(
-        {"/usr/bin/python3", path, text, std::to_string(x), std::to_string(y)}, options, why);
-    close(input[0]);
-    if (!window->process_) return nullptr;
-    window->reader_ = std::make_unique<LineReader>(window->process_->stdoutFd());
-    auto ready = window->reader_->until([](const std::string& l) { return l.rfind("ready ", 0) == 0; },
-                                        std::chrono::seconds(15));
+    window->script_ =
+        ScriptProcess::start(kScript, {text, std::to_string(x), std::to_string(y)}, options, why);
+    if (!window->script_) return nullptr;
+    auto ready = window->script_->output().until(
+        [](const std::string& l) { return l.rfind("ready ", 0) == 0; }, std::chrono::seconds(15));
     if (!ready) {
         if (why) *why = "the GTK window did not come up";
         return nullptr;
@@ -142,18 +121,9 @@ std::unique_ptr<GtkTextWindow> GtkTextWindow::start(const std::vector<std::strin
     return window;
 }
 
-GtkTextWindow::~GtkTextWindow() {
-    if (stdin_ >= 0) close(stdin_);
-    process_.reset();
-    if (!scriptPath_.empty()) std::remove(scriptPath_.c_str());
-}
-
 std::optional<std::string> GtkTextWindow::command(const std::string& line) {
-    std::string framed = line + "\n";
-    if (write(stdin_, framed.data(), framed.size()) != static_cast<ssize_t>(framed.size()))
-        return std::nullopt;
     // Every line after "ready" answers one command, in order.
-    return reader_->next(std::chrono::seconds(5));
+    return script_->command(line);
 }
 
 std::optional<std::string> GtkTextWindow::selection() {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/x11/internal/testing/ChildProcess.h"
+#include "platform/x11/internal/testing/ScriptProcess.h"
 
 namespace x11::testing {
 
@@ -28,11 +28,10 @@ class GtkTextWindow {
 
     static std::unique_ptr<GtkTextWindow> start(const std::vector<std::string>& env, const std::string& text,
                                                 int x, int y, std::string* why = nullptr);
-    ~GtkTextWindow();
     GtkTextWindow(const GtkTextWindow&) = delete;
     GtkTextWindow& operator=(const GtkTextWindow&) = delete;
 
-    pid_t pid() const { return process_->pid(); }
+    pid_t pid() const { return script_->pid(); }
     const Geometry& textView() const { return view_; }
     const Geometry& passwordEntry() const { return password_; }
     // Sends one command; its answer line ("ok <command>", or the "selected" line for "query"), or nothing.
@@ -44,10 +43,7 @@ class GtkTextWindow {
 
   private:
     GtkTextWindow() = default;
-    std::string scriptPath_;
-    int stdin_ = -1;
-    std::unique_ptr<ChildProcess> process_;
-    std::unique_ptr<LineReader> reader_;
+    std::unique_ptr<ScriptProcess> script_;
     Geometry view_;
     Geometry password_;
 };
