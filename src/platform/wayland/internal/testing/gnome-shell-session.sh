@@ -49,7 +49,7 @@ EOF
 done
 
 children=""
-trap 'kill $children 2>/dev/null' EXIT
+trap 'kill $children 2>/dev/null; wait' EXIT
 trap 'exit 0' TERM INT
 dbus-daemon --config-file="$dir/system.conf" --nofork --nopidfile &
 children="$children $!"
