@@ -50,7 +50,10 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(500ms);
         shell->moveTo(3, line);
         shell->button(true);
-        for (int x : {200, 400, 900}) shell->moveTo(x, line);
+        for (int x : {200, 400, 900}) {
+            std::this_thread::sleep_for(10ms);
+            shell->moveTo(x, line);
+        }
         shell->button(false);
         const auto up = Clock::now();
         auto selection = helper->waitFor("SelectionEvent", 3s);

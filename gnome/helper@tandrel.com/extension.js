@@ -19,8 +19,13 @@ const OBJECT_PATH = '/com/tandrel/helper/Shell';
 const MAX_READ = 64 * 1024 * 1024;
 const READ_TIMEOUT_MS = 2000;
 const POLL_MS = 5;
-// Keyboard selections change PRIMARY once per key; a burst of changes is told once.
+// Toolkits replace PRIMARY once more just after the button goes up (the last motion): a pointer selection is
+// told once PRIMARY stayed unchanged this long after the release. Keyboard selections change PRIMARY once per
+// key, also at the key repeat rate: a burst of those is told once, after a longer quiet time.
+const POINTER_QUIET_US = 10 * 1000;
 const KEYBOARD_QUIET_US = 50 * 1000;
+// A change this soon after the button was last seen down belongs to that pointer gesture.
+const POINTER_TAIL_US = 150 * 1000;
 
 const INTERFACE = `
 <node>
@@ -67,7 +72,7 @@ class HelperService {
         this._clipboardContent = null;
         this._pollId = 0;
         this._lastChange = 0;
-        this._sawButton = false;
+        this._buttonSeenAt = 0;
         const seat = Clutter.get_default_backend().get_default_seat();
         this._keyboard = seat.create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
         this._ownerChangedId = this._selection.connect('owner-changed',
@@ -106,19 +111,20 @@ class HelperService {
         this._lastChange = GLib.get_monotonic_time();
         if (this._pollId)
             return;
-        this._sawButton = false;
         this._pollId = GLib.timeout_add(GLib.PRIORITY_DEFAULT, POLL_MS, () => this._poll());
     }
 
     // Toolkits replace PRIMARY at every step of a drag and at the second press of a double click, before the
-    // button goes up: the selection is finished when it does.
+    // button goes up: the selection is finished when it does and PRIMARY has settled.
     _poll() {
+        const now = GLib.get_monotonic_time();
         const [, , mods] = global.get_pointer();
         if (mods & Clutter.ModifierType.BUTTON1_MASK) {
-            this._sawButton = true;
+            this._buttonSeenAt = now;
             return GLib.SOURCE_CONTINUE;
         }
-        if (!this._sawButton && GLib.get_monotonic_time() - this._lastChange < KEYBOARD_QUIET_US)
+        const quiet = now - this._buttonSeenAt < POINTER_TAIL_US ? POINTER_QUIET_US : KEYBOARD_QUIET_US;
+        if (now - this._lastChange < quiet)
             return GLib.SOURCE_CONTINUE;
         this._pollId = 0;
         this._object.emit_signal('SelectionFinished', null);

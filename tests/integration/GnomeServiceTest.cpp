@@ -37,6 +37,8 @@ constexpr auto kClickSeparation = 450ms;
 // The maximized window's text starts below the shell's top panel and the window's title bar.
 constexpr int kTextTop = 69;
 constexpr int kLine = 18;
+constexpr unsigned kShift = 0xffe1;  // keysyms
+constexpr unsigned kHome = 0xff50;
 
 class GnomeServiceTest : public ::testing::Test {
   protected:
@@ -97,6 +99,13 @@ class GnomeServiceTest : public ::testing::Test {
         lastGesture_ = std::chrono::steady_clock::now();
     }
 
+    void chord(unsigned modifier, unsigned key) {
+        shell_->key(modifier, true);
+        shell_->key(key, true);
+        shell_->key(key, false);
+        shell_->key(modifier, false);
+    }
+
     static std::unique_ptr<HelperSession> helper_;
     GnomeShellServer* shell_ = nullptr;
     std::chrono::steady_clock::time_point lastGesture_{};
@@ -122,6 +131,8 @@ TEST_F(GnomeServiceTest, SelectionsAreAnnouncedOnceAndTheirTextReadBack) {
         {"drag", [&] { drag(3, kTextTop + kLine / 2, 900, kTextTop + kLine / 2); }, "alpha bravo charlie"},
         {"double click", [&] { click(20, kTextTop + kLine * 3 / 2, 2); }, "delta"},
         {"single click", [&] { click(600, 400); }, nullptr},
+        // The click left the cursor at the end of the text: Shift+Home selects the last line.
+        {"keyboard selection", [&] { chord(kShift, kHome); }, "delta echo foxtrot"},
     };
     for (const auto& gesture : gestures) {
         SCOPED_TRACE(gesture.what);

@@ -128,6 +128,10 @@ bool GnomeShellServer::button(bool pressed) {
     return call(kTestInput, kTestInputPath, kTestInput, "Button", "b", static_cast<int>(pressed));
 }
 
+bool GnomeShellServer::key(unsigned keysym, bool pressed) {
+    return call(kTestInput, kTestInputPath, kTestInput, "Key", "ub", keysym, static_cast<int>(pressed));
+}
+
 bool GnomeShellServer::setExtensionEnabled(bool enabled) {
     return call("org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Extensions",
                 enabled ? "EnableExtension" : "DisableExtension", "s", "helper@tandrel.com");

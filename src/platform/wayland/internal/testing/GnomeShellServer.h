@@ -32,6 +32,8 @@ class GnomeShellServer {
 
     bool moveTo(double x, double y);
     bool button(bool pressed);
+    // A key of the test extension's keyboard, by keysym.
+    bool key(unsigned keysym, bool pressed);
     // Enables or disables the helper's extension through the shell's own extension service.
     bool setExtensionEnabled(bool enabled);
 
