@@ -8,7 +8,8 @@
 //   Types(selection)       the MIME types on offer ("PRIMARY" or "CLIPBOARD")
 //   Read(selection, type)  one type's bytes, at most MAX_READ of them
 //   SetClipboard(type, data)  owns CLIPBOARD with one type
-//   Copy(), Paste()        the copy and paste chords through the extension's own virtual keyboard
+//   Copy(), Paste()        the copy and paste chords through the extension's own virtual keyboard (no copy
+//                          chord into a terminal, which would type it)
 //   PointerPosition()      x, y and the bottom edge of the primary monitor (to flip y)
 // Nothing else: no method types arbitrary keys or runs code.
 
@@ -54,6 +55,21 @@ const INTERFACE = `
     </method>
   </interface>
 </node>`;
+
+// Terminals type Control+Insert as an escape sequence instead of copying.
+const TERMINALS = new Set(['xterm', 'uxterm', 'urxvt', 'rxvt', 'konsole', 'yakuake', 'guake', 'tilda', 'tilix',
+    'terminator', 'alacritty', 'kitty', 'st', 'st-256color', 'foot', 'footclient', 'wezterm', 'wezterm-gui',
+    'org.wezfurlong.wezterm', 'sakura', 'terminology', 'eterm', 'aterm', 'termite', 'cool-retro-term', 'kgx',
+    'org.gnome.console', 'blackbox', 'ptyxis']);
+
+function isTerminal(window) {
+    if (!window)
+        return false;
+    return [window.get_wm_class(), window.get_wm_class_instance(), window.get_gtk_application_id()].some(name => {
+        const lower = (name || '').toLowerCase();
+        return lower !== '' && (TERMINALS.has(lower) || lower.includes('terminal') || lower.endsWith('term'));
+    });
+}
 
 function selectionType(name) {
     if (name === 'PRIMARY')
@@ -214,6 +230,8 @@ class HelperService {
     // takes either for an interrupt.
     CopyAsync(params, invocation) {
         this._forOwnUser(invocation, () => {
+            if (isTerminal(global.display.focus_window))
+                throw new Error('the focused window is a terminal, which would type the copy chord');
             this._chord(Clutter.KEY_Control_L, Clutter.KEY_Insert);
             invocation.return_value(null);
         });

@@ -24,7 +24,7 @@ void GnomeKeyboard::postEvent(EventTapLocation, const KeyboardEvent& event) {
         std::fprintf(
             stderr,
             "GnomeKeyboard: %s (virtual key code %u) not sent: the GNOME Shell extension %s strikes only "
-            "the copy and paste chords, and only while it is enabled\n",
+            "the copy and paste chords, only while it is enabled, and no copy chord into a terminal\n",
             what, event.keyCode, ::wayland::internal::ShellExtension::kUuid);
         toldUnsent_ = true;
     }
