@@ -23,14 +23,16 @@
 #include "platform/none/UnavailablePlatform.h"
 #include "platform/x11/X11Platform.h"
 #ifdef TANDREL_HAVE_WAYLAND
+#include "platform/wayland/GnomePlatform.h"
 #include "platform/wayland/WaylandPlatform.h"
 #endif
 
 namespace {
 
 #ifdef TANDREL_HAVE_WAYLAND
-// The Wayland desktop when $WAYLAND_DISPLAY names a compositor that offers data control; `why` says what
-// happened either way. GNOME offers none: its selection needs the Shell extension.
+// The Wayland desktop when $WAYLAND_DISPLAY names a compositor that offers data control, else GNOME Shell's
+// through the helper's Shell extension when the shell is on the session bus; `why` says what happened either
+// way.
 std::unique_ptr<platform::Platform> tryWayland(std::string& why) {
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     if (wayland == nullptr || *wayland == '\0') {
@@ -42,10 +44,12 @@ std::unique_ptr<platform::Platform> tryWayland(std::string& why) {
         why = std::string("WAYLAND_DISPLAY=") + wayland + " offers data control";
         return platform;
     }
-    const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
-    if (desktop != nullptr && std::string(desktop).find("GNOME") != std::string::npos)
-        failure += "; GNOME needs the tandrel GNOME Shell extension for this";
-    why = std::string("WAYLAND_DISPLAY=") + wayland + ": " + failure;
+    std::string gnome;
+    if (auto platform = platform::wayland::createGnomePlatform(&gnome)) {
+        why = std::string("WAYLAND_DISPLAY=") + wayland + ": " + failure + "; " + gnome;
+        return platform;
+    }
+    why = std::string("WAYLAND_DISPLAY=") + wayland + ": " + failure + "; " + gnome;
     return nullptr;
 }
 #endif
@@ -129,7 +133,7 @@ int main(int argc, char* argv[]) {
 
     setup_logger();
     if (options.logToTerminal) addTerminalLogger();
-    if (platformName == "x11" || platformName == "wayland") {
+    if (platformName == "x11" || platformName == "wayland" || platformName == "gnome") {
         LogI("Desktop backend %@: %@", platformName, platformReason);
     } else {
         LogW("No usable desktop (%s): answering without one", platformReason);

@@ -55,6 +55,7 @@ def focused(widget, event):
 
 view.connect("focus-in-event", focused)
 GLib.io_add_watch(sys.stdin, GLib.IO_IN | GLib.IO_HUP, command)
+win.maximize()
 win.show_all()
 view.grab_focus()
 Gtk.main()
