@@ -15,52 +15,16 @@
 
 #include "logging/DDLog.h"
 #include "logging/DDLogFlags.h"
+#include "logging/internal/FileLoggingTestSupport.h"
 #include "logging/internal/JournalFake.h"
+#include "logging/testing/DDTestLogger.h"
 
 namespace {
 
 using logging::internal::JournalFake;
 using logging::internal::JournalRecord;
+using logging::internal::testing::eventually;
 using namespace std::chrono_literals;
-
-// Keeps every record it is given; `close()` makes `logMessage` wait until `open()`.
-class CollectingLogger : public DDLogger {
-  public:
-    void logMessage(const DDLogMessagePtr& message) override {
-        std::unique_lock lock(mutex_);
-        opened_.wait(lock, [&] { return open_; });
-        messages_.push_back(message);
-    }
-    DDLogFormatterPtr logFormatter() override { return nullptr; }
-    void setLogFormatter(DDLogFormatterPtr) override {}
-
-    std::vector<DDLogMessagePtr> messages() {
-        std::lock_guard lock(mutex_);
-        return messages_;
-    }
-    std::vector<std::string> texts() {
-        std::vector<std::string> out;
-        for (const auto& m : messages()) out.push_back(m->message());
-        return out;
-    }
-    void close() {
-        std::lock_guard lock(mutex_);
-        open_ = false;
-    }
-    void open() {
-        {
-            std::lock_guard lock(mutex_);
-            open_ = true;
-        }
-        opened_.notify_all();
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable opened_;
-    bool open_ = true;
-    std::vector<DDLogMessagePtr> messages_;
-};
 
 JournalRecord journalRecord(std::optional<std::string> priority, std::optional<std::string> message = "text",
                             std::optional<std::int64_t> realtimeUsec = std::nullopt) {
@@ -77,24 +41,28 @@ std::int64_t nowUsec() {
         .count();
 }
 
-// Polls `done` every millisecond for up to five seconds.
-bool eventually(const std::function<bool()>& done) {
-    auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
 class DDASLLogCaptureTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        // While `held`, the collector's logMessage waits: an asynchronous delivery returns before it ends.
+        collector->setOnLog([this](const DDLogMessagePtr&) {
+            std::unique_lock lock(gate_);
+            opened_.wait(lock, [&] { return !held_; });
+        });
         DDLog::sharedInstance().addLogger(collector);
         DDASLLogCapture::setJournal(journal);
     }
+    void hold(bool held) {
+        std::lock_guard lock(gate_);
+        held_ = held;
+        opened_.notify_all();
+    }
+    std::vector<std::string> texts() {
+        DDLog::sharedInstance().flushLog();
+        return collector->texts();
+    }
     void TearDown() override {
-        collector->open();
+        hold(false);
         DDASLLogCapture::stop();
         // A run still watching ends at its next notification.
         if (journal->readersOpen() > 0) {
@@ -110,7 +78,10 @@ class DDASLLogCaptureTest : public ::testing::Test {
         journal->append(getpid(), nowUsec(), journalRecord(priority, text));
     }
 
-    std::shared_ptr<CollectingLogger> collector = std::make_shared<CollectingLogger>();
+    std::shared_ptr<DDTestLogger> collector = DDTestLogger::create("collector");
+    std::mutex gate_;
+    std::condition_variable opened_;
+    bool held_ = false;
     std::shared_ptr<JournalFake> journal = std::make_shared<JournalFake>();
 };
 
@@ -128,20 +99,20 @@ TEST_F(DDASLLogCaptureTest, PriorityBecomesFlagAndErrorsAreDispatchedSynchronous
     for (const auto& c : cases) {
         SCOPED_TRACE(c.priority.value_or("<none>"));
         DDLog::sharedInstance().flushLog();
-        std::size_t before = collector->messages().size();
+        std::size_t before = collector->records().size();
         if (c.flag == LogFlag::Error) {
             // Synchronous: delivered by the time the call returns.
             DDASLLogCapture::aslMessageReceived(journalRecord(c.priority, "p"));
-            ASSERT_EQ(collector->messages().size(), before + 1);
+            ASSERT_EQ(collector->records().size(), before + 1);
         } else {
             // Asynchronous: returns while the logger is still held up.
-            collector->close();
+            hold(true);
             DDASLLogCapture::aslMessageReceived(journalRecord(c.priority, "p"));
-            collector->open();
+            hold(false);
             DDLog::sharedInstance().flushLog();
-            ASSERT_EQ(collector->messages().size(), before + 1);
+            ASSERT_EQ(collector->records().size(), before + 1);
         }
-        const auto message = collector->messages().back();
+        const auto message = collector->records().back();
         EXPECT_EQ(message->flag(), c.flag);
         EXPECT_EQ(message->level(), LogLevel::Verbose);
         EXPECT_EQ(message->fileName(), "DDASLLogCapture");
@@ -155,7 +126,7 @@ TEST_F(DDASLLogCaptureTest, PriorityBecomesFlagAndErrorsAreDispatchedSynchronous
     // No text, no message.
     DDASLLogCapture::aslMessageReceived(journalRecord("1", std::nullopt));
     DDLog::sharedInstance().flushLog();
-    EXPECT_EQ(collector->messages().size(), cases.size());
+    EXPECT_EQ(collector->records().size(), cases.size());
 }
 
 TEST_F(DDASLLogCaptureTest, CaptureLevelFiltersAndBecomesTheRecordLevel) {
@@ -165,7 +136,7 @@ TEST_F(DDASLLogCaptureTest, CaptureLevelFiltersAndBecomesTheRecordLevel) {
     DDASLLogCapture::aslMessageReceived(journalRecord("3", "warning is not captured"));
     DDASLLogCapture::aslMessageReceived(journalRecord("2", "critical is"));
     DDLog::sharedInstance().flushLog();
-    auto messages = collector->messages();
+    auto messages = collector->records();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0]->message(), "critical is");
     EXPECT_EQ(messages[0]->level(), LogLevel::Error);
@@ -176,7 +147,7 @@ TEST_F(DDASLLogCaptureTest, TimestampIsTheRecordTimeOrNow) {
     auto before = std::chrono::system_clock::now();
     DDASLLogCapture::aslMessageReceived(journalRecord("1", "undated"));
     auto after = std::chrono::system_clock::now();
-    auto messages = collector->messages();
+    auto messages = collector->records();
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0]->timestamp().time_since_epoch(), 100s + 250ms);
     EXPECT_GE(messages[1]->timestamp(), before);
@@ -211,12 +182,11 @@ TEST_F(DDASLLogCaptureTest, RunTakesOwnRecordsOnceInOrderAndEndsAfterStop) {
     markedRecord.fields["DDLOG"] = "1";
     journal->append(getpid(), nowUsec(), markedRecord);
     appendOwn("two", "3");
-    ASSERT_TRUE(eventually([&] { return collector->messages().size() >= 2; }));
+    ASSERT_TRUE(eventually([&] { return collector->records().size() >= 2; }));
     appendOwn("three");
-    ASSERT_TRUE(eventually([&] { return collector->messages().size() >= 3; }));
-    DDLog::sharedInstance().flushLog();
-    EXPECT_EQ(collector->texts(), (std::vector<std::string>{"one", "two", "three"}));
-    EXPECT_EQ(collector->messages()[1]->flag(), LogFlag::Warning);
+    ASSERT_TRUE(eventually([&] { return collector->records().size() >= 3; }));
+    EXPECT_EQ(texts(), (std::vector<std::string>{"one", "two", "three"}));
+    EXPECT_EQ(collector->records()[1]->flag(), LogFlag::Warning);
 
     // After stop, the next notification is handled in full, then the watch ends. That notification may be a
     // late one for "three" (the descriptor can report it twice) or the one for "four": either way nothing
@@ -226,10 +196,9 @@ TEST_F(DDASLLogCaptureTest, RunTakesOwnRecordsOnceInOrderAndEndsAfterStop) {
     appendOwn("four");
     ASSERT_TRUE(eventually([&] { return journal->readersOpen() == 0; }));
     appendOwn("five");
-    DDLog::sharedInstance().flushLog();
     const std::vector<std::string> upToThree{"one", "two", "three"};
     const std::vector<std::string> upToFour{"one", "two", "three", "four"};
-    EXPECT_THAT(collector->texts(), testing::AnyOf(upToThree, upToFour));
+    EXPECT_THAT(texts(), testing::AnyOf(upToThree, upToFour));
     EXPECT_EQ(journal->readersOpened(), 1);
 }
 
@@ -245,13 +214,12 @@ TEST_F(DDASLLogCaptureTest, ConcurrentWritersNeverGetLinesDuplicatedOrReordered)
         });
     }
     for (auto& w : writers) w.join();
-    ASSERT_TRUE(eventually([&] { return collector->messages().size() >= kThreads * kPerThread; }));
-    DDLog::sharedInstance().flushLog();
-    auto texts = collector->texts();
-    ASSERT_EQ(texts.size(), static_cast<std::size_t>(kThreads * kPerThread));
+    ASSERT_TRUE(eventually([&] { return collector->records().size() >= kThreads * kPerThread; }));
+    const auto lines = texts();
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kPerThread));
     // Each writer's lines arrive once each and in its order.
     std::vector<int> next(kThreads, 0);
-    for (const auto& text : texts) {
+    for (const auto& text : lines) {
         int t = std::stoi(text.substr(0, text.find(':')));
         int i = std::stoi(text.substr(text.find(':') + 1));
         ASSERT_EQ(i, next[t]) << text;
@@ -265,11 +233,10 @@ TEST_F(DDASLLogCaptureTest, StartAgainBeforeTheRunEndedKeepsOneRun) {
     DDASLLogCapture::stop();
     DDASLLogCapture::start();
     appendOwn("once");
-    ASSERT_TRUE(eventually([&] { return !collector->messages().empty(); }));
+    ASSERT_TRUE(eventually([&] { return !collector->records().empty(); }));
     appendOwn("twice");
-    ASSERT_TRUE(eventually([&] { return collector->messages().size() >= 2; }));
-    DDLog::sharedInstance().flushLog();
-    EXPECT_EQ(collector->texts(), (std::vector<std::string>{"once", "twice"}));
+    ASSERT_TRUE(eventually([&] { return collector->records().size() >= 2; }));
+    EXPECT_EQ(texts(), (std::vector<std::string>{"once", "twice"}));
     EXPECT_EQ(journal->readersOpened(), 1);
 }
 
