@@ -5,8 +5,6 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <unordered_set>
-
 #include "logging/internal/FileLoggingTestSupport.h"
 
 using logging::internal::testing::makeManualClock;
@@ -151,33 +149,6 @@ TEST(DDLogFileInfoTest, RenameReplacesTakenNamesAndFollowsTheNewPathEvenOnFailur
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("DDLogFileInfo: Error renaming file (b.log): "), std::string::npos) << err;
     EXPECT_EQ(info.filePath(), dir.file("missing-dir/c.log"));
-}
-
-TEST(DDLogFileInfoTest, EqualityHashOrderingAndDescription) {
-    TempDir dir;
-    writeFile(dir.file("old.log"), "same");
-    ::usleep(20000);
-    writeFile(dir.file("new.log"), "same");
-    auto oldInfo = DDLogFileInfo::logFileWithPath(dir.file("old.log"));
-    auto newInfo = DDLogFileInfo::logFileWithPath(dir.file("new.log"));
-    EXPECT_EQ(DDLogFileInfo::logFileWithPath(std::nullopt), nullptr);
-
-    EXPECT_EQ(*oldInfo, DDLogFileInfo(dir.file("old.log")));
-    EXPECT_EQ(oldInfo->hash(), DDLogFileInfo(dir.file("old.log")).hash());
-    EXPECT_FALSE(*oldInfo == *newInfo);
-    std::unordered_set<std::size_t> hashes{oldInfo->hash(), newInfo->hash()};
-    EXPECT_EQ(hashes.size(), 2u);
-
-    // Sorting ascending by the reverse comparison puts the newest first.
-    EXPECT_TRUE(newInfo->reverseCompareByCreationDate(*oldInfo) < 0);
-    EXPECT_TRUE(oldInfo->reverseCompareByModificationDate(*newInfo) > 0);
-
-    const std::string text = oldInfo->description();
-    for (const char* key : {"filePath", "fileName", "fileAttributes", "creationDate", "modificationDate",
-                            "fileSize", "age", "isArchived"}) {
-        EXPECT_NE(text.find(key), std::string::npos) << key;
-    }
-    EXPECT_NE(text.find("fileSize = 4;"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -80,13 +80,8 @@ TEST(DDOSLoggerTest, EitherNameMissingWritesToTheDefaultLog) {
         EXPECT_EQ(fieldValue(fields, "MESSAGE"), "text");
     }
 
-    auto shared = DDOSLogger::sharedInstance();
-    EXPECT_EQ(shared, DDOSLogger::sharedInstance());
-    EXPECT_FALSE(shared->subsystem().has_value());
-    EXPECT_FALSE(shared->category().has_value());
-    EXPECT_EQ(shared->loggerName(), DDLoggerNameOS);
-    EXPECT_EQ(shared->loggerQueue()->label(), "cocoa.vidadudidu.osLogger");
-    EXPECT_EQ(DDOSLogger::create("a", "b", journal)->loggerName(), "cocoa.vidadudidu.osLogger");
+    EXPECT_EQ(DDOSLogger::sharedInstance(), DDOSLogger::sharedInstance());
+    EXPECT_FALSE(DDOSLogger::sharedInstance()->subsystem() || DDOSLogger::sharedInstance()->category());
 }
 
 TEST(DDOSLoggerTest, SkipsCapturedMessagesAndMessagesTheFormatterRejects) {

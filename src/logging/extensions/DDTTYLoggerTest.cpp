@@ -286,20 +286,6 @@ TEST_F(DDTTYLoggerTest, FormatterReturningTheRecordsOwnTextKeepsTheStandardLine)
     EXPECT_TRUE(std::regex_match(bytes, line)) << bytes;
 }
 
-TEST_F(DDTTYLoggerTest, ProfileDescriptionAndNearestPaletteEntries) {
-    const auto profile = DDTTYLoggerColorProfile::create(CLIColor::colorWithCalibratedRed(1, 0, 0, 1),
-                                                         std::nullopt, LogFlag::Error, LogContextAll);
-    ASSERT_NE(profile, nullptr);
-    EXPECT_EQ(profile->fgCodeIndex, 144u);
-    char identity[32];
-    std::snprintf(identity, sizeof identity, "%p", static_cast<const void*>(profile.get()));
-    EXPECT_EQ(profile->description(), "<DDTTYLoggerColorProfile: " + std::string(identity) +
-                                          " mask:1 ctxt:2147483647 fg:255,0,0 bg:0,0,0 fgCode:38;5;160m "
-                                          "bgCode:(null)>");
-    EXPECT_EQ(DDTTYLogger::codeIndexForColor(entry(214, 57, 30)), 124u - 16);
-    EXPECT_EQ(DDTTYLogger::codeIndexForColor(entry(204, 121, 32)), 130u - 16);
-}
-
 // Several writers on one descriptor: four threads logging through two terminal loggers, each with its own
 // queue, so that two writes of whole lines race at every moment. Also a non-blocking descriptor that fills up
 // under a line much longer than its buffer: the rest of the line follows once the reader has made room.
