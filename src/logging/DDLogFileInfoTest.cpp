@@ -8,6 +8,7 @@
 #include "logging/internal/FileLoggingTestSupport.h"
 
 using logging::internal::testing::makeManualClock;
+using logging::internal::testing::occurrences;
 using logging::internal::testing::readFile;
 using logging::internal::testing::TempDir;
 using logging::internal::testing::writeFile;
@@ -80,12 +81,7 @@ TEST(DDLogFileInfoTest, MissingFileGivesEmptyAnswersAndReportsEachRead) {
     EXPECT_EQ(info.age(), 0.0);
     const std::string err = ::testing::internal::GetCapturedStderr();
     // Every attempt reads again and reports again.
-    size_t count = 0;
-    for (size_t at = 0;
-         (at = err.find("DDLogFileInfo: Failed to read file attributes: ", at)) != std::string::npos; ++at) {
-        ++count;
-    }
-    EXPECT_GE(count, 3u) << err;
+    EXPECT_GE(occurrences(err, "DDLogFileInfo: Failed to read file attributes: "), 3u) << err;
     EXPECT_NE(err.find("[" + std::to_string(getpid()) + "] "), std::string::npos) << err;
 }
 
