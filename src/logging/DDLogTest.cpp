@@ -68,9 +68,9 @@ TEST_F(DDLogTest, RegistrationLevelsAndRemovalDecideWhoGetsEachLine) {
     EXPECT_EQ(nodes[1].level, LogLevel::Warning);
     EXPECT_EQ(nodes[2].level, LogFlag::Info);
     log_.flushLog();
-    EXPECT_EQ(a->texts(), (Texts{"1", "2", "4", "4", "x", "x"}));
+    ASSERT_EQ(a->texts(), (Texts{"1", "2", "4", "4", "x", "x"}));
     EXPECT_EQ(b->texts(), (Texts{"1", "2"}));
-    EXPECT_EQ(c->texts(), Texts{"x"});
+    ASSERT_EQ(c->texts(), Texts{"x"});
     EXPECT_EQ(c->records()[0]->level(), 15u);
     EXPECT_EQ(a->records()[0]->queueLabel(), "");  // the caller's snapshot, not the logging queue's
 
