@@ -86,86 +86,62 @@ class DDASLLogCaptureTest : public ::testing::Test {
 };
 
 TEST_F(DDASLLogCaptureTest, PriorityBecomesFlagAndErrorsAreDispatchedSynchronously) {
-    struct Case {
-        std::optional<std::string> priority;
-        std::uint64_t flag;
-    };
-    const std::vector<Case> cases = {
+    const std::pair<std::optional<std::string>, std::uint64_t> cases[] = {
         {"0", LogFlag::Error},         {"1", LogFlag::Error},   {"2", LogFlag::Error},
         {"3", LogFlag::Warning},       {"4", LogFlag::Info},    {"5", LogFlag::Debug},
         {"6", LogFlag::Verbose},       {"7", LogFlag::Verbose}, {"-1", LogFlag::Verbose},
         {"12", LogFlag::Verbose},      {" 4x", LogFlag::Info},  {"abc", LogFlag::Error},
         {std::nullopt, LogFlag::Error}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.priority.value_or("<none>"));
+    for (const auto& [priority, flag] : cases) {
+        SCOPED_TRACE(priority.value_or("<none>"));
         DDLog::sharedInstance().flushLog();
-        std::size_t before = collector->records().size();
-        if (c.flag == LogFlag::Error) {
-            // Synchronous: delivered by the time the call returns.
-            DDASLLogCapture::aslMessageReceived(journalRecord(c.priority, "p"));
-            ASSERT_EQ(collector->records().size(), before + 1);
-        } else {
-            // Asynchronous: returns while the logger is still held up.
-            hold(true);
-            DDASLLogCapture::aslMessageReceived(journalRecord(c.priority, "p"));
-            hold(false);
-            DDLog::sharedInstance().flushLog();
-            ASSERT_EQ(collector->records().size(), before + 1);
-        }
-        const auto message = collector->records().back();
-        EXPECT_EQ(message->flag(), c.flag);
-        EXPECT_EQ(message->level(), LogLevel::Verbose);
-        EXPECT_EQ(message->fileName(), "DDASLLogCapture");
-        EXPECT_EQ(message->file(), "DDASLLogCapture");
-        EXPECT_EQ(message->function(), "");
-        EXPECT_EQ(message->line(), 0u);
-        EXPECT_EQ(message->context(), 0);
-        EXPECT_EQ(message->message(), "p");
+        const std::size_t before = collector->count();
+        // Errors are delivered by the time the call returns; others return while the logger is held up.
+        hold(flag != LogFlag::Error);
+        DDASLLogCapture::aslMessageReceived(journalRecord(priority, "p"));
+        EXPECT_EQ(collector->count(), flag == LogFlag::Error ? before + 1 : before);
+        hold(false);
+        DDLog::sharedInstance().flushLog();
+        ASSERT_EQ(collector->count(), before + 1);
+        const auto m = collector->records().back();
+        EXPECT_EQ(m->flag(), flag);
+        EXPECT_EQ(
+            std::make_tuple(m->level(), std::string(m->file()), std::string(m->fileName()),
+                            std::string(m->function()), m->line(), m->context(), m->message()),
+            std::make_tuple(LogLevel::Verbose, std::string("DDASLLogCapture"), std::string("DDASLLogCapture"),
+                            std::string(), std::uint64_t{0}, std::int64_t{0}, std::string("p")));
     }
-
-    // No text, no message.
-    DDASLLogCapture::aslMessageReceived(journalRecord("1", std::nullopt));
+    DDASLLogCapture::aslMessageReceived(journalRecord("1", std::nullopt));  // no text, no message
     DDLog::sharedInstance().flushLog();
-    EXPECT_EQ(collector->records().size(), cases.size());
+    EXPECT_EQ(collector->count(), std::size(cases));
 }
 
-TEST_F(DDASLLogCaptureTest, CaptureLevelFiltersAndBecomesTheRecordLevel) {
+TEST_F(DDASLLogCaptureTest, CaptureLevelFiltersAndBecomesTheRecordLevelAndTheTimeIsTheRecords) {
     DDASLLogCapture::setCaptureLevel(LogLevel::Error);
-    EXPECT_EQ(DDASLLogCapture::captureLevel(), LogLevel::Error);
     DDASLLogCapture::aslMessageReceived(journalRecord("4", "info is not captured"));
     DDASLLogCapture::aslMessageReceived(journalRecord("3", "warning is not captured"));
-    DDASLLogCapture::aslMessageReceived(journalRecord("2", "critical is"));
-    DDLog::sharedInstance().flushLog();
-    auto messages = collector->records();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0]->message(), "critical is");
-    EXPECT_EQ(messages[0]->level(), LogLevel::Error);
-}
-
-TEST_F(DDASLLogCaptureTest, TimestampIsTheRecordTimeOrNow) {
-    DDASLLogCapture::aslMessageReceived(journalRecord("1", "dated", 100'250'000));
-    auto before = std::chrono::system_clock::now();
+    DDASLLogCapture::aslMessageReceived(journalRecord("2", "dated", 100'250'000));
+    const auto before = std::chrono::system_clock::now();
     DDASLLogCapture::aslMessageReceived(journalRecord("1", "undated"));
-    auto after = std::chrono::system_clock::now();
-    auto messages = collector->records();
-    ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[0]->timestamp().time_since_epoch(), 100s + 250ms);
-    EXPECT_GE(messages[1]->timestamp(), before);
-    EXPECT_LE(messages[1]->timestamp(), after);
+    const auto after = std::chrono::system_clock::now();
+    EXPECT_EQ(texts(), (std::vector<std::string>{"dated", "undated"}));
+    const auto records = collector->records();
+    EXPECT_EQ(records[0]->level(), LogLevel::Error);
+    EXPECT_EQ(records[0]->timestamp().time_since_epoch(), 100s + 250ms);
+    EXPECT_GE(records[1]->timestamp(), before);
+    EXPECT_LE(records[1]->timestamp(), after);
 }
 
 TEST_F(DDASLLogCaptureTest, FixedConditionsLeaveOutMarkedRecordsAndPrioritiesAbove7) {
-    auto marked = [](std::optional<std::string> value, std::optional<std::string> priority = "6") {
-        auto record = journalRecord(std::move(priority));
-        if (value) record.fields["DDLOG"] = *value;
-        return record;
-    };
-    EXPECT_FALSE(DDASLLogCapture::configureAslQuery(marked("1")));
-    EXPECT_TRUE(DDASLLogCapture::configureAslQuery(marked("0")));
-    EXPECT_TRUE(DDASLLogCapture::configureAslQuery(marked(std::nullopt)));
-    EXPECT_TRUE(DDASLLogCapture::configureAslQuery(marked(std::nullopt, "7")));
-    EXPECT_FALSE(DDASLLogCapture::configureAslQuery(marked(std::nullopt, "8")));
-    EXPECT_TRUE(DDASLLogCapture::configureAslQuery(marked(std::nullopt, std::nullopt)));
+    const std::tuple<std::optional<std::string>, std::optional<std::string>, bool> cases[] = {
+        {"1", "6", false},         {"0", "6", true},           {std::nullopt, "6", true},
+        {std::nullopt, "7", true}, {std::nullopt, "8", false}, {std::nullopt, std::nullopt, true}};
+    for (const auto& [marker, priority, taken] : cases) {
+        auto record = journalRecord(priority);
+        if (marker) record.fields["DDLOG"] = *marker;
+        EXPECT_EQ(DDASLLogCapture::configureAslQuery(record), taken)
+            << marker.value_or("-") << priority.value_or("-");
+    }
 }
 
 TEST_F(DDASLLogCaptureTest, RunTakesOwnRecordsOnceInOrderAndEndsAfterStop) {
