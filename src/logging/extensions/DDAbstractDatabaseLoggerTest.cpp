@@ -180,7 +180,7 @@ TEST_F(DDAbstractDatabaseLoggerTest, TimersDoNotKeepAnUnusedLoggerAlive) {
     logger->setSaveInterval(1.5);
     logger->setDeleteInterval(30);
     EXPECT_EQ(logger->deleteInterval(), 30.0);  // a read waits until the changes have been applied
-    EXPECT_EQ(clock->liveTimers(), 2);  // the interval changes made both timers before registration
+    EXPECT_EQ(clock->liveTimers(), 2);          // the interval changes made both timers before registration
     std::weak_ptr<CountingDatabaseLogger> weak = logger;
     logger.reset();
     EXPECT_TRUE(weak.expired());
