@@ -83,18 +83,13 @@ TEST_F(LoggingFrontTest, ErrorLinesAreWrittenBeforeLogEReturns) {
 }
 
 TEST_F(LoggingFrontTest, LevelMaskGatesEachFront) {
-    ddLogLevel = LogLevel::Warning;  // below 7: LogI returns at once
-    LogI("info");
-    LogW("warn");
-    LogE("error");
-    ddLogLevel = LogFlag::Debug;  // passes every pre-check, but no front's own bit is set
-    LogI("info");
-    LogW("warn");
-    LogE("error");
-    ddLogLevel = LogLevel::Off;
-    LogI("info");
-    LogW("warn");
-    LogE("error");
+    // Below 7: LogI returns at once; a bare debug flag passes every pre-check but sets no front's own bit.
+    for (std::uint64_t mask : {LogLevel::Warning, std::uint64_t{LogFlag::Debug}, LogLevel::Off}) {
+        ddLogLevel = mask;
+        LogI("info");
+        LogW("warn");
+        LogE("error");
+    }
     ddLogLevel = LogLevel::Debug;
     LogI(nullptr);
     DDLog::sharedInstance().flushLog();

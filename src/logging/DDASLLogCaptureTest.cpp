@@ -15,52 +15,16 @@
 
 #include "logging/DDLog.h"
 #include "logging/DDLogFlags.h"
+#include "logging/internal/FileLoggingTestSupport.h"
 #include "logging/internal/JournalFake.h"
+#include "logging/testing/DDTestLogger.h"
 
 namespace {
 
 using logging::internal::JournalFake;
 using logging::internal::JournalRecord;
+using logging::internal::testing::eventually;
 using namespace std::chrono_literals;
-
-// Keeps every record it is given; `close()` makes `logMessage` wait until `open()`.
-class CollectingLogger : public DDLogger {
-  public:
-    void logMessage(const DDLogMessagePtr& message) override {
-        std::unique_lock lock(mutex_);
-        opened_.wait(lock, [&] { return open_; });
-        messages_.push_back(message);
-    }
-    DDLogFormatterPtr logFormatter() override { return nullptr; }
-    void setLogFormatter(DDLogFormatterPtr) override {}
-
-    std::vector<DDLogMessagePtr> messages() {
-        std::lock_guard lock(mutex_);
-        return messages_;
-    }
-    std::vector<std::string> texts() {
-        std::vector<std::string> out;
-        for (const auto& m : messages()) out.push_back(m->message());
-        return out;
-    }
-    void close() {
-        std::lock_guard lock(mutex_);
-        open_ = false;
-    }
-    void open() {
-        {
-            std::lock_guard lock(mutex_);
-            open_ = true;
-        }
-        opened_.notify_all();
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable opened_;
-    bool open_ = true;
-    std::vector<DDLogMessagePtr> messages_;
-};
 
 JournalRecord journalRecord(std::optional<std::string> priority, std::optional<std::string> message = "text",
                             std::optional<std::int64_t> realtimeUsec = std::nullopt) {
@@ -77,24 +41,28 @@ std::int64_t nowUsec() {
         .count();
 }
 
-// Polls `done` every millisecond for up to five seconds.
-bool eventually(const std::function<bool()>& done) {
-    auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
 class DDASLLogCaptureTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        // While `held`, the collector's logMessage waits: an asynchronous delivery returns before it ends.
+        collector->setOnLog([this](const DDLogMessagePtr&) {
+            std::unique_lock lock(gate_);
+            opened_.wait(lock, [&] { return !held_; });
+        });
         DDLog::sharedInstance().addLogger(collector);
         DDASLLogCapture::setJournal(journal);
     }
+    void hold(bool held) {
+        std::lock_guard lock(gate_);
+        held_ = held;
+        opened_.notify_all();
+    }
+    std::vector<std::string> texts() {
+        DDLog::sharedInstance().flushLog();
+        return collector->texts();
+    }
     void TearDown() override {
-        collector->open();
+        hold(false);
         DDASLLogCapture::stop();
         // A run still watching ends at its next notification.
         if (journal->readersOpen() > 0) {
@@ -110,91 +78,70 @@ class DDASLLogCaptureTest : public ::testing::Test {
         journal->append(getpid(), nowUsec(), journalRecord(priority, text));
     }
 
-    std::shared_ptr<CollectingLogger> collector = std::make_shared<CollectingLogger>();
+    std::shared_ptr<DDTestLogger> collector = DDTestLogger::create("collector");
+    std::mutex gate_;
+    std::condition_variable opened_;
+    bool held_ = false;
     std::shared_ptr<JournalFake> journal = std::make_shared<JournalFake>();
 };
 
 TEST_F(DDASLLogCaptureTest, PriorityBecomesFlagAndErrorsAreDispatchedSynchronously) {
-    struct Case {
-        std::optional<std::string> priority;
-        std::uint64_t flag;
-    };
-    const std::vector<Case> cases = {
+    const std::pair<std::optional<std::string>, std::uint64_t> cases[] = {
         {"0", LogFlag::Error},         {"1", LogFlag::Error},   {"2", LogFlag::Error},
         {"3", LogFlag::Warning},       {"4", LogFlag::Info},    {"5", LogFlag::Debug},
         {"6", LogFlag::Verbose},       {"7", LogFlag::Verbose}, {"-1", LogFlag::Verbose},
         {"12", LogFlag::Verbose},      {" 4x", LogFlag::Info},  {"abc", LogFlag::Error},
         {std::nullopt, LogFlag::Error}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.priority.value_or("<none>"));
+    for (const auto& [priority, flag] : cases) {
+        SCOPED_TRACE(priority.value_or("<none>"));
         DDLog::sharedInstance().flushLog();
-        std::size_t before = collector->messages().size();
-        if (c.flag == LogFlag::Error) {
-            // Synchronous: delivered by the time the call returns.
-            DDASLLogCapture::aslMessageReceived(journalRecord(c.priority, "p"));
-            ASSERT_EQ(collector->messages().size(), before + 1);
-        } else {
-            // Asynchronous: returns while the logger is still held up.
-            collector->close();
-            DDASLLogCapture::aslMessageReceived(journalRecord(c.priority, "p"));
-            collector->open();
-            DDLog::sharedInstance().flushLog();
-            ASSERT_EQ(collector->messages().size(), before + 1);
-        }
-        const auto message = collector->messages().back();
-        EXPECT_EQ(message->flag(), c.flag);
-        EXPECT_EQ(message->level(), LogLevel::Verbose);
-        EXPECT_EQ(message->fileName(), "DDASLLogCapture");
-        EXPECT_EQ(message->file(), "DDASLLogCapture");
-        EXPECT_EQ(message->function(), "");
-        EXPECT_EQ(message->line(), 0u);
-        EXPECT_EQ(message->context(), 0);
-        EXPECT_EQ(message->message(), "p");
+        const std::size_t before = collector->count();
+        // Errors are delivered by the time the call returns; others return while the logger is held up.
+        hold(flag != LogFlag::Error);
+        DDASLLogCapture::aslMessageReceived(journalRecord(priority, "p"));
+        EXPECT_EQ(collector->count(), flag == LogFlag::Error ? before + 1 : before);
+        hold(false);
+        DDLog::sharedInstance().flushLog();
+        ASSERT_EQ(collector->count(), before + 1);
+        const auto m = collector->records().back();
+        EXPECT_EQ(m->flag(), flag);
+        EXPECT_EQ(
+            std::make_tuple(m->level(), std::string(m->file()), std::string(m->fileName()),
+                            std::string(m->function()), m->line(), m->context(), m->message()),
+            std::make_tuple(LogLevel::Verbose, std::string("DDASLLogCapture"), std::string("DDASLLogCapture"),
+                            std::string(), std::uint64_t{0}, std::int64_t{0}, std::string("p")));
     }
-
-    // No text, no message.
-    DDASLLogCapture::aslMessageReceived(journalRecord("1", std::nullopt));
+    DDASLLogCapture::aslMessageReceived(journalRecord("1", std::nullopt));  // no text, no message
     DDLog::sharedInstance().flushLog();
-    EXPECT_EQ(collector->messages().size(), cases.size());
+    EXPECT_EQ(collector->count(), std::size(cases));
 }
 
-TEST_F(DDASLLogCaptureTest, CaptureLevelFiltersAndBecomesTheRecordLevel) {
+TEST_F(DDASLLogCaptureTest, CaptureLevelFiltersAndBecomesTheRecordLevelAndTheTimeIsTheRecords) {
     DDASLLogCapture::setCaptureLevel(LogLevel::Error);
-    EXPECT_EQ(DDASLLogCapture::captureLevel(), LogLevel::Error);
     DDASLLogCapture::aslMessageReceived(journalRecord("4", "info is not captured"));
     DDASLLogCapture::aslMessageReceived(journalRecord("3", "warning is not captured"));
-    DDASLLogCapture::aslMessageReceived(journalRecord("2", "critical is"));
-    DDLog::sharedInstance().flushLog();
-    auto messages = collector->messages();
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0]->message(), "critical is");
-    EXPECT_EQ(messages[0]->level(), LogLevel::Error);
-}
-
-TEST_F(DDASLLogCaptureTest, TimestampIsTheRecordTimeOrNow) {
-    DDASLLogCapture::aslMessageReceived(journalRecord("1", "dated", 100'250'000));
-    auto before = std::chrono::system_clock::now();
+    DDASLLogCapture::aslMessageReceived(journalRecord("2", "dated", 100'250'000));
+    const auto before = std::chrono::system_clock::now();
     DDASLLogCapture::aslMessageReceived(journalRecord("1", "undated"));
-    auto after = std::chrono::system_clock::now();
-    auto messages = collector->messages();
-    ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[0]->timestamp().time_since_epoch(), 100s + 250ms);
-    EXPECT_GE(messages[1]->timestamp(), before);
-    EXPECT_LE(messages[1]->timestamp(), after);
+    const auto after = std::chrono::system_clock::now();
+    EXPECT_EQ(texts(), (std::vector<std::string>{"dated", "undated"}));
+    const auto records = collector->records();
+    EXPECT_EQ(records[0]->level(), LogLevel::Error);
+    EXPECT_EQ(records[0]->timestamp().time_since_epoch(), 100s + 250ms);
+    EXPECT_GE(records[1]->timestamp(), before);
+    EXPECT_LE(records[1]->timestamp(), after);
 }
 
 TEST_F(DDASLLogCaptureTest, FixedConditionsLeaveOutMarkedRecordsAndPrioritiesAbove7) {
-    auto marked = [](std::optional<std::string> value, std::optional<std::string> priority = "6") {
-        auto record = journalRecord(std::move(priority));
-        if (value) record.fields["DDLOG"] = *value;
-        return record;
-    };
-    EXPECT_FALSE(DDASLLogCapture::configureAslQuery(marked("1")));
-    EXPECT_TRUE(DDASLLogCapture::configureAslQuery(marked("0")));
-    EXPECT_TRUE(DDASLLogCapture::configureAslQuery(marked(std::nullopt)));
-    EXPECT_TRUE(DDASLLogCapture::configureAslQuery(marked(std::nullopt, "7")));
-    EXPECT_FALSE(DDASLLogCapture::configureAslQuery(marked(std::nullopt, "8")));
-    EXPECT_TRUE(DDASLLogCapture::configureAslQuery(marked(std::nullopt, std::nullopt)));
+    const std::tuple<std::optional<std::string>, std::optional<std::string>, bool> cases[] = {
+        {"1", "6", false},         {"0", "6", true},           {std::nullopt, "6", true},
+        {std::nullopt, "7", true}, {std::nullopt, "8", false}, {std::nullopt, std::nullopt, true}};
+    for (const auto& [marker, priority, taken] : cases) {
+        auto record = journalRecord(priority);
+        if (marker) record.fields["DDLOG"] = *marker;
+        EXPECT_EQ(DDASLLogCapture::configureAslQuery(record), taken)
+            << marker.value_or("-") << priority.value_or("-");
+    }
 }
 
 TEST_F(DDASLLogCaptureTest, RunTakesOwnRecordsOnceInOrderAndEndsAfterStop) {
@@ -211,12 +158,11 @@ TEST_F(DDASLLogCaptureTest, RunTakesOwnRecordsOnceInOrderAndEndsAfterStop) {
     markedRecord.fields["DDLOG"] = "1";
     journal->append(getpid(), nowUsec(), markedRecord);
     appendOwn("two", "3");
-    ASSERT_TRUE(eventually([&] { return collector->messages().size() >= 2; }));
+    ASSERT_TRUE(eventually([&] { return collector->records().size() >= 2; }));
     appendOwn("three");
-    ASSERT_TRUE(eventually([&] { return collector->messages().size() >= 3; }));
-    DDLog::sharedInstance().flushLog();
-    EXPECT_EQ(collector->texts(), (std::vector<std::string>{"one", "two", "three"}));
-    EXPECT_EQ(collector->messages()[1]->flag(), LogFlag::Warning);
+    ASSERT_TRUE(eventually([&] { return collector->records().size() >= 3; }));
+    EXPECT_EQ(texts(), (std::vector<std::string>{"one", "two", "three"}));
+    EXPECT_EQ(collector->records()[1]->flag(), LogFlag::Warning);
 
     // After stop, the next notification is handled in full, then the watch ends. That notification may be a
     // late one for "three" (the descriptor can report it twice) or the one for "four": either way nothing
@@ -226,10 +172,9 @@ TEST_F(DDASLLogCaptureTest, RunTakesOwnRecordsOnceInOrderAndEndsAfterStop) {
     appendOwn("four");
     ASSERT_TRUE(eventually([&] { return journal->readersOpen() == 0; }));
     appendOwn("five");
-    DDLog::sharedInstance().flushLog();
     const std::vector<std::string> upToThree{"one", "two", "three"};
     const std::vector<std::string> upToFour{"one", "two", "three", "four"};
-    EXPECT_THAT(collector->texts(), testing::AnyOf(upToThree, upToFour));
+    EXPECT_THAT(texts(), testing::AnyOf(upToThree, upToFour));
     EXPECT_EQ(journal->readersOpened(), 1);
 }
 
@@ -245,13 +190,12 @@ TEST_F(DDASLLogCaptureTest, ConcurrentWritersNeverGetLinesDuplicatedOrReordered)
         });
     }
     for (auto& w : writers) w.join();
-    ASSERT_TRUE(eventually([&] { return collector->messages().size() >= kThreads * kPerThread; }));
-    DDLog::sharedInstance().flushLog();
-    auto texts = collector->texts();
-    ASSERT_EQ(texts.size(), static_cast<std::size_t>(kThreads * kPerThread));
+    ASSERT_TRUE(eventually([&] { return collector->records().size() >= kThreads * kPerThread; }));
+    const auto lines = texts();
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kPerThread));
     // Each writer's lines arrive once each and in its order.
     std::vector<int> next(kThreads, 0);
-    for (const auto& text : texts) {
+    for (const auto& text : lines) {
         int t = std::stoi(text.substr(0, text.find(':')));
         int i = std::stoi(text.substr(text.find(':') + 1));
         ASSERT_EQ(i, next[t]) << text;
@@ -265,11 +209,10 @@ TEST_F(DDASLLogCaptureTest, StartAgainBeforeTheRunEndedKeepsOneRun) {
     DDASLLogCapture::stop();
     DDASLLogCapture::start();
     appendOwn("once");
-    ASSERT_TRUE(eventually([&] { return !collector->messages().empty(); }));
+    ASSERT_TRUE(eventually([&] { return !collector->records().empty(); }));
     appendOwn("twice");
-    ASSERT_TRUE(eventually([&] { return collector->messages().size() >= 2; }));
-    DDLog::sharedInstance().flushLog();
-    EXPECT_EQ(collector->texts(), (std::vector<std::string>{"once", "twice"}));
+    ASSERT_TRUE(eventually([&] { return collector->records().size() >= 2; }));
+    EXPECT_EQ(texts(), (std::vector<std::string>{"once", "twice"}));
     EXPECT_EQ(journal->readersOpened(), 1);
 }
 

@@ -5,11 +5,10 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <unordered_set>
-
 #include "logging/internal/FileLoggingTestSupport.h"
 
 using logging::internal::testing::makeManualClock;
+using logging::internal::testing::occurrences;
 using logging::internal::testing::readFile;
 using logging::internal::testing::TempDir;
 using logging::internal::testing::writeFile;
@@ -82,12 +81,7 @@ TEST(DDLogFileInfoTest, MissingFileGivesEmptyAnswersAndReportsEachRead) {
     EXPECT_EQ(info.age(), 0.0);
     const std::string err = ::testing::internal::GetCapturedStderr();
     // Every attempt reads again and reports again.
-    size_t count = 0;
-    for (size_t at = 0;
-         (at = err.find("DDLogFileInfo: Failed to read file attributes: ", at)) != std::string::npos; ++at) {
-        ++count;
-    }
-    EXPECT_GE(count, 3u) << err;
+    EXPECT_GE(occurrences(err, "DDLogFileInfo: Failed to read file attributes: "), 3u) << err;
     EXPECT_NE(err.find("[" + std::to_string(getpid()) + "] "), std::string::npos) << err;
 }
 
@@ -151,33 +145,6 @@ TEST(DDLogFileInfoTest, RenameReplacesTakenNamesAndFollowsTheNewPathEvenOnFailur
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("DDLogFileInfo: Error renaming file (b.log): "), std::string::npos) << err;
     EXPECT_EQ(info.filePath(), dir.file("missing-dir/c.log"));
-}
-
-TEST(DDLogFileInfoTest, EqualityHashOrderingAndDescription) {
-    TempDir dir;
-    writeFile(dir.file("old.log"), "same");
-    ::usleep(20000);
-    writeFile(dir.file("new.log"), "same");
-    auto oldInfo = DDLogFileInfo::logFileWithPath(dir.file("old.log"));
-    auto newInfo = DDLogFileInfo::logFileWithPath(dir.file("new.log"));
-    EXPECT_EQ(DDLogFileInfo::logFileWithPath(std::nullopt), nullptr);
-
-    EXPECT_EQ(*oldInfo, DDLogFileInfo(dir.file("old.log")));
-    EXPECT_EQ(oldInfo->hash(), DDLogFileInfo(dir.file("old.log")).hash());
-    EXPECT_FALSE(*oldInfo == *newInfo);
-    std::unordered_set<std::size_t> hashes{oldInfo->hash(), newInfo->hash()};
-    EXPECT_EQ(hashes.size(), 2u);
-
-    // Sorting ascending by the reverse comparison puts the newest first.
-    EXPECT_TRUE(newInfo->reverseCompareByCreationDate(*oldInfo) < 0);
-    EXPECT_TRUE(oldInfo->reverseCompareByModificationDate(*newInfo) > 0);
-
-    const std::string text = oldInfo->description();
-    for (const char* key : {"filePath", "fileName", "fileAttributes", "creationDate", "modificationDate",
-                            "fileSize", "age", "isArchived"}) {
-        EXPECT_NE(text.find(key), std::string::npos) << key;
-    }
-    EXPECT_NE(text.find("fileSize = 4;"), std::string::npos) << text;
 }
 
 }  // namespace

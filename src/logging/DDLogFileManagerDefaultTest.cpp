@@ -9,6 +9,7 @@
 #include "logging/internal/FileLoggingTestSupport.h"
 
 using logging::internal::testing::makeManualClock;
+using logging::internal::testing::occurrences;
 using logging::internal::testing::readFile;
 using logging::internal::testing::TempDir;
 using logging::internal::testing::writeFile;
@@ -26,12 +27,6 @@ std::string appName() {
 
 std::string logName(const std::string& date) {
     return appName() + " " + date + ".log";
-}
-
-std::vector<std::string> names(const std::vector<DDLogFileInfoPtr>& infos) {
-    std::vector<std::string> out;
-    for (const auto& info : infos) out.push_back(info->fileName());
-    return out;
 }
 
 std::vector<std::string> sortedNamesOnDisk(const std::string& dir) {
@@ -90,10 +85,9 @@ TEST(DDLogFileManagerDefaultTest, ListsOnlyThisApplicationsOwnRegularFilesNewest
               0);
     std::filesystem::create_directory(dir.file(logName("2027-02-01--00-00-00-000")));
 
-    EXPECT_EQ(
-        names(manager->sortedLogFileInfos()),
-        (std::vector<std::string>{logName("2026-12-07--00-00-00-000"), logName("2026-12-06--03-26-14-123"),
-                                  logName("2025-01-01--00-00-00-000")}));
+    EXPECT_EQ(manager->sortedLogFileNames(), (std::vector<std::string>{logName("2026-12-07--00-00-00-000"),
+                                                                       logName("2026-12-06--03-26-14-123"),
+                                                                       logName("2025-01-01--00-00-00-000")}));
     EXPECT_EQ(manager->unsortedLogFilePaths().size(), 3u);
     EXPECT_EQ(manager->sortedLogFilePaths().front(), dir.file(logName("2026-12-07--00-00-00-000")));
 
@@ -212,13 +206,8 @@ TEST(DDLogFileManagerDefaultTest, CreationFailuresAreReportedAndGivenUpAfterFive
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(error, std::errc::not_a_directory);
     EXPECT_NE(err.find("DDFileLogManagerDefault: Error creating logsDirectory: "), std::string::npos) << err;
-    size_t critical = 0;
-    for (size_t at = 0; (at = err.find("DDLogFileManagerDefault: Critical error while creating log file: ",
-                                       at)) != std::string::npos;
-         ++at) {
-        ++critical;
-    }
-    EXPECT_EQ(critical, 5u) << err;
+    EXPECT_EQ(occurrences(err, "DDLogFileManagerDefault: Critical error while creating log file: "), 5u)
+        << err;
     EXPECT_NE(err.find("DDLogFileManagerDefault: Bailing file creation, encountered 5 errors.\n"),
               std::string::npos)
         << err;

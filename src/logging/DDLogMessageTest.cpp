@@ -30,23 +30,11 @@ TEST(DDLogMessageTest, FileNameIsTheLastComponentWithoutItsLastExtension) {
     EXPECT_EQ(makeRecord()->fileName(), "main");
 }
 
-TEST(DDLogMessageTest, FieldsAreStoredAndTimestampDefaultsToNow) {
+TEST(DDLogMessageTest, TimestampDefaultsToNow) {
     const auto before = DDLogMessage::Clock::now();
-    auto tag = std::make_shared<int>(5);
-    const auto record = makeRecord("text", 0, "/src/a/main.m", std::nullopt, tag);
-    const auto after = DDLogMessage::Clock::now();
-    EXPECT_EQ(record->message(), "text");
-    EXPECT_EQ(record->level(), 15u);
-    EXPECT_EQ(record->flag(), 4u);
-    EXPECT_EQ(record->context(), 7);
-    EXPECT_EQ(record->file(), "/src/a/main.m");
-    EXPECT_EQ(record->function(), "void f()");
-    EXPECT_EQ(record->line(), 12u);
-    EXPECT_EQ(record->tag(), tag);
-    EXPECT_EQ(record->representedObject(), tag);
+    const auto record = makeRecord();
     EXPECT_GE(record->timestamp(), before);
-    EXPECT_LE(record->timestamp(), after);
-
+    EXPECT_LE(record->timestamp(), DDLogMessage::Clock::now());
     const auto given = DDLogMessage::Clock::time_point(std::chrono::milliseconds(1234567));
     EXPECT_EQ(makeRecord("x", 0, "f", given)->timestamp(), given);
 }

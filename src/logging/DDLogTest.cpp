@@ -9,14 +9,12 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
-#include <fstream>
 #include <future>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "logging/internal/FileLoggingTestSupport.h"
 #include "logging/testing/DDTestLogger.h"
 
 extern char** environ;
@@ -24,151 +22,121 @@ extern char** environ;
 namespace {
 
 using namespace std::chrono_literals;
+using Texts = std::vector<std::string>;
 
 void logLine(bool asynchronous, std::uint64_t flag, const std::string& text) {
     DDLog::sharedInstance().log(asynchronous, LogLevel::Debug, flag, 0, __FILE__, __func__, __LINE__, nullptr,
                                 "%@", text);
 }
 
-std::vector<std::string> messagesOf(const DDTestLogger& logger) {
-    return logger.texts();
+// Lines "t:i" from each producer must arrive once each, in the order that producer logged them.
+void expectPerProducerOrder(const Texts& texts, int producers, int perProducer) {
+    std::vector<int> next(producers, 0);
+    for (const auto& text : texts) {
+        const int t = text[0] - '0';
+        ASSERT_EQ(text, std::to_string(t) + ":" + std::to_string(next[t]));
+        ++next[t];
+    }
+    EXPECT_EQ(next, std::vector<int>(producers, perProducer));
 }
 
 class DDLogTest : public ::testing::Test {
   protected:
     void TearDown() override {
-        DDLog::sharedInstance().removeAllLoggers();
-        DDLog::sharedInstance().flushLog();
-        DDLog::sharedInstance().setMaximumRecordsInFlight(DDLog::kDefaultMaximumRecordsInFlight);
+        log_.removeAllLoggers();
+        log_.flushLog();
+        log_.setMaximumRecordsInFlight(DDLog::kDefaultMaximumRecordsInFlight);
     }
     DDLog& log_ = DDLog::sharedInstance();
 };
 
-TEST_F(DDLogTest, LoggersAreListedInAdditionOrderAndReceiveLinesQueuedAfterAddition) {
+TEST_F(DDLogTest, RegistrationLevelsAndRemovalDecideWhoGetsEachLine) {
     auto a = DDTestLogger::create("a"), b = DDTestLogger::create("b"), c = DDTestLogger::create("c");
     logLine(true, LogFlag::Info, "before");
     log_.addLogger(a);
     log_.addLogger(b, LogLevel::Warning);
-    logLine(true, LogFlag::Info, "after");
-    log_.addLogger(c);
+    log_.addLogger(a, LogFlag::Info);  // a second node of the same logger
+    log_.addLogger(a, LogFlag::Info);  // same level again: no third node
     log_.addLogger(nullptr);
+    for (std::uint64_t flag : {LogFlag::Error, LogFlag::Warning, LogFlag::Info})
+        logLine(true, flag, std::to_string(flag));
+    log_.addLogger(c, LogLevel::Info);
+    logLine(false, LogFlag::Info, "x");  // a level-7 logger takes a flag-4 record, whose own level is carried
 
-    const auto all = log_.allLoggers();
-    ASSERT_EQ(all.size(), 3u);
-    EXPECT_EQ(all[0], a);
-    EXPECT_EQ(all[1], b);
-    EXPECT_EQ(all[2], c);
-    const auto withLevel = log_.allLoggersWithLevel();
-    ASSERT_EQ(withLevel.size(), 3u);
-    EXPECT_EQ(withLevel[0].level, LogLevel::All);
-    EXPECT_EQ(withLevel[1].level, LogLevel::Warning);
-
+    const auto nodes = log_.allLoggersWithLevel();
+    ASSERT_EQ(nodes.size(), 4u);
+    EXPECT_EQ(log_.allLoggers(), (std::vector<DDLoggerPtr>{a, b, a, c}));
+    EXPECT_EQ(nodes[1].level, LogLevel::Warning);
+    EXPECT_EQ(nodes[2].level, LogFlag::Info);
     log_.flushLog();
-    EXPECT_EQ(messagesOf(*a), std::vector<std::string>{"after"});
-    EXPECT_TRUE(b->texts().empty());
-    EXPECT_TRUE(c->texts().empty());
-    EXPECT_EQ(a->events(), std::vector<std::string>{"didAdd"});
+    ASSERT_EQ(a->texts(), (Texts{"1", "2", "4", "4", "x", "x"}));
+    EXPECT_EQ(b->texts(), (Texts{"1", "2"}));
+    ASSERT_EQ(c->texts(), Texts{"x"});
+    EXPECT_EQ(c->records()[0]->level(), 15u);
     EXPECT_EQ(a->records()[0]->queueLabel(), "");  // the caller's snapshot, not the logging queue's
-}
 
-TEST_F(DDLogTest, LevelsAreSetsAndEachAdmittingNodeDeliversOnce) {
-    auto logger = DDTestLogger::create();
-    log_.addLogger(logger, LogLevel::Warning);
-    for (std::uint64_t flag : {LogFlag::Error, LogFlag::Warning, LogFlag::Info})
-        logLine(true, flag, std::to_string(flag));
-    log_.flushLog();
-    EXPECT_EQ(messagesOf(*logger), (std::vector<std::string>{"1", "2"}));
-
-    log_.addLogger(logger, LogFlag::Info);
-    log_.addLogger(logger, LogFlag::Info);  // same level again: no third node
-    EXPECT_EQ(log_.allLoggers().size(), 2u);
-    for (std::uint64_t flag : {LogFlag::Error, LogFlag::Warning, LogFlag::Info})
-        logLine(true, flag, std::to_string(flag));
-    log_.flushLog();
-    EXPECT_EQ(messagesOf(*logger), (std::vector<std::string>{"1", "2", "1", "2", "4"}));
-
-    // The record's own level is carried, not compared: a level-7 logger takes a flag-4 record of level 15.
-    auto seven = DDTestLogger::create("seven");
-    log_.addLogger(seven, LogLevel::Info);
-    logLine(false, LogFlag::Info, "x");
-    EXPECT_EQ(seven->count(), 1u);
-    EXPECT_EQ(seven->records()[0]->level(), 15u);
-    EXPECT_EQ(logger->violations() + seven->violations(), 0);
-}
-
-TEST_F(DDLogTest, RemovalTakesOnlyTheFirstNodeOfALogger) {
-    auto logger = DDTestLogger::create();
-    auto other = DDTestLogger::create("other");
-    log_.addLogger(logger, LogFlag::Error);
-    log_.addLogger(other);
-    log_.addLogger(logger, LogFlag::Info);
-    log_.removeLogger(logger);
-    logLine(true, LogFlag::Error, "error");
-    logLine(true, LogFlag::Info, "info");
+    // Removal takes only the first node of a logger; unknown and null loggers change nothing.
+    log_.removeLogger(a);
     log_.removeLogger(DDTestLogger::create("never added"));
     log_.removeLogger(nullptr);
-    const auto remaining = log_.allLoggersWithLevel();
-    ASSERT_EQ(remaining.size(), 2u);
-    EXPECT_EQ(remaining[0].logger, other);
-    EXPECT_EQ(remaining[1].level, LogFlag::Info);
-    log_.flushLog();
-    EXPECT_EQ(messagesOf(*logger), std::vector<std::string>{"info"});
-    EXPECT_EQ(messagesOf(*other), (std::vector<std::string>{"error", "info"}));
-
-    log_.removeLogger(logger);
+    EXPECT_EQ(log_.allLoggers(), (std::vector<DDLoggerPtr>{b, a, c}));
+    logLine(true, LogFlag::Error, "error");
+    logLine(true, LogFlag::Info, "info");
+    log_.removeLogger(a);
     logLine(true, LogFlag::Info, "gone");
-    log_.flushLog();
-    // A removed logger is told on its own queue, which flushLog no longer waits for.
-    logger->loggerQueue()->sync([] {});
-    EXPECT_EQ(logger->count(), 1u);
-    EXPECT_EQ(logger->events(), (std::vector<std::string>{"didAdd", "didAdd", "willRemove", "willRemove"}));
-
     log_.removeAllLoggers();
     log_.flushLog();
     EXPECT_TRUE(log_.allLoggers().empty());
-    other->loggerQueue()->sync([] {});
-    EXPECT_EQ(other->events(), (std::vector<std::string>{"didAdd", "willRemove"}));
+    for (const auto& logger : {a, b, c}) logger->loggerQueue()->sync([] {});  // told on their own queues
+    EXPECT_EQ(a->texts().back(), "info");
+    EXPECT_EQ(b->texts().back(), "error");
+    EXPECT_EQ(c->texts(), (Texts{"x", "error", "info", "gone"}));
+    EXPECT_EQ(a->events(), (Texts{"didAdd", "didAdd", "willRemove", "willRemove"}));
+    EXPECT_EQ(b->events(), (Texts{"didAdd", "willRemove"}));
+    EXPECT_EQ(a->violations() + b->violations() + c->violations(), 0);
 }
 
-TEST_F(DDLogTest, FlushReturnsAfterEveryQueuedLineReachedEveryLogger) {
-    auto fast = DDTestLogger::create("fast");
-    auto slow = DDTestLogger::create("slow");
-    auto third = DDTestLogger::create("third");
+// Two producers against a small bound on records in flight and a slow logger: producers wait for room, and
+// the flush returns only once every queued line reached every logger, nothing lost or reordered.
+TEST_F(DDLogTest, FlushWaitsForEveryLineAndTheBoundHoldsProducersBack) {
+    constexpr std::size_t kBound = 8;
+    constexpr int kPerThread = 300;
+    log_.setMaximumRecordsInFlight(kBound);
+    auto fast = DDTestLogger::create("fast"), slow = DDTestLogger::create("slow");
+    auto warnings = DDTestLogger::create("warnings");
     slow->setDelay(20us);
     log_.addLogger(fast);
     log_.addLogger(slow);
-    log_.addLogger(third, LogFlag::Warning);
-    constexpr int kPerThread = 300;
+    log_.addLogger(warnings, LogFlag::Warning);
+    std::atomic<std::size_t> mostInFlight{0};
     std::vector<std::thread> producers;
     for (int t = 0; t < 2; ++t) {
-        producers.emplace_back([t] {
-            for (int i = 0; i < kPerThread; ++i)
+        producers.emplace_back([&, t] {
+            for (int i = 0; i < kPerThread; ++i) {
                 logLine(true, i % 2 == 0 ? LogFlag::Info : LogFlag::Warning,
                         std::to_string(t) + ":" + std::to_string(i));
+                std::size_t seen = log_.recordsInFlight(), most = mostInFlight.load();
+                while (seen > most && !mostInFlight.compare_exchange_weak(most, seen)) {
+                }
+            }
         });
     }
     for (auto& p : producers) p.join();
     log_.flushLog();
+    EXPECT_LE(mostInFlight.load(), kBound);
+    EXPECT_EQ(log_.recordsInFlight(), 0u);
     for (const auto& logger : {fast, slow}) {
-        EXPECT_EQ(logger->count(), 2u * kPerThread);
+        SCOPED_TRACE(logger->loggerName());
         ASSERT_FALSE(logger->flushes().empty());
         EXPECT_EQ(logger->flushes().back(), 2u * kPerThread);
+        expectPerProducerOrder(logger->texts(), 2, kPerThread);
         EXPECT_EQ(logger->violations(), 0);
     }
-    EXPECT_EQ(third->count(), static_cast<std::size_t>(kPerThread));
-    // Per producer, lines arrive in the order logged.
-    const auto texts = slow->texts();
-    int next[2] = {0, 0};
-    for (const auto& text : texts) {
-        const int t = text[0] - '0';
-        EXPECT_EQ(text, std::to_string(t) + ":" + std::to_string(next[t]));
-        ++next[t];
-    }
+    EXPECT_EQ(warnings->count(), static_cast<std::size_t>(kPerThread));
 }
 
 TEST_F(DDLogTest, SynchronousLinesAreWrittenBeforeTheCallReturns) {
-    auto slow = DDTestLogger::create("slow");
-    auto other = DDTestLogger::create("other");
+    auto slow = DDTestLogger::create("slow"), other = DDTestLogger::create("other");
     slow->setDelay(5ms);
     log_.addLogger(slow);
     log_.addLogger(other);
@@ -192,77 +160,8 @@ TEST_F(DDLogTest, SynchronousLinesAreWrittenBeforeTheCallReturns) {
     });
     logLine(false, LogFlag::Error, "trigger");
     log_.flushLog();
-    EXPECT_EQ(messagesOf(*slow),
-              (std::vector<std::string>{"sync", "from logging queue", "trigger", "nested"}));
+    EXPECT_EQ(slow->texts(), (Texts{"sync", "from logging queue", "trigger", "nested"}));
     EXPECT_EQ(slow->violations() + other->violations(), 0);
-}
-
-TEST_F(DDLogTest, RecordsOutliveTheThreadThatMadeThem) {
-    // Records go back to the thread that made them to be freed; a thread that has ended can no longer take
-    // them, so whoever drops them last must. The sanitizer builds check that nothing leaks or is freed twice.
-    auto keeper = DDTestLogger::create("keeper");
-    auto dropper = DDTestLogger::create("dropper");
-    log_.addLogger(keeper, LogFlag::Warning);
-    log_.addLogger(dropper, LogFlag::Info);
-    std::thread([] {
-        for (int i = 0; i < 200; ++i)
-            logLine(true, i % 2 == 0 ? LogFlag::Warning : LogFlag::Info, "t" + std::to_string(i));
-    }).join();
-    log_.flushLog();
-    EXPECT_EQ(keeper->count(), 100u);
-    EXPECT_EQ(dropper->count(), 100u);
-    const auto kept = keeper->records();
-    EXPECT_EQ(kept.front()->message(), "t0");
-    EXPECT_EQ(kept.back()->message(), "t198");
-    // Texts may outlive their records.
-    const DDText text = kept[5]->messageText();
-    log_.removeAllLoggers();
-    log_.flushLog();
-    keeper.reset();
-    dropper.reset();
-    EXPECT_EQ(*text, "t10");
-    // A thread that logs again collects what came back meanwhile.
-    auto counter = DDTestLogger::create("counter");
-    log_.addLogger(counter);
-    for (int round = 0; round < 3; ++round) {
-        for (int i = 0; i < 100; ++i) logLine(true, LogFlag::Info, "again");
-        log_.flushLog();
-    }
-    EXPECT_EQ(counter->count(), 300u);
-}
-
-TEST_F(DDLogTest, ProducersWaitForRoomAndNothingIsLostOrReordered) {
-    constexpr std::size_t kBound = 8;
-    log_.setMaximumRecordsInFlight(kBound);
-    EXPECT_EQ(log_.maximumRecordsInFlight(), kBound);
-    auto slow = DDTestLogger::create("slow");
-    slow->setDelay(20us);
-    log_.addLogger(slow);
-    constexpr int kPerThread = 300;
-    std::atomic<std::size_t> mostInFlight{0};
-    std::vector<std::thread> producers;
-    for (int t = 0; t < 2; ++t) {
-        producers.emplace_back([&, t] {
-            for (int i = 0; i < kPerThread; ++i) {
-                logLine(true, LogFlag::Info, std::to_string(t) + ":" + std::to_string(i));
-                std::size_t seen = log_.recordsInFlight(), most = mostInFlight.load();
-                while (seen > most && !mostInFlight.compare_exchange_weak(most, seen)) {
-                }
-            }
-        });
-    }
-    for (auto& p : producers) p.join();
-    log_.flushLog();
-    EXPECT_LE(mostInFlight.load(), kBound);
-    EXPECT_EQ(log_.recordsInFlight(), 0u);
-    const auto texts = slow->texts();
-    ASSERT_EQ(texts.size(), 2u * kPerThread);
-    int next[2] = {0, 0};
-    for (const auto& text : texts) {
-        const int t = text[0] - '0';
-        EXPECT_EQ(text, std::to_string(t) + ":" + std::to_string(next[t]));
-        ++next[t];
-    }
 }
 
 TEST_F(DDLogTest, CodeTheDispatcherWaitsForLogsPastAFullBoundWithoutDeadlock) {
@@ -296,21 +195,34 @@ TEST_F(DDLogTest, CodeTheDispatcherWaitsForLogsPastAFullBoundWithoutDeadlock) {
     EXPECT_EQ(slow->violations(), 0);
 }
 
-TEST_F(DDLogTest, FinishedRecordsAreDeliveredUnchangedAndNullFormatsLogNothing) {
-    auto logger = DDTestLogger::create();
-    log_.addLogger(logger);
-    const auto stamp = DDLogMessage::Clock::time_point(std::chrono::seconds(1000));
-    auto record = std::make_shared<const DDLogMessage>(std::string("finished"), 1, 1, 3, "f.c", "fn", 9,
-                                                       nullptr, 0, stamp);
-    log_.log(true, record);
-    log_.log(true, LogLevel::All, LogFlag::Info, 0, "f", "g", 1, nullptr, nullptr, 5);
+// Records go back to the thread that made them to be freed; a thread that has ended can no longer take them,
+// so whoever drops them last must. The sanitizer builds check that nothing leaks or is freed twice.
+TEST_F(DDLogTest, RecordsOutliveTheThreadThatMadeThem) {
+    auto keeper = DDTestLogger::create("keeper");
+    log_.addLogger(keeper, LogFlag::Warning);
+    log_.addLogger(DDTestLogger::create("dropper"), LogFlag::Info);
+    std::thread([] {
+        for (int i = 0; i < 200; ++i)
+            logLine(true, i % 2 == 0 ? LogFlag::Warning : LogFlag::Info, "t" + std::to_string(i));
+    }).join();
     log_.flushLog();
-    ASSERT_EQ(logger->count(), 1u);
-    EXPECT_EQ(logger->records()[0], record);
-    EXPECT_EQ(logger->records()[0]->timestamp(), stamp);
+    ASSERT_EQ(keeper->count(), 100u);
+    const DDText text = keeper->records()[5]->messageText();  // texts may outlive their records
+    log_.removeAllLoggers();
+    log_.flushLog();
+    keeper.reset();
+    EXPECT_EQ(*text, "t10");
+    // A thread that logs again collects what came back meanwhile.
+    auto counter = DDTestLogger::create("counter");
+    log_.addLogger(counter);
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 100; ++i) logLine(true, LogFlag::Info, "again");
+        log_.flushLog();
+    }
+    EXPECT_EQ(counter->count(), 300u);
 }
 
-TEST_F(DDLogTest, QueueIdentityAnswersOnlyOnTheRightQueue) {
+TEST_F(DDLogTest, FinishedRecordsNullFormatsAndQueueIdentity) {
     auto logger = DDTestLogger::create();
     bool inLogger[2] = {false, true};
     logger->setOnLog([&](const DDLogMessagePtr&) {
@@ -318,11 +230,16 @@ TEST_F(DDLogTest, QueueIdentityAnswersOnlyOnTheRightQueue) {
         inLogger[1] = logger->isOnGlobalLoggingQueue();
     });
     log_.addLogger(logger);
-    logLine(false, LogFlag::Info, "probe");
+    const auto stamp = DDLogMessage::Clock::time_point(std::chrono::seconds(1000));
+    auto record = std::make_shared<const DDLogMessage>(std::string("finished"), 1, 1, 3, "f.c", "fn", 9,
+                                                       nullptr, 0, stamp);
+    log_.log(true, record);
+    log_.log(true, LogLevel::All, LogFlag::Info, 0, "f", "g", 1, nullptr, nullptr, 5);  // no format: nothing
+    log_.flushLog();
+    ASSERT_EQ(logger->records(), std::vector<DDLogMessagePtr>{record});  // delivered unchanged
     EXPECT_TRUE(inLogger[0]);
     EXPECT_FALSE(inLogger[1]);
-    EXPECT_FALSE(logger->isOnInternalLoggerQueue());
-    EXPECT_FALSE(logger->isOnGlobalLoggingQueue());
+    EXPECT_FALSE(logger->isOnInternalLoggerQueue() || logger->isOnGlobalLoggingQueue());
     bool onLogging[2] = {false, true};
     DDLog::loggingQueue()->sync([&] {
         onLogging[0] = logger->isOnGlobalLoggingQueue();
@@ -330,17 +247,14 @@ TEST_F(DDLogTest, QueueIdentityAnswersOnlyOnTheRightQueue) {
     });
     EXPECT_TRUE(onLogging[0]);
     EXPECT_FALSE(onLogging[1]);
-    EXPECT_EQ(DDLog::loggingQueue()->label(), "cocoa.vidadudidu");
-    EXPECT_GE(DDLog::numProcessors(), 1u);
 }
 
 TEST_F(DDLogTest, NamedLevelRegistry) {
     std::uint64_t level = LogLevel::Warning;
     EXPECT_EQ(DDLog::levelForClassWithName("Unknown"), LogLevel::All);
-    EXPECT_FALSE(DDLog::isRegisteredClass("Unknown"));
     DDLog::setLevelForClassWithName(LogLevel::Off, "Unknown");
     DDLog::registerClass({"Incomplete", [] { return std::uint64_t{1}; }, nullptr});
-    EXPECT_FALSE(DDLog::isRegisteredClass("Incomplete"));
+    EXPECT_FALSE(DDLog::isRegisteredClass("Unknown") || DDLog::isRegisteredClass("Incomplete"));
     EXPECT_EQ(DDLog::levelForClassWithName("Incomplete"), LogLevel::All);
     DDLog::registerClass({"Network", [&] { return level; }, [&](std::uint64_t l) { level = l; }});
     EXPECT_TRUE(DDLog::isRegisteredClass("Network"));
@@ -353,32 +267,22 @@ TEST_F(DDLogTest, NamedLevelRegistry) {
 }
 
 TEST(DDLogExitTest, LinesQueuedBeforeMainReturnsAreWrittenAtExit) {
-    char path[] = "/tmp/ddlog-exit-XXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    char* argv[] = {const_cast<char*>(LOGGING_EXIT_CHILD), path, nullptr};
+    logging::internal::testing::TempDir dir;
+    std::string path = dir.file("out");
+    char* argv[] = {const_cast<char*>(LOGGING_EXIT_CHILD), path.data(), nullptr};
     pid_t pid = 0;
     ASSERT_EQ(posix_spawn(&pid, LOGGING_EXIT_CHILD, nullptr, nullptr, argv, environ), 0);
     int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            FAIL() << "the child did not exit";
-        }
-        std::this_thread::sleep_for(5ms);
+    if (!logging::internal::testing::eventually([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 30s)) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        FAIL() << "the child did not exit";
     }
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    std::ifstream in(path);
-    std::stringstream content;
-    content << in.rdbuf();
-    unlink(path);
     std::string expected;
     for (int i = 0; i < 50; ++i) expected += "line " + std::to_string(i) + "\n";
-    EXPECT_EQ(content.str(), expected);
+    EXPECT_EQ(logging::internal::testing::readFile(path), expected);
 }
 
 }  // namespace

@@ -3,8 +3,6 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <syslog.h>
 #include <systemd/sd-journal.h>
 #include <unistd.h>
@@ -25,8 +23,7 @@
 #include "logging/DDLog.h"
 #include "logging/DDLogFlags.h"
 #include "logging/DDOSLogger.h"
-
-extern char** environ;
+#include "logging/testing/DDTestLogger.h"
 
 namespace {
 
@@ -34,54 +31,22 @@ using journal_harness::Fields;
 using journal_harness::get;
 using namespace std::chrono_literals;
 
-class CollectingLogger : public DDLogger {
-  public:
-    void logMessage(const DDLogMessagePtr& message) override {
-        std::lock_guard lock(mutex_);
-        messages_.push_back(message);
+// The captured record whose text is `text`, or null.
+DDLogMessagePtr find(const DDTestLogger& logger, const std::string& text) {
+    for (const auto& m : logger.records()) {
+        if (m->message() == text) return m;
     }
-    DDLogFormatterPtr logFormatter() override { return nullptr; }
-    void setLogFormatter(DDLogFormatterPtr) override {}
-    std::vector<DDLogMessagePtr> messages() {
-        std::lock_guard lock(mutex_);
-        return messages_;
-    }
-    // The captured message whose text is `text`, or null.
-    DDLogMessagePtr find(const std::string& text) {
-        for (const auto& m : messages()) {
-            if (m->message() == text) return m;
-        }
-        return nullptr;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::vector<DDLogMessagePtr> messages_;
-};
+    return nullptr;
+}
 
 std::string token(const std::string& what) {
     static int counter = 0;
     return what + "-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
 }
 
-std::function<bool(const Fields&)> messageStartsWith(const std::string& prefix) {
-    return [prefix](const Fields& f) { return get(f, "MESSAGE").rfind(prefix, 0) == 0; };
-}
-
 std::vector<Fields> waitForRecords(const std::string& prefix, std::size_t count) {
-    return journal_harness::waitForRecords(messageStartsWith(prefix), count);
-}
-
-// Runs a program (another process) to completion.
-void run(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid;
-    ASSERT_EQ(posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0) << args[0];
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << args[0];
+    return journal_harness::waitForRecords(
+        [&](const Fields& f) { return get(f, "MESSAGE").rfind(prefix, 0) == 0; }, count);
 }
 
 // The descriptors this process holds on journal files: an open sd-journal keeps one per file it reads.
@@ -132,78 +97,63 @@ class JournalIntegrationTest : public ::testing::Test {
     std::vector<DDLoggerPtr> added_;
 };
 
-TEST_F(JournalIntegrationTest, OsLoggerRecordsCarryPriorityNamesAndSource) {
-    auto named = DDOSLogger::create("cocoa.vidadudidu.tandrel-test", "tandrel");
-    auto halfNamed = DDOSLogger::create("cocoa.vidadudidu.tandrel-test", std::nullopt);
-    add(named);
-    const std::string named_ = token("os-named");
-    const std::vector<std::pair<std::uint64_t, std::string>> cases = {{LogFlag::Error, "3"},
-                                                                      {LogFlag::Warning, "6"},
-                                                                      {LogFlag::Info, "6"},
-                                                                      {LogFlag::Debug, "7"},
-                                                                      {LogFlag::Verbose, "7"}};
-    log(LogFlag::Error, named_ + " captured", "DDASLLogCapture");  // never written back
-    for (const auto& [flag, priority] : cases)
-        log(flag, named_ + " " + priority + " " + std::to_string(flag));
-    DDLog::sharedInstance().flushLog();
-
-    auto records = waitForRecords(named_, cases.size());
-    ASSERT_EQ(records.size(), cases.size());
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        const auto& r = records[i];
-        EXPECT_EQ(get(r, "MESSAGE"), named_ + " " + cases[i].second + " " + std::to_string(cases[i].first));
-        EXPECT_EQ(get(r, "PRIORITY"), cases[i].second);
-        EXPECT_EQ(get(r, "SUBSYSTEM"), "cocoa.vidadudidu.tandrel-test");
-        EXPECT_EQ(get(r, "CATEGORY"), "tandrel");
-        EXPECT_EQ(get(r, "CODE_FILE"), __FILE__);
-        EXPECT_EQ(get(r, "CODE_LINE"), "77");
-        EXPECT_EQ(get(r, "CODE_FUNC"), "testFunction");
-        for (const char* name : {"CODE_FILE", "CODE_LINE", "CODE_FUNC", "MESSAGE", "PRIORITY"})
-            EXPECT_EQ(r.count(name), 1u) << name << " occurs more than once";
-        EXPECT_EQ(get(r, "_PID"), std::to_string(getpid()));
-        EXPECT_EQ(get(r, "_TRANSPORT"), "journal");
-    }
-
-    // Subsystem without category: the default log, without either field.
-    DDLog::sharedInstance().removeLogger(named);
-    add(halfNamed);
-    add(DDOSLogger::sharedInstance());
-    const std::string plain = token("os-default");
-    log(LogFlag::Info, plain);
-    DDLog::sharedInstance().flushLog();
-    records = waitForRecords(plain, 2);
-    ASSERT_EQ(records.size(), 2u);
-    for (const auto& r : records) {
-        EXPECT_EQ(get(r, "SUBSYSTEM"), "<absent>");
-        EXPECT_EQ(get(r, "CATEGORY"), "<absent>");
-        EXPECT_EQ(get(r, "PRIORITY"), "6");
-    }
-}
-
-TEST_F(JournalIntegrationTest, SystemLogRecordsCarryPriorityReaderAndMarker) {
-    add(DDASLLogger::sharedInstance());
-    const std::string prefix = token("asl");
-    const std::vector<std::pair<std::uint64_t, std::string>> cases = {{LogFlag::Error, "2"},
-                                                                      {LogFlag::Warning, "3"},
-                                                                      {LogFlag::Info, "4"},
-                                                                      {LogFlag::Debug, "5"},
-                                                                      {LogFlag::Verbose, "5"}};
-    log(LogFlag::Error, prefix + " captured", "DDASLLogCapture");
-    for (const auto& [flag, priority] : cases) log(flag, prefix + " " + priority + "\nsecond line");
-    DDLog::sharedInstance().flushLog();
-
-    auto records = waitForRecords(prefix, cases.size());
-    ASSERT_EQ(records.size(), cases.size());
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        EXPECT_EQ(get(records[i], "MESSAGE"), prefix + " " + cases[i].second + "\nsecond line");
-        EXPECT_EQ(get(records[i], "PRIORITY"), cases[i].second);
-        EXPECT_EQ(get(records[i], "READ_UID"), std::to_string(geteuid()));
-        EXPECT_EQ(get(records[i], "DDLOG"), "1");
+// One record per line, with the priority each logger gives the flags error, warning, info, debug and verbose,
+// and the fields it adds; lines the capture took from the journal are never written back.
+TEST_F(JournalIntegrationTest, LoggersWriteOneRecordPerLineWithPriorityAndTheirFields) {
+    struct Case {
+        const char* name;
+        DDLoggerPtr logger;
+        std::vector<std::string> priorities;
+        std::vector<std::pair<std::string, std::string>> fields;
+    };
+    const std::string subsystem = "cocoa.vidadudidu.tandrel-test";
+    const Case cases[] = {
+        {"os-named",
+         DDOSLogger::create(subsystem, "tandrel"),
+         {"3", "6", "6", "7", "7"},
+         {{"SUBSYSTEM", subsystem},
+          {"CATEGORY", "tandrel"},
+          {"CODE_FILE", __FILE__},
+          {"CODE_LINE", "77"},
+          {"CODE_FUNC", "testFunction"},
+          {"_TRANSPORT", "journal"}}},
+        // A subsystem without a category: the default log, without either field.
+        {"os-default",
+         DDOSLogger::create(subsystem, std::nullopt),
+         {"3", "6", "6", "7", "7"},
+         {{"SUBSYSTEM", "<absent>"}, {"CATEGORY", "<absent>"}}},
+        {"system-log",
+         DDASLLogger::sharedInstance(),
+         {"2", "3", "4", "5", "5"},
+         {{"READ_UID", std::to_string(geteuid())}, {"DDLOG", "1"}}},
+    };
+    const std::uint64_t flags[] = {LogFlag::Error, LogFlag::Warning, LogFlag::Info, LogFlag::Debug,
+                                   LogFlag::Verbose};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        add(c.logger);
+        const std::string prefix = token(c.name);
+        log(LogFlag::Error, prefix + " captured", "DDASLLogCapture");
+        for (int i = 0; i < 5; ++i) log(flags[i], prefix + " " + std::to_string(i) + "\nsecond line");
+        DDLog::sharedInstance().flushLog();
+        DDLog::sharedInstance().removeLogger(c.logger);
+        const auto records = waitForRecords(prefix, 5);
+        ASSERT_EQ(records.size(), 5u);
+        for (int i = 0; i < 5; ++i) {
+            const auto& r = records[i];
+            EXPECT_EQ(get(r, "MESSAGE"), prefix + " " + std::to_string(i) + "\nsecond line");
+            EXPECT_EQ(get(r, "PRIORITY"), c.priorities[i]);
+            EXPECT_EQ(get(r, "_PID"), std::to_string(getpid()));
+            for (const auto& [name, value] : c.fields) {
+                EXPECT_EQ(get(r, name), value) << name;
+                EXPECT_LE(r.count(name), 1u) << name << " occurs more than once";
+            }
+        }
     }
 }
 
 TEST_F(JournalIntegrationTest, CaptureTakesOwnRecordsOfOtherChannelsOnly) {
-    auto collector = std::make_shared<CollectingLogger>();
+    auto collector = DDTestLogger::create("collector");
     add(collector);
     add(DDASLLogger::sharedInstance());
     add(DDOSLogger::sharedInstance());
@@ -217,18 +167,21 @@ TEST_F(JournalIntegrationTest, CaptureTakesOwnRecordsOfOtherChannelsOnly) {
     sd_journal_print(LOG_ERR, "%s print error", prefix.c_str());
     syslog(LOG_CRIT, "%s syslog critical", prefix.c_str());
     log(LogFlag::Info, prefix + " through the loggers");  // written marked by both journal loggers
-    run({"logger", "-t", "journal-integration", "-p", "user.err", prefix + " other process"});
-    run({"systemd-cat", "-t", "journal-integration", "echo", prefix + " other stream"});
+    // Other processes: the prefix has no characters the shell would interpret.
+    ASSERT_EQ(
+        std::system(("logger -t journal-integration -p user.err '" + prefix + " other process'").c_str()), 0);
+    ASSERT_EQ(std::system(("systemd-cat -t journal-integration echo '" + prefix + " other stream'").c_str()),
+              0);
     DDLog::sharedInstance().flushLog();
     // Everything above is in the journal before the fence line is written.
     auto written = waitForRecords(prefix, 7);
     ASSERT_EQ(written.size(), 7u);
     syslog(LOG_NOTICE, "%s fence", prefix.c_str());
-    ASSERT_TRUE(nudgeUntil([&] { return collector->find(prefix + " fence") != nullptr; }));
+    ASSERT_TRUE(nudgeUntil([&] { return find(*collector, prefix + " fence") != nullptr; }));
     DDLog::sharedInstance().flushLog();
 
     std::vector<std::string> captured;
-    for (const auto& m : collector->messages()) {
+    for (const auto& m : collector->records()) {
         if (m->message().rfind(prefix, 0) == 0 && m->fileName() == "DDASLLogCapture")
             captured.push_back(m->message());
     }
@@ -245,11 +198,11 @@ TEST_F(JournalIntegrationTest, CaptureTakesOwnRecordsOfOtherChannelsOnly) {
                                                 prefix + " syslog warning"}));
     ownUnmarked.push_back(prefix + " fence");
     EXPECT_EQ(captured, ownUnmarked);
-    EXPECT_EQ(collector->find(prefix + " syslog warning")->flag(), LogFlag::Info);
-    EXPECT_EQ(collector->find(prefix + " print error")->flag(), LogFlag::Warning);
-    EXPECT_EQ(collector->find(prefix + " syslog critical")->flag(), LogFlag::Error);
-    EXPECT_EQ(collector->find(prefix + " fence")->flag(), LogFlag::Debug);
-    auto age = std::chrono::system_clock::now() - collector->find(prefix + " fence")->timestamp();
+    EXPECT_EQ(find(*collector, prefix + " syslog warning")->flag(), LogFlag::Info);
+    EXPECT_EQ(find(*collector, prefix + " print error")->flag(), LogFlag::Warning);
+    EXPECT_EQ(find(*collector, prefix + " syslog critical")->flag(), LogFlag::Error);
+    EXPECT_EQ(find(*collector, prefix + " fence")->flag(), LogFlag::Debug);
+    auto age = std::chrono::system_clock::now() - find(*collector, prefix + " fence")->timestamp();
     EXPECT_LT(age, 30s);
     EXPECT_GE(age, 0s);
 
@@ -263,7 +216,7 @@ TEST_F(JournalIntegrationTest, CaptureTakesOwnRecordsOfOtherChannelsOnly) {
 }
 
 TEST_F(JournalIntegrationTest, CaptureLevelFiltersAndStopEndsTheWatch) {
-    auto collector = std::make_shared<CollectingLogger>();
+    auto collector = DDTestLogger::create("collector");
     add(collector);
     const int journalFilesBefore = journalFileDescriptors();
     DDASLLogCapture::setCaptureLevel(LogLevel::Error);
@@ -272,10 +225,10 @@ TEST_F(JournalIntegrationTest, CaptureLevelFiltersAndStopEndsTheWatch) {
     const std::string prefix = token("level");
     syslog(LOG_WARNING, "%s warning", prefix.c_str());
     syslog(LOG_ALERT, "%s alert", prefix.c_str());
-    ASSERT_TRUE(nudgeUntil([&] { return collector->find(prefix + " alert") != nullptr; }));
+    ASSERT_TRUE(nudgeUntil([&] { return find(*collector, prefix + " alert") != nullptr; }));
     DDLog::sharedInstance().flushLog();
-    EXPECT_EQ(collector->find(prefix + " warning"), nullptr);
-    EXPECT_EQ(collector->find(prefix + " alert")->level(), LogLevel::Error);
+    EXPECT_EQ(find(*collector, prefix + " warning"), nullptr);
+    EXPECT_EQ(find(*collector, prefix + " alert")->level(), LogLevel::Error);
     EXPECT_GT(journalFileDescriptors(), journalFilesBefore);  // the run has the journal open
 
     // After stop the run handles one more change, then closes the journal.
@@ -285,7 +238,7 @@ TEST_F(JournalIntegrationTest, CaptureLevelFiltersAndStopEndsTheWatch) {
     ASSERT_EQ(waitForRecords(prefix + " after stop", 1).size(), 1u);
     std::this_thread::sleep_for(300ms);  // longer than journald's change-notification delay
     DDLog::sharedInstance().flushLog();
-    EXPECT_EQ(collector->find(prefix + " after stop"), nullptr);
+    EXPECT_EQ(find(*collector, prefix + " after stop"), nullptr);
     DDASLLogCapture::setCaptureLevel(LogLevel::Verbose);
 }
 

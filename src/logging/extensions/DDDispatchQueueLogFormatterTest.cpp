@@ -46,35 +46,23 @@ std::string withThreadID(std::string text, const DDLogMessage& record) {
 }
 
 TEST(DDDispatchQueueLogFormatterTest, ChoosesReplacesAndFitsTheLabel) {
+    using Replacements = std::vector<std::pair<std::string, std::optional<std::string>>>;
     struct Case {
         const char* name;
         Origin origin;
-        std::vector<std::pair<std::string, std::optional<std::string>>> replacements;
+        Replacements replacements;
         std::uint64_t min, max;
         std::string expected;  // "<tid>" stands for the record's thread number
     };
-    const std::string overcommit = "com.apple.root.default-qos.overcommit";
-    const Case cases[] = {
-        {"main queue", {"com.apple.main-thread", ""}, {}, 0, 0, "main"},
-        {"main entry removed",
-         {"com.apple.main-thread", ""},
-         {{"com.apple.main-thread", {}}},
-         0,
-         0,
-         "com.apple.main-thread"},
-        {"global queue, named thread", {overcommit, "worker-a"}, {}, 0, 0, "worker-a"},
-        {"global queue, unnamed thread: the number is never replaced",
-         {overcommit, ""},
-         {{"<tid>", "X"}},
-         0,
-         0,
-         "<tid>"},
-        {"thread names are replaced too",
-         {"com.apple.root.low-priority", "worker-a"},
-         {{"worker-a", "W"}},
-         0,
-         0,
-         "W"},
+    const std::string main = "com.apple.main-thread", overcommit = "com.apple.root.default-qos.overcommit";
+    // The emoji is a surrogate pair in UTF-16, the accented letter one unit.
+    const std::string emoji = std::string("ab\xF0\x9F\x98\x80") + "cd", accented = "\xC3\xA9\xF0\x9F\x98\x80";
+    // clang-format off
+    std::vector<Case> cases = {
+        {"main queue", {main, ""}, {}, 0, 0, "main"},
+        {"main entry removed", {main, ""}, {{main, {}}}, 0, 0, main},
+        {"global, unnamed: the number stays", {overcommit, ""}, {{"<tid>", "X"}}, 0, 0, "<tid>"},
+        {"thread names are replaced", {overcommit, "worker-a"}, {{"worker-a", "W"}}, 0, 0, "W"},
         {"no queue, named thread", {"", "worker-a"}, {}, 0, 0, "worker-a"},
         {"no queue, unnamed thread", {"", ""}, {}, 0, 0, "<tid>"},
         {"own queue beats the thread name", {"my.queue", "worker-a"}, {{"my.queue", "mine"}}, 0, 0, "mine"},
@@ -83,30 +71,18 @@ TEST(DDDispatchQueueLogFormatterTest, ChoosesReplacesAndFitsTheLabel) {
         {"exactly max is kept", {"abcde", ""}, {}, 0, 5, "abcde"},
         {"exactly min is not padded", {"abcde", ""}, {}, 5, 0, "abcde"},
         {"0 turns both off", {"abcdefg", ""}, {}, 0, 0, "abcdefg"},
-        {"a replacement is fitted too", {"com.apple.main-thread", ""}, {}, 0, 2, "ma"},
-        {"a character is not split",
-         {"ab\xF0\x9F\x98\x80"
-          "cd",
-          ""},
-         {},
-         0,
-         3,
-         "ab"},
-        {"a surrogate pair counts two",
-         {"ab\xF0\x9F\x98\x80"
-          "cd",
-          ""},
-         {},
-         0,
-         4,
-         "ab\xF0\x9F\x98\x80"},
-        {"padding counts UTF-16 units",
-         {"\xC3\xA9\xF0\x9F\x98\x80", ""},
-         {},
-         6,
-         0,
-         "\xC3\xA9\xF0\x9F\x98\x80   "},
+        {"a replacement is fitted too", {main, ""}, {}, 0, 2, "ma"},
+        {"a character is not split", {emoji, ""}, {}, 0, 3, "ab"},
+        {"a surrogate pair counts two", {emoji, ""}, {}, 0, 4, emoji.substr(0, 6)},
+        {"padding counts UTF-16 units", {accented, ""}, {}, 6, 0, accented + "   "},
     };
+    // clang-format on
+    // Every global queue shows the thread's name.
+    for (const char* global :
+         {"com.apple.root.low-priority", "com.apple.root.default-priority", "com.apple.root.high-priority",
+          "com.apple.root.low-overcommit-priority", "com.apple.root.default-overcommit-priority",
+          "com.apple.root.high-overcommit-priority", overcommit.c_str()})
+        cases.push_back({global, {global, "worker-b"}, {}, 0, 0, "worker-b"});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const DDLogMessagePtr record = recordFrom(c.origin);
@@ -118,18 +94,7 @@ TEST(DDDispatchQueueLogFormatterTest, ChoosesReplacesAndFitsTheLabel) {
         formatter.setMaxQueueLength(c.max);
         EXPECT_EQ(formatter.queueThreadLabelForLogMessage(*record), withThreadID(c.expected, *record));
     }
-}
-
-TEST(DDDispatchQueueLogFormatterTest, EveryGlobalQueueShowsTheThreadAndUnknownLabelsHaveNoReplacement) {
-    DDDispatchQueueLogFormatter formatter;
-    for (const char* global :
-         {"com.apple.root.low-priority", "com.apple.root.default-priority", "com.apple.root.high-priority",
-          "com.apple.root.low-overcommit-priority", "com.apple.root.default-overcommit-priority",
-          "com.apple.root.high-overcommit-priority", "com.apple.root.default-qos.overcommit"}) {
-        SCOPED_TRACE(global);
-        EXPECT_EQ(formatter.queueThreadLabelForLogMessage(*recordFrom({global, "worker-b"})), "worker-b");
-    }
-    EXPECT_EQ(formatter.replacementStringForQueueLabel("other"), std::nullopt);
+    EXPECT_EQ(DDDispatchQueueLogFormatter().replacementStringForQueueLabel("other"), std::nullopt);
 }
 
 TEST(DDDispatchQueueLogFormatterTest, NamesQosClasses) {

@@ -47,6 +47,13 @@ inline std::string readFile(const std::string& path) {
     return out.str();
 }
 
+// How often `needle` occurs in `text` (for diagnostics printed once per attempt).
+inline std::size_t occurrences(const std::string& text, const std::string& needle) {
+    std::size_t n = 0;
+    for (std::size_t at = 0; (at = text.find(needle, at)) != std::string::npos; at += needle.size()) ++n;
+    return n;
+}
+
 inline void writeFile(const std::string& path, const std::string& contents) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << contents;
