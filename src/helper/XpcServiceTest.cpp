@@ -178,18 +178,14 @@ TEST_F(XpcServiceTest, AnswersTheFiveRequestsWithJsonOnTheWire) {
     EXPECT_EQ(countLines("[INFO] Reply SelectedText request: "), 1u);
     EXPECT_EQ(countLines("[INFO] Simulate paste key event: inserted"), 1u);
     EXPECT_EQ(countLines("[INFO] Got message: "), 5u);
-}
 
-// A long text is pasted whole but logged by its beginning and length, so an 8 MiB request does not write
-// megabytes of log (control bytes take four bytes each once escaped).
-TEST_F(XpcServiceTest, LongTextsArePastedWholeAndLoggedShort) {
-    desktop_.setTrusted(true);
-    Client& client = connect();
+    // A long text is pasted whole but logged by its beginning and length (control bytes take four bytes each
+    // once escaped).
     const std::string text = std::string(4 * 1024 * 1024, '\x01') + "end";
     client.send(insertText(text));
     settle(50ms);
     desktop_.scheduler().advance(50ms);
-    ASSERT_TRUE(client.waitFor(1));
+    ASSERT_TRUE(client.waitFor(6));
     EXPECT_EQ(desktop_.pasteboard().firstString(), text);
     std::size_t logged = 0;
     for (const auto& line : logLines()) logged += line.size();
@@ -197,36 +193,37 @@ TEST_F(XpcServiceTest, LongTextsArePastedWholeAndLoggedShort) {
     EXPECT_EQ(countLines("[INFO] Simulate paste key event: \x01"), 1u);
 }
 
-TEST_F(XpcServiceTest, WithoutPermissionAnswersFalseAndTouchesNothing) {
-    desktop_.setTrusted(false);
-    Client& client = connect();
-    client.send("StartMonitor");
-    client.send("IsPermissionGranted");
-    client.send(insertText("never"));
-    ASSERT_TRUE(client.waitFor(3));
-    auto received = client.received();
-    EXPECT_EQ(content(received[0], "StartMonitor")["result"], false);
-    EXPECT_EQ(content(received[1], "IsPermissionGranted")["result"], false);
-    EXPECT_EQ(content(received[2], "InsertText")["result"], false);
-    EXPECT_FALSE(monitor_.isTapInstalled());
-    desktop_.scheduler().advance(1s);
-    EXPECT_EQ(desktop_.pasteboard().changeCount(), 0);
-    EXPECT_TRUE(desktop_.postedKeyEvents().empty());
-}
-
-TEST_F(XpcServiceTest, InsertTextWithoutAStringAnswersFalseAtOnceAndTouchesNothing) {
-    desktop_.setTrusted(true);
-    Client& client = connect();
-    client.send("InsertText");
-    Object bytes = xpc::testing::message("InsertText");
+// Without permission every request that needs it answers false; an InsertText without a string does too,
+// before asking for permission. Neither touches the pasteboard or the keyboard.
+TEST_F(XpcServiceTest, RefusedRequestsAnswerFalseAndTouchNothing) {
+    Object bytes = insertText("");
     bytes.set("data", Object::data(std::string_view("as bytes")));
-    client.send(bytes);
-    ASSERT_TRUE(client.waitFor(2));
-    for (const auto& answer : client.received()) EXPECT_EQ(content(answer, "InsertText")["result"], false);
-    desktop_.scheduler().advance(1s);
-    EXPECT_EQ(desktop_.pasteboard().changeCount(), 0);
-    EXPECT_TRUE(desktop_.postedKeyEvents().empty());
-    EXPECT_TRUE(desktop_.trustChecks().empty());
+    struct Case {
+        bool trusted;
+        std::vector<Object> requests;
+        std::vector<bool> trustChecks;
+    };
+    const Case cases[] = {
+        {true, {xpc::testing::message("InsertText"), bytes}, {}},
+        {false,
+         {xpc::testing::message("StartMonitor"), xpc::testing::message("IsPermissionGranted"),
+          insertText("never")},
+         {true, false, false}},  // the checks so far
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.trusted);
+        desktop_.setTrusted(c.trusted);
+        Client& client = connect();
+        for (const auto& request : c.requests) client.send(request);
+        ASSERT_TRUE(client.waitFor(c.requests.size()));
+        for (std::size_t i = 0; i < c.requests.size(); ++i)
+            EXPECT_EQ(content(client.received()[i], *c.requests[i].getString("type"))["result"], false);
+        EXPECT_FALSE(monitor_.isTapInstalled());
+        desktop_.scheduler().advance(1s);
+        EXPECT_EQ(desktop_.pasteboard().changeCount(), 0);
+        EXPECT_TRUE(desktop_.postedKeyEvents().empty());
+        EXPECT_EQ(desktop_.trustChecks(), c.trustChecks);
+    }
 }
 
 TEST_F(XpcServiceTest, DeferredAnswersLeaveAfterLaterRequestsAnswers) {
@@ -320,36 +317,10 @@ TEST_F(XpcServiceTest, EveryClientGetsItsAnswersAndOnlyClientsThatAskedGetEvents
     EXPECT_EQ(third.messages(), 3u);
 }
 
-TEST_F(XpcServiceTest, ClientErrorsStopTheMonitorAndTheServiceGoesOn) {
+TEST_F(XpcServiceTest, MonitoringEndsWithTheLastWatchingClientAndTheServiceGoesOn) {
     desktop_.setTrusted(true);
-    Client& first = connect();
-    first.send("StartMonitor");
-    ASSERT_TRUE(first.waitFor(1));
-    ASSERT_TRUE(monitor_.isTapInstalled());
-    const auto firstPeer = service_->peer();
-
-    first.connection->cancel();
-    ASSERT_TRUE(runUntil([&] { return !monitor_.isTapInstalled(); }));
-    EXPECT_EQ(countLines("[WARN] Got XPC_ERROR_CONNECTION_INVALID"), 1u);
-    EXPECT_EQ(service_->peer(), firstPeer);  // errors leave it in place
-
-    Client& second = connect();
-    second.send("StartMonitor");
-    ASSERT_TRUE(second.waitFor(1));
-    EXPECT_TRUE(monitor_.isTapInstalled());
-    EXPECT_NE(service_->peer(), firstPeer);
-
-    // The process is about to exit: every open connection hears it, and the monitor stops.
-    service_->deliverTerminationImminent();
-    ASSERT_TRUE(runUntil([&] { return !monitor_.isTapInstalled(); }));
-    EXPECT_EQ(countLines("[WARN] Got XPC_ERROR_TERMINATION_IMMINENT"), 1u);
-    second.send("IsPermissionGranted");
-    EXPECT_TRUE(second.waitFor(2));
-}
-
-TEST_F(XpcServiceTest, MonitoringEndsWithTheLastWatchingClientInWhateverOrderClientsComeAndGo) {
-    desktop_.setTrusted(true);
-    // The only watcher goes away after a newer, non-watching client was accepted: monitoring ends.
+    // The only watcher goes away after a newer, non-watching client was accepted: monitoring ends, and the
+    // error leaves the peer in place.
     Client& starter = connect();
     starter.send("StartMonitor");
     ASSERT_TRUE(starter.waitFor(1));
@@ -357,8 +328,11 @@ TEST_F(XpcServiceTest, MonitoringEndsWithTheLastWatchingClientInWhateverOrderCli
     newer.send("IsPermissionGranted");
     ASSERT_TRUE(newer.waitFor(1));
     ASSERT_TRUE(monitor_.isTapInstalled());
+    const auto peer = service_->peer();
     starter.connection->cancel();
     ASSERT_TRUE(runUntil([&] { return !monitor_.isTapInstalled(); }));
+    EXPECT_EQ(countLines("[WARN] Got XPC_ERROR_CONNECTION_INVALID"), 1u);
+    EXPECT_EQ(service_->peer(), peer);
 
     // Two watchers: the first to ask goes first, then a non-watcher, then the last watcher.
     Client& older = connect();
@@ -367,6 +341,7 @@ TEST_F(XpcServiceTest, MonitoringEndsWithTheLastWatchingClientInWhateverOrderCli
     latest.send("StartMonitor");
     ASSERT_TRUE(older.waitFor(1));
     ASSERT_TRUE(latest.waitFor(1));
+    EXPECT_NE(service_->peer(), peer);
     older.connection->cancel();
     newer.connection->cancel();
     ASSERT_TRUE(runUntil([&] { return countLines("[WARN] Got XPC_ERROR_CONNECTION_INVALID") == 3u; }));
@@ -375,6 +350,17 @@ TEST_F(XpcServiceTest, MonitoringEndsWithTheLastWatchingClientInWhateverOrderCli
     latest.connection->cancel();
     ASSERT_TRUE(runUntil([&] { return !monitor_.isTapInstalled(); }));
     EXPECT_EQ(service_->watcherCount(), 0u);
+
+    // The process is about to exit: every open connection hears it, the monitor stops, answers still come.
+    Client& last = connect();
+    last.send("StartMonitor");
+    ASSERT_TRUE(last.waitFor(1));
+    ASSERT_TRUE(monitor_.isTapInstalled());
+    service_->deliverTerminationImminent();
+    ASSERT_TRUE(runUntil([&] { return !monitor_.isTapInstalled(); }));
+    EXPECT_EQ(countLines("[WARN] Got XPC_ERROR_TERMINATION_IMMINENT"), 1u);
+    last.send("IsPermissionGranted");
+    EXPECT_TRUE(last.waitFor(2));
 }
 
 TEST_F(XpcServiceTest, SecondStartIsRefusedAndMalformedTextIsStillAnswered) {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -109,6 +110,30 @@ inline internal::UniqueFd rawConnect(const std::string& path) {
 inline Object message(const std::string& type) {
     Object result = Object::dictionary();
     result.set("type", Object::string(type));
+    return result;
+}
+
+// A message holding every kind of value that travels, at the edges of its encodings.
+inline Object everyKind() {
+    Object nested = Object::dictionary();
+    nested.set("text", Object::string("\xe2\x9c\x93 unicode"));
+    Object result = message("Kinds");
+    result.set("data", Object::data(Object::Bytes{0, 1, 2, 0xff}));
+    result.set("empty", Object::string(""));
+    result.set("long", Object::string(std::string(70000, 'l')));
+    result.set("bytes", Object::data(Object::Bytes(300, 7)));
+    result.set("null", Object::null());
+    result.set("yes", Object::boolean(true));
+    result.set("no", Object::boolean(false));
+    result.set("smallSigned", Object::int64(5));
+    result.set("negative", Object::int64(-1));
+    result.set("minSigned", Object::int64(std::numeric_limits<std::int64_t>::min()));
+    result.set("maxSigned", Object::int64(std::numeric_limits<std::int64_t>::max()));
+    result.set("smallUnsigned", Object::uint64(5));
+    result.set("maxUnsigned", Object::uint64(std::numeric_limits<std::uint64_t>::max()));
+    result.set("double", Object::real(-2.5e300));
+    result.set("array", Object::array({Object::int64(300), Object::string("s"), nested}));
+    result.set("nested", nested);
     return result;
 }
 
