@@ -171,12 +171,12 @@ TEST_F(XpcServiceTest, AnswersTheFiveRequestsWithJsonOnTheWire) {
     EXPECT_EQ(content(client.received()[4], "InsertText")["result"], true);
     EXPECT_EQ(desktop_.pasteboard().firstString(), "inserted");  // stays there
 
-    const auto lines = logLines();
-    EXPECT_EQ(countLines("[INFO] Reply Start request: "), 1u);
-    EXPECT_EQ(countLines("[INFO] Reply IsPermissionGranted request: "), 1u);
-    EXPECT_EQ(countLines("[INFO] Reply MouseLocation request: "), 1u);
-    EXPECT_EQ(countLines("[INFO] Reply SelectedText request: "), 1u);
-    EXPECT_EQ(countLines("[INFO] Simulate paste key event: inserted"), 1u);
+    for (const char* line :
+         {"[INFO] Reply Start request: ", "[INFO] Reply IsPermissionGranted request: ",
+          "[INFO] Reply MouseLocation request: ", "[INFO] Reply SelectedText request: ",
+          "[INFO] Simulate paste key event: inserted"}) {
+        EXPECT_EQ(countLines(line), 1u) << line;
+    }
     EXPECT_EQ(countLines("[INFO] Got message: "), 5u);
 
     // A long text is pasted whole but logged by its beginning and length (control bytes take four bytes each
@@ -280,41 +280,6 @@ TEST_F(XpcServiceTest, MessagesWithoutAKnownTypeGetNoAnswer) {
     EXPECT_EQ(countLines("[INFO] Got message: SELECTEDTEXT"), 1u);
     EXPECT_EQ(countLines("[INFO] Got message: Ping"), 1u);
     EXPECT_EQ(countLines("[INFO] Reply "), 1u);
-}
-
-TEST_F(XpcServiceTest, EveryClientGetsItsAnswersAndOnlyClientsThatAskedGetEvents) {
-    desktop_.setTrusted(true);
-    selectByAccessibility("picked");
-    service_->sendEvent("SelectionEvent");  // nobody connected yet: dropped, not queued
-
-    Client& first = connect();
-    first.send("StartMonitor");
-    ASSERT_TRUE(first.waitFor(1));
-    Client& second = connect();
-    second.send("IsPermissionGranted");
-    first.send("MouseLocation");
-    ASSERT_TRUE(second.waitFor(1));
-    ASSERT_TRUE(first.waitFor(2));
-    content(second.received()[0], "IsPermissionGranted");
-    content(first.received()[1], "MouseLocation");
-    Client& third = connect();
-    third.send("StartMonitor");
-    third.send("StartMonitor");  // asking twice still gives one event per selection
-    ASSERT_TRUE(third.waitFor(2));
-
-    // A drag over text while the I-beam shows.
-    desktop_.setCursor(SimCursorImages::iBeam());
-    desktop_.mouseDown();
-    desktop_.mouseDragged();
-    desktop_.mouseUp();
-    ASSERT_TRUE(first.waitFor(3));
-    ASSERT_TRUE(third.waitFor(3));
-    EXPECT_EQ(content(first.received()[2], "SelectionEvent").size(), 1u);
-    EXPECT_EQ(content(third.received()[2], "SelectionEvent").size(), 1u);
-    settle(20ms);
-    EXPECT_EQ(first.messages(), 3u);
-    EXPECT_EQ(second.messages(), 1u);
-    EXPECT_EQ(third.messages(), 3u);
 }
 
 TEST_F(XpcServiceTest, MonitoringEndsWithTheLastWatchingClientAndTheServiceGoesOn) {
