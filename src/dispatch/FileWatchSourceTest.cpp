@@ -111,12 +111,12 @@ TEST_F(FileWatchSourceTest, UnlinkOfOpenFileReportsDeleteToEverySourceOnIt) {
     d.reset();
     c.reset();
     b.reset();
-    a.reset();
+    a.reset();  // before the descriptors close
     ::close(fd);
     ::close(fd2);
 }
 
-TEST_F(FileWatchSourceTest, RenameIsReportedAndEventsBeforeResumeWait) {
+TEST_F(FileWatchSourceTest, RenameIsReportedEventsBeforeResumeWaitAndBadDescriptorsGiveNull) {
     const auto path = dir_ / "b.log";
     const int fd = openFile(path);
     auto queue = SerialQueue::create("test.rename");
@@ -144,11 +144,9 @@ TEST_F(FileWatchSourceTest, RenameIsReportedAndEventsBeforeResumeWait) {
     EXPECT_TRUE(later.waitFor(FileWatchSource::Delete));
     again->cancel();
     ::close(fd);
-}
-
-TEST_F(FileWatchSourceTest, BadDescriptorGivesNull) {
-    EXPECT_EQ(FileWatchSource::create(-1, FileWatchSource::Delete, SerialQueue::create()), nullptr);
-    EXPECT_EQ(FileWatchSource::create(9999, FileWatchSource::Delete, SerialQueue::create()), nullptr);
+    // Bad descriptors give nothing to watch.
+    EXPECT_EQ(FileWatchSource::create(-1, FileWatchSource::Delete, queue), nullptr);
+    EXPECT_EQ(FileWatchSource::create(9999, FileWatchSource::Delete, queue), nullptr);
 }
 
 }  // namespace
