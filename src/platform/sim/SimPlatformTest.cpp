@@ -41,56 +41,6 @@ TEST(SimSchedulerTest, RunsDueItemsInOrderOnlyWhenAdvancedAndSkipsCancelled) {
     EXPECT_EQ(scheduler.nextDueTime(), SimScheduler::Duration::max());
 }
 
-TEST(SimEventTapsTest, DeliversOnlyToActiveTapsWhoseMaskSelectsTheTypeAndSurvivesATapEndingItself) {
-    SimPlatform sim;
-    std::vector<EventType> seen;
-    auto tap = sim.eventTaps().createEventTap(
-        EventTapLocation::SessionEventTap, EventTapPlacement::HeadInsert, EventTapOptions::Default,
-        maskBit(EventType::LeftMouseDown) | maskBit(EventType::LeftMouseUp),
-        [&](EventType type, const InputEvent&) { seen.push_back(type); });
-    ASSERT_TRUE(tap);
-    sim.multiClick(1);
-    EXPECT_TRUE(seen.empty()) << "not on the run loop yet";
-
-    tap->addSourceToMainRunLoop();
-    sim.mouseDown();
-    sim.mouseDragged();
-    sim.rightMouseDown();
-    sim.mouseUp();
-    EXPECT_EQ(seen, (std::vector<EventType>{EventType::LeftMouseDown, EventType::LeftMouseUp}));
-
-    seen.clear();
-    sim.taps().disableAll();
-    EXPECT_EQ(seen, std::vector<EventType>{EventType::TapDisabledByTimeout});
-    EXPECT_FALSE(tap->isEnabled());
-    sim.mouseDown();
-    EXPECT_EQ(seen.size(), 1u);
-    tap->setEnabled(true);
-    sim.mouseDown();
-    EXPECT_EQ(seen.size(), 2u);
-
-    EXPECT_EQ(sim.taps().installedCount(), 1u);
-    tap.reset();
-    EXPECT_EQ(sim.taps().installedCount(), 0u);
-
-    // A callback may destroy its own tap.
-    int calls = 0;
-    tap = sim.eventTaps().createEventTap(EventTapLocation::SessionEventTap, EventTapPlacement::HeadInsert,
-                                         EventTapOptions::Default, 0x66, [&](EventType, const InputEvent&) {
-                                             ++calls;
-                                             tap.reset();
-                                         });
-    tap->addSourceToMainRunLoop();
-    sim.mouseDown();
-    sim.mouseDown();
-    EXPECT_EQ(calls, 1);
-
-    sim.taps().setRefuseCreation(true);
-    EXPECT_FALSE(sim.eventTaps().createEventTap(EventTapLocation::SessionEventTap,
-                                                EventTapPlacement::HeadInsert, EventTapOptions::Default, 0x66,
-                                                [](EventType, const InputEvent&) {}));
-}
-
 struct SimPasteboardBackend {
     Pasteboard& pasteboard() { return sim.generalPasteboard(); }
     std::string unavailableReason() const { return ""; }
