@@ -9,8 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <functional>
-#include <map>
 
 #include "CommandLine.h"
 #include "MessageJson.h"
@@ -30,39 +28,6 @@ xpc::Object answer(const std::string& type, nlohmann::json content) {
     message.set("data", Object::data(std::string_view(content.dump())));
     return message;
 }
-
-// Answers requests as the helper would, from a table; records every message it receives.
-struct ScriptedService {
-    std::shared_ptr<xpc::Listener> listener;
-    std::vector<std::shared_ptr<xpc::Connection>> connections;
-    std::vector<Object> received;
-    std::map<std::string, std::function<void(const std::shared_ptr<xpc::Connection>&, const Object&)>>
-        answers;
-
-    void start(const std::string& name) {
-        listener = xpc::Listener::create(name);
-        ASSERT_TRUE(listener);
-        listener->setConnectionHandler([this](std::shared_ptr<xpc::Connection> connection) {
-            connections.push_back(connection);
-            std::weak_ptr<xpc::Connection> weak = connection;
-            connection->setEventHandler([this, weak](const Object& event) {
-                if (!event.isDictionary()) return;
-                received.push_back(event);
-                const std::string* type = event.getString("type");
-                auto found = type ? answers.find(*type) : answers.end();
-                if (found != answers.end()) found->second(weak.lock(), event);
-            });
-            connection->resume();
-        });
-        listener->resume();
-    }
-    // Answers every request of `type` with `messages`.
-    void reply(const std::string& type, std::vector<Object> messages) {
-        answers[type] = [messages](const auto& connection, const Object&) {
-            for (const auto& message : messages) connection->send(message);
-        };
-    }
-};
 
 struct ToolRun {
     int status = -1;
@@ -144,11 +109,11 @@ class TandrelctlTest : public ::testing::Test {
     }
     xpc::testing::RuntimeDirectory runtime;
     const std::string name = "com.tandrel.ctltest";
-    ScriptedService service;
+    xpc::testing::ScriptedService service;
 };
 
 TEST_F(TandrelctlTest, EachCommandSendsItsRequestAndPrintsTheAnswer) {
-    service.start(name);
+    ASSERT_TRUE(service.start(name));
     service.reply("IsPermissionGranted", {answer("IsPermissionGranted", {{"result", true}})});
     service.reply("StartMonitor", {answer("StartMonitor", {{"result", false}})});
     // An event first: not printed.
@@ -178,13 +143,14 @@ TEST_F(TandrelctlTest, EachCommandSendsItsRequestAndPrintsTheAnswer) {
         EXPECT_EQ(run.out, c.line + "\n");
         EXPECT_EQ(run.err, "");
     }
-    ASSERT_EQ(service.received.size(), cases.size());
-    EXPECT_EQ(service.received[0], xpc::testing::message("IsPermissionGranted"));
-    EXPECT_EQ(service.received[4].description(),
+    const auto received = service.requests();
+    ASSERT_EQ(received.size(), cases.size());
+    EXPECT_EQ(received[0], xpc::testing::message("IsPermissionGranted"));
+    EXPECT_EQ(received[4].description(),
               "<dictionary: { count = 2, contents = \"data\" => <string: { length = 10, contents = \"-dash "
               "text\" }>, \"type\" => <string: { length = 10, contents = \"InsertText\" }> }>");
-    EXPECT_EQ(service.received[5].get("n")->asInt64(), -3);
-    EXPECT_TRUE(service.received[5].get("big")->asUint64());
+    EXPECT_EQ(received[5].get("n")->asInt64(), -3);
+    EXPECT_TRUE(received[5].get("big")->asUint64());
 }
 
 TEST_F(TandrelctlTest, FailsWithStatusOneAndOneLineWhenNoAnswerComes) {
@@ -195,7 +161,7 @@ TEST_F(TandrelctlTest, FailsWithStatusOneAndOneLineWhenNoAnswerComes) {
         << absent.err;
     EXPECT_EQ(std::count(absent.err.begin(), absent.err.end(), '\n'), 1);
 
-    service.start(name);
+    ASSERT_TRUE(service.start(name));
     // The service goes away while the tool waits.
     service.answers["MouseLocation"] = [this](auto& c, auto&) {
         service.listener.reset();
@@ -215,13 +181,14 @@ TEST_F(TandrelctlTest, FailsWithStatusOneAndOneLineWhenNoAnswerComes) {
         EXPECT_EQ(exitCode(run), 1);
         EXPECT_EQ(run.err, error);
     }
-    ASSERT_EQ(service.received.size(), 4u);
-    EXPECT_EQ(*service.received[1].getString("type"), "startmonitor");
-    EXPECT_EQ(service.received[2], Object::dictionary());
+    const auto received = service.requests();
+    ASSERT_EQ(received.size(), 4u);
+    EXPECT_EQ(*received[1].getString("type"), "startmonitor");
+    EXPECT_EQ(received[2], Object::dictionary());
 }
 
 TEST_F(TandrelctlTest, WatchPrintsEventsAndWithTextTheSelection) {
-    service.start(name);
+    ASSERT_TRUE(service.start(name));
     int selections = 0;
     const Object event = answer("SelectionEvent", nlohmann::json::object());
     service.reply("StartMonitor", {answer("StartMonitor", {{"result", true}}), event, event});

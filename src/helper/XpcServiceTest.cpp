@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,30 +24,9 @@ using platform::sim::SimApplication;
 using platform::sim::SimCursorImages;
 using xpc::ErrorCode;
 using xpc::Object;
-using xpc::testing::Recorder;
+using xpc::testing::Client;
 using xpc::testing::runUntil;
 using xpc::testing::settle;
-
-// One client on a real socket, recording what the service sends it.
-struct Client {
-    std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
-    std::shared_ptr<xpc::Connection> connection;
-
-    void send(const std::string& type) { connection->send(xpc::testing::message(type)); }
-    void send(const Object& message) { connection->send(message); }
-    std::size_t messages() const { return recorder->messages(); }
-    // The answers and events received so far, in order.
-    std::vector<Object> received() const {
-        std::vector<Object> out;
-        for (const auto& event : recorder->events) {
-            if (event.isDictionary()) out.push_back(event);
-        }
-        return out;
-    }
-    bool waitFor(std::size_t count) {
-        return runUntil([&] { return messages() >= count; });
-    }
-};
 
 // Checks the envelope of one answer or event (exactly "type" as a string and "data" as a byte string holding
 // compact JSON that repeats the kind) and returns the JSON object.
@@ -81,7 +61,7 @@ class XpcServiceTest : public ::testing::Test {
         ASSERT_TRUE(service_->startWithServiceName(XpcService::kServiceName));
     }
     void TearDown() override {
-        for (auto& client : clients_) client->connection->cancel();
+        for (auto& client : clients_) client.connection->cancel();
         settle(20ms);
         service_.reset();
         settle(20ms);
@@ -89,12 +69,7 @@ class XpcServiceTest : public ::testing::Test {
         DDLog::sharedInstance().flushLog();
     }
 
-    Client& connect() {
-        auto client = std::make_unique<Client>();
-        client->connection = xpc::testing::connectRecording(XpcService::kServiceName, client->recorder);
-        clients_.push_back(std::move(client));
-        return *clients_.back();
-    }
+    Client& connect() { return clients_.emplace_back(XpcService::kServiceName); }
     std::vector<std::string> logLines() {
         DDLog::sharedInstance().flushLog();
         return logger_->texts();
@@ -129,7 +104,7 @@ class XpcServiceTest : public ::testing::Test {
     std::shared_ptr<SimApplication> app_;
     std::shared_ptr<platform::sim::SimElement> field_;
     std::unique_ptr<XpcService> service_;
-    std::vector<std::unique_ptr<Client>> clients_;
+    std::deque<Client> clients_;
 };
 
 TEST_F(XpcServiceTest, AnswersTheFiveRequestsWithJsonOnTheWire) {
@@ -171,10 +146,9 @@ TEST_F(XpcServiceTest, AnswersTheFiveRequestsWithJsonOnTheWire) {
     EXPECT_EQ(content(client.received()[4], "InsertText")["result"], true);
     EXPECT_EQ(desktop_.pasteboard().firstString(), "inserted");  // stays there
 
-    for (const char* line :
-         {"[INFO] Reply Start request: ", "[INFO] Reply IsPermissionGranted request: ",
-          "[INFO] Reply MouseLocation request: ", "[INFO] Reply SelectedText request: ",
-          "[INFO] Simulate paste key event: inserted"}) {
+    for (const char* line : {"[INFO] Reply Start request: ", "[INFO] Reply IsPermissionGranted request: ",
+                             "[INFO] Reply MouseLocation request: ", "[INFO] Reply SelectedText request: ",
+                             "[INFO] Simulate paste key event: inserted"}) {
         EXPECT_EQ(countLines(line), 1u) << line;
     }
     EXPECT_EQ(countLines("[INFO] Got message: "), 5u);

@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 
-#include <algorithm>
+#include <deque>
 #include <filesystem>
 
 #include "xpc/FrameCodec.h"
@@ -15,69 +15,20 @@
 namespace xpc {
 namespace {
 
+using testing::Client;
 using testing::connectRecording;
 using testing::message;
 using testing::Recorder;
 using testing::runUntil;
 using Fd = internal::UniqueFd;
-
-// A service that records what each client sends and, when asked to, echoes it back. With a queue, its
-// recorders are touched on that queue only.
-struct EchoService {
-    std::shared_ptr<Listener> listener;
-    std::vector<std::shared_ptr<Connection>> accepted;
-    std::vector<std::shared_ptr<Recorder>> received;
-    std::vector<std::string> warnings;
-    bool echo = true;
-    std::shared_ptr<dispatch::SerialQueue> queue;
-
-    bool start(const std::string& name, const std::function<void(Listener&)>& configure = {}) {
-        listener = Listener::create(name, queue, [this](const std::string& w) { warnings.push_back(w); });
-        if (!listener) return false;
-        if (configure) configure(*listener);
-        listener->setConnectionHandler([this](std::shared_ptr<Connection> connection) {
-            auto recorder = std::make_shared<Recorder>();
-            if (queue) connection->setTargetQueue(queue);
-            // Holding the connection strongly is fine: the handler is released after ConnectionInvalid.
-            connection->setEventHandler([this, recorder, connection](const Object& event) {
-                recorder->events.push_back(event);
-                if (echo && event.isDictionary()) connection->send(event);
-            });
-            connection->resume();
-            accepted.push_back(connection);
-            received.push_back(recorder);
-        });
-        listener->resume();
-        return true;
-    }
-    // Ends what is still open before the handlers' `this` goes away (a failed assertion leaves clients
-    // behind).
-    ~EchoService() {
-        for (const auto& connection : accepted) connection->cancel();
-        if (queue == nullptr) runUntil([&] { return allEnded(); });
-    }
-    bool allEnded() const {
-        return std::all_of(received.begin(), received.end(),
-                           [](const auto& r) { return r->has(ErrorCode::ConnectionInvalid); });
-    }
-    std::size_t countWarnings(const std::string& text) const {
-        return static_cast<std::size_t>(std::count_if(warnings.begin(), warnings.end(), [&](const auto& w) {
-            return w.find(text) != std::string::npos;
-        }));
-    }
-    bool warned(const std::string& text) const { return countWarnings(text) > 0; }
-};
+using Service = testing::ScriptedService;
 
 class ConnectionTest : public ::testing::Test {
   protected:
-    // Cancels `client` and waits until its recorder saw the end.
-    static void end(Connection& client, const Recorder& recorder) {
-        client.cancel();
-        ASSERT_TRUE(runUntil([&] { return recorder.has(ErrorCode::ConnectionInvalid); }));
-    }
+    void SetUp() override { service.echo = true; }
 
     testing::RuntimeDirectory runtime;
-    EchoService service;
+    Service service;
     const std::string name = "com.tandrel.test";
 };
 
@@ -86,7 +37,8 @@ class ConnectionTest : public ::testing::Test {
 TEST_F(ConnectionTest, MessagesRoundTripInOrderOnTheMainQueueAndOnSerialQueues) {
     for (const bool serial : {false, true}) {
         SCOPED_TRACE(serial ? "serial queues" : "main queue");
-        EchoService echo;
+        Service echo;
+        echo.echo = true;
         auto clientQueue = serial ? dispatch::SerialQueue::create("client") : nullptr;
         if (serial) echo.queue = dispatch::SerialQueue::create("service");
         const std::string service = name + (serial ? ".serial" : "");
@@ -139,12 +91,9 @@ TEST_F(ConnectionTest, MessagesRoundTripInOrderOnTheMainQueueAndOnSerialQueues) 
 TEST_F(ConnectionTest, ClientsAreAddressedSeparatelyAndAllHearOfTermination) {
     service.echo = false;
     ASSERT_TRUE(service.start(name));
-    std::vector<std::shared_ptr<Recorder>> recorders;
-    std::vector<std::shared_ptr<Connection>> clients;
+    std::deque<Client> clients;
     for (const char* type : {"One", "Two"}) {
-        recorders.push_back(std::make_shared<Recorder>());
-        clients.push_back(connectRecording(name, recorders.back()));
-        clients.back()->send(message(type));
+        clients.emplace_back(name).send(type);
         ASSERT_TRUE(runUntil([&] {
             return service.received.size() == clients.size() && service.received.back()->messages() == 1;
         }));
@@ -153,9 +102,9 @@ TEST_F(ConnectionTest, ClientsAreAddressedSeparatelyAndAllHearOfTermination) {
     EXPECT_EQ(*service.received[1]->events[0].getString("type"), "Two");
     service.accepted[1]->send(message("ForTheSecond"));
     service.accepted[0]->send(message("ForTheFirst"));
-    ASSERT_TRUE(runUntil([&] { return recorders[0]->messages() == 1 && recorders[1]->messages() == 1; }));
-    EXPECT_EQ(*recorders[0]->events[0].getString("type"), "ForTheFirst");
-    EXPECT_EQ(*recorders[1]->events[0].getString("type"), "ForTheSecond");
+    ASSERT_TRUE(clients[0].waitFor(1) && clients[1].waitFor(1));
+    EXPECT_EQ(*clients[0].received()[0].getString("type"), "ForTheFirst");
+    EXPECT_EQ(*clients[1].received()[0].getString("type"), "ForTheSecond");
 
     service.listener->deliverTerminationImminent();
     ASSERT_TRUE(runUntil([&] {
@@ -164,46 +113,43 @@ TEST_F(ConnectionTest, ClientsAreAddressedSeparatelyAndAllHearOfTermination) {
     }));
     // The connections stay usable until the service really ends.
     service.accepted[0]->send(message("StillHere"));
-    ASSERT_TRUE(runUntil([&] { return recorders[0]->messages() == 2; }));
-    for (std::size_t i = 0; i < clients.size(); ++i) end(*clients[i], *recorders[i]);
+    ASSERT_TRUE(clients[0].waitFor(2));
+    for (auto& client : clients) ASSERT_TRUE(client.end());
 }
 
 TEST_F(ConnectionTest, PeerLossAndServiceLossAreReported) {
     ASSERT_TRUE(service.start(name));
     // The client goes away: the service's connection becomes invalid, exactly once, as its last event.
-    auto leaving = std::make_shared<Recorder>();
-    auto leavingClient = connectRecording(name, leaving);
-    leavingClient->send(message("Hello"));
-    ASSERT_TRUE(runUntil([&] { return leaving->messages() == 1; }));
-    end(*leavingClient, *leaving);
+    Client leaving(name);
+    leaving.send("Hello");
+    ASSERT_TRUE(leaving.waitFor(1));
+    ASSERT_TRUE(leaving.end());
     ASSERT_TRUE(runUntil([&] { return service.received[0]->has(ErrorCode::ConnectionInvalid); }));
     testing::settle();
     EXPECT_TRUE(service.received[0]->events.back().isError(ErrorCode::ConnectionInvalid));
     EXPECT_EQ(service.received[0]->events.size(), 2u);
-    EXPECT_EQ(leaving->events.size(), 2u);
+    EXPECT_EQ(leaving.recorder->events.size(), 2u);
 
     // The service goes away: the client is interrupted, sends are dropped, and cancel ends it.
-    auto staying = std::make_shared<Recorder>();
-    auto stayingClient = connectRecording(name, staying);
-    stayingClient->send(message("Hello"));
-    ASSERT_TRUE(runUntil([&] { return staying->messages() == 1; }));
+    Client staying(name);
+    staying.send("Hello");
+    ASSERT_TRUE(staying.waitFor(1));
     service.listener.reset();
     service.accepted[1]->cancel();
-    ASSERT_TRUE(runUntil([&] { return staying->has(ErrorCode::ConnectionInterrupted); }));
-    stayingClient->send(message("Lost"));
-    end(*stayingClient, *staying);
-    EXPECT_EQ(staying->events.size(), 3u);
+    ASSERT_TRUE(staying.waitFor(ErrorCode::ConnectionInterrupted));
+    staying.send("Lost");
+    ASSERT_TRUE(staying.end());
+    EXPECT_EQ(staying.recorder->events.size(), 3u);
     EXPECT_FALSE(std::filesystem::exists(runtime.socketPath(name))) << "the listener removes its socket";
 }
 
 TEST_F(ConnectionTest, MissingServicesAndUnsendableMessagesAreWarnedAbout) {
     std::vector<std::string> warnings;
     auto warn = [&](const std::string& w) { warnings.push_back(w); };
-    auto recorder = std::make_shared<Recorder>();
-    auto client = connectRecording(name, recorder, nullptr, warn);
-    client->send(message("Nobody"));
-    ASSERT_TRUE(runUntil([&] { return recorder->has(ErrorCode::ConnectionInvalid); }));
-    EXPECT_EQ(recorder->events.size(), 1u);
+    Client lost(name, warn);
+    lost.send("Nobody");
+    ASSERT_TRUE(lost.waitFor(ErrorCode::ConnectionInvalid));
+    EXPECT_EQ(lost.recorder->events.size(), 1u);
     ASSERT_EQ(warnings.size(), 1u);
     EXPECT_NE(warnings[0].find("Cannot connect to service com.tandrel.test at " + runtime.socketPath(name)),
               std::string::npos)
@@ -211,23 +157,21 @@ TEST_F(ConnectionTest, MissingServicesAndUnsendableMessagesAreWarnedAbout) {
     EXPECT_NE(warnings[0].find("No such file or directory"), std::string::npos);
 
     ASSERT_TRUE(service.start(name));
-    auto second = std::make_shared<Recorder>();
-    client = connectRecording(name, second, nullptr, warn);
-    client->send(Object::string("not a dictionary"));
-    client->send(message("Fine"));
-    ASSERT_TRUE(runUntil([&] { return second->messages() == 1; }));
+    Client client(name, warn);
+    client.send(Object::string("not a dictionary"));
+    client.send("Fine");
+    ASSERT_TRUE(client.waitFor(1));
     ASSERT_EQ(warnings.size(), 2u);
     EXPECT_NE(warnings[1].find("Dropped a message that cannot be sent: only a dictionary"),
               std::string::npos);
-    end(*client, *second);
+    ASSERT_TRUE(client.end());
 }
 
 TEST_F(ConnectionTest, BadFramesEndOnlyTheirConnection) {
     ASSERT_TRUE(service.start(name));
-    auto good = std::make_shared<Recorder>();
-    auto goodClient = connectRecording(name, good);
-    goodClient->send(message("Before"));
-    ASSERT_TRUE(runUntil([&] { return good->messages() == 1; }));
+    Client good(name);
+    good.send("Before");
+    ASSERT_TRUE(good.waitFor(1));
 
     struct Case {
         std::vector<std::uint8_t> bytes;
@@ -261,10 +205,10 @@ TEST_F(ConnectionTest, BadFramesEndOnlyTheirConnection) {
         EXPECT_TRUE(service.warned(cases[i].warning));
         EXPECT_TRUE(service.warned("pid " + std::to_string(::getpid())));
     }
-    goodClient->send(message("After"));
-    ASSERT_TRUE(runUntil([&] { return good->messages() == 2; }));
+    good.send("After");
+    ASSERT_TRUE(good.waitFor(2));
     EXPECT_FALSE(service.received[0]->has(ErrorCode::ConnectionInvalid));
-    end(*goodClient, *good);
+    ASSERT_TRUE(good.end());
 }
 
 std::size_t openDescriptors() {
