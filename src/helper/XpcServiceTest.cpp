@@ -21,8 +21,6 @@ namespace {
 using namespace std::chrono_literals;
 using nlohmann::json;
 using platform::sim::SimApplication;
-using platform::sim::SimCursorImages;
-using xpc::ErrorCode;
 using xpc::Object;
 using xpc::testing::Client;
 using xpc::testing::runUntil;
