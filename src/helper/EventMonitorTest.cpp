@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -59,14 +60,24 @@ class EventMonitorTest : public ::testing::Test {
     void play(const std::string& script) {
         std::istringstream words(script);
         for (std::string word; words >> word;) {
-            const int clicks = std::isdigit(word.back()) ? word.back() - '0' : 1;
-            if (word == "ibeam") sim_.setCursor(SimCursorImages::iBeam());
-            if (word == "arrow") sim_.setCursor(SimCursorImages::arrow());
-            if (word.starts_with("down")) sim_.mouseDown(0, clicks);
-            if (word == "shiftdown") sim_.mouseDown(platform::kEventFlagMaskShift);
-            if (word == "drag") sim_.mouseDragged();
-            if (word.starts_with("up")) sim_.mouseUp(clicks);
-            if (word == "stop") monitor_.stop();
+            const int clicks = std::isdigit(static_cast<unsigned char>(word.back())) ? word.back() - '0' : 1;
+            if (word == "ibeam") {
+                sim_.setCursor(SimCursorImages::iBeam());
+            } else if (word == "arrow") {
+                sim_.setCursor(SimCursorImages::arrow());
+            } else if (word.starts_with("down")) {
+                sim_.mouseDown(0, clicks);
+            } else if (word == "shiftdown") {
+                sim_.mouseDown(platform::kEventFlagMaskShift);
+            } else if (word == "drag") {
+                sim_.mouseDragged();
+            } else if (word.starts_with("up")) {
+                sim_.mouseUp(clicks);
+            } else if (word == "stop") {
+                monitor_.stop();
+            } else {
+                ADD_FAILURE() << "unknown gesture word " << word;
+            }
         }
     }
     void dragOverText() { play("down drag drag up"); }
