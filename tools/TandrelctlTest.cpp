@@ -9,8 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <functional>
-#include <map>
 
 #include "CommandLine.h"
 #include "MessageJson.h"
@@ -30,33 +28,6 @@ xpc::Object answer(const std::string& type, nlohmann::json content) {
     message.set("data", Object::data(std::string_view(content.dump())));
     return message;
 }
-
-// Answers requests as the helper would, from a table; records every message it receives.
-struct ScriptedService {
-    std::shared_ptr<xpc::Listener> listener;
-    std::vector<std::shared_ptr<xpc::Connection>> connections;
-    std::vector<Object> received;
-    std::map<std::string, std::function<void(const std::shared_ptr<xpc::Connection>&, const Object&)>>
-        answers;
-
-    void start(const std::string& name) {
-        listener = xpc::Listener::create(name);
-        ASSERT_TRUE(listener);
-        listener->setConnectionHandler([this](std::shared_ptr<xpc::Connection> connection) {
-            connections.push_back(connection);
-            std::weak_ptr<xpc::Connection> weak = connection;
-            connection->setEventHandler([this, weak](const Object& event) {
-                if (!event.isDictionary()) return;
-                received.push_back(event);
-                const std::string* type = event.getString("type");
-                auto found = type ? answers.find(*type) : answers.end();
-                if (found != answers.end()) found->second(weak.lock(), event);
-            });
-            connection->resume();
-        });
-        listener->resume();
-    }
-};
 
 struct ToolRun {
     int status = -1;
@@ -138,29 +109,19 @@ class TandrelctlTest : public ::testing::Test {
     }
     xpc::testing::RuntimeDirectory runtime;
     const std::string name = "com.tandrel.ctltest";
-    ScriptedService service;
+    xpc::testing::ScriptedService service;
 };
 
-TEST_F(TandrelctlTest, EachRequestCommandSendsItsRequestAndPrintsTheAnswer) {
-    service.start(name);
-    service.answers["IsPermissionGranted"] = [](auto& c, auto&) {
-        c->send(answer("IsPermissionGranted", {{"result", true}}));
-    };
-    service.answers["StartMonitor"] = [](auto& c, auto&) {
-        c->send(answer("StartMonitor", {{"result", false}}));
-    };
-    service.answers["MouseLocation"] = [](auto& c, auto&) {
-        c->send(answer("SelectionEvent", nlohmann::json::object()));  // an event first: not printed
-        c->send(answer("MouseLocation", {{"x", 12.5}, {"y", 300.0}}));
-    };
-    service.answers["SelectedText"] = [](auto& c, auto&) {
-        c->send(answer("SelectedText", {{"content", "héllo\n"}}));
-    };
-    service.answers["InsertText"] = [](auto& c, const Object& request) {
-        const std::string* text = request.getString("data");
-        c->send(answer("InsertText", {{"result", text != nullptr && *text == "-dash text"}}));
-    };
-
+TEST_F(TandrelctlTest, EachCommandSendsItsRequestAndPrintsTheAnswer) {
+    ASSERT_TRUE(service.start(name));
+    service.reply("IsPermissionGranted", {answer("IsPermissionGranted", {{"result", true}})});
+    service.reply("StartMonitor", {answer("StartMonitor", {{"result", false}})});
+    // An event first: not printed.
+    service.reply("MouseLocation", {answer("SelectionEvent", nlohmann::json::object()),
+                                    answer("MouseLocation", {{"x", 12.5}, {"y", 300.0}})});
+    service.reply("SelectedText", {answer("SelectedText", {{"content", "héllo\n"}})});
+    service.reply("InsertText", {answer("InsertText", {{"result", true}})});
+    service.answers["Echo"] = [](auto& c, const Object& request) { c->send(request); };
     struct Case {
         std::vector<std::string> arguments;
         std::string line;
@@ -171,6 +132,9 @@ TEST_F(TandrelctlTest, EachRequestCommandSendsItsRequestAndPrintsTheAnswer) {
         {{"mouse"}, R"({"type":"MouseLocation","x":12.5,"y":300.0})"},
         {{"selected-text"}, R"({"content":"héllo\n","type":"SelectedText"})"},
         {{"insert-text", "--", "-dash text"}, R"({"result":true,"type":"InsertText"})"},
+        // A message built from JSON, and whatever comes back printed whole.
+        {{"send", R"({"type":"Echo","n":-3,"big":18446744073709551615,"f":1.5,"list":[true,null]})"},
+         R"({"big":18446744073709551615,"f":1.5,"list":[true,null],"n":-3,"type":"Echo"})"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.front());
@@ -179,81 +143,65 @@ TEST_F(TandrelctlTest, EachRequestCommandSendsItsRequestAndPrintsTheAnswer) {
         EXPECT_EQ(run.out, c.line + "\n");
         EXPECT_EQ(run.err, "");
     }
-    ASSERT_EQ(service.received.size(), cases.size());
-    EXPECT_EQ(service.received[4].description(),
+    const auto received = service.requests();
+    ASSERT_EQ(received.size(), cases.size());
+    EXPECT_EQ(received[0], xpc::testing::message("IsPermissionGranted"));
+    EXPECT_EQ(received[4].description(),
               "<dictionary: { count = 2, contents = \"data\" => <string: { length = 10, contents = \"-dash "
-              "text\" }>, "
-              "\"type\" => <string: { length = 10, contents = \"InsertText\" }> }>");
-    EXPECT_EQ(service.received[0], xpc::testing::message("IsPermissionGranted"));
+              "text\" }>, \"type\" => <string: { length = 10, contents = \"InsertText\" }> }>");
+    EXPECT_EQ(received[5].get("n")->asInt64(), -3);
+    EXPECT_TRUE(received[5].get("big")->asUint64());
 }
 
-TEST_F(TandrelctlTest, FailsWithOneLineWhenTheServiceIsAbsentOrSilent) {
-    ToolRun absent = tool({"permission"});
+TEST_F(TandrelctlTest, FailsWithStatusOneAndOneLineWhenNoAnswerComes) {
+    const ToolRun absent = tool({"permission"});
     EXPECT_EQ(exitCode(absent), 1);
     EXPECT_EQ(absent.out, "");
     EXPECT_EQ(absent.err.rfind("tandrelctl: com.tandrel.ctltest is not running (Cannot connect", 0), 0u)
         << absent.err;
     EXPECT_EQ(std::count(absent.err.begin(), absent.err.end(), '\n'), 1);
 
-    service.start(name);
-    ToolRun silent = tool({"--timeout", "0.2", "selected-text"});
-    EXPECT_EQ(exitCode(silent), 1);
-    EXPECT_EQ(silent.err, "tandrelctl: no answer from com.tandrel.ctltest within 0.2 s\n");
-
+    ASSERT_TRUE(service.start(name));
     // The service goes away while the tool waits.
     service.answers["MouseLocation"] = [this](auto& c, auto&) {
         service.listener.reset();
         c->cancel();
     };
-    ToolRun gone = tool({"mouse"});
-    EXPECT_EQ(exitCode(gone), 1);
-    EXPECT_EQ(gone.err, "tandrelctl: com.tandrel.ctltest went away\n");
-}
-
-TEST_F(TandrelctlTest, SendBuildsTheMessageFromJsonAndPrintsWhatComesBack) {
-    service.start(name);
-    service.answers["Echo"] = [](auto& c, const Object& request) { c->send(request); };
-    ToolRun echoed =
-        tool({"send", R"({"type":"Echo","n":-3,"big":18446744073709551615,"f":1.5,"list":[true,null]})"});
-    EXPECT_EQ(exitCode(echoed), 0) << echoed.err;
-    EXPECT_EQ(echoed.out, R"({"big":18446744073709551615,"f":1.5,"list":[true,null],"n":-3,"type":"Echo"})"
-                          "\n");
-    ASSERT_EQ(service.received.size(), 1u);
-    EXPECT_EQ(service.received[0].get("n")->asInt64(), -3);
-    EXPECT_TRUE(service.received[0].get("big")->asUint64());
-
-    // A request nobody answers (wrong letter case, no type): exit 1 after the timeout.
-    ToolRun unanswered = tool({"--timeout=0.2", "send", R"({"type":"startmonitor"})"});
-    EXPECT_EQ(exitCode(unanswered), 1);
-    ToolRun typeless = tool({"send", "{}", "--timeout", "0.2"});
-    EXPECT_EQ(exitCode(typeless), 1);
-    ASSERT_EQ(service.received.size(), 3u);
-    EXPECT_EQ(*service.received[1].getString("type"), "startmonitor");
-    EXPECT_EQ(service.received[2], Object::dictionary());
+    const std::string silent = "tandrelctl: no answer from com.tandrel.ctltest within 0.2 s\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--timeout", "0.2", "selected-text"}, silent},
+        // Requests nobody answers: wrong letter case, no type.
+        {{"--timeout=0.2", "send", R"({"type":"startmonitor"})"}, silent},
+        {{"send", "{}", "--timeout", "0.2"}, silent},
+        {{"mouse"}, "tandrelctl: com.tandrel.ctltest went away\n"},
+    };
+    for (const auto& [arguments, error] : cases) {
+        SCOPED_TRACE(arguments.back());
+        const ToolRun run = tool(arguments);
+        EXPECT_EQ(exitCode(run), 1);
+        EXPECT_EQ(run.err, error);
+    }
+    const auto received = service.requests();
+    ASSERT_EQ(received.size(), 4u);
+    EXPECT_EQ(*received[1].getString("type"), "startmonitor");
+    EXPECT_EQ(received[2], Object::dictionary());
 }
 
 TEST_F(TandrelctlTest, WatchPrintsEventsAndWithTextTheSelection) {
-    service.start(name);
+    ASSERT_TRUE(service.start(name));
     int selections = 0;
-    service.answers["StartMonitor"] = [](auto& c, auto&) {
-        c->send(answer("StartMonitor", {{"result", true}}));
-        c->send(answer("SelectionEvent", nlohmann::json::object()));
-        c->send(answer("SelectionEvent", nlohmann::json::object()));
-    };
+    const Object event = answer("SelectionEvent", nlohmann::json::object());
+    service.reply("StartMonitor", {answer("StartMonitor", {{"result", true}}), event, event});
     service.answers["SelectedText"] = [&](auto& c, auto&) {
         c->send(answer("SelectedText", {{"content", "text " + std::to_string(++selections)}}));
     };
     Tool watching({"--service", name, "watch", "--text"});
-    const std::string expected = R"({"result":true,"type":"StartMonitor"})"
-                                 "\n"
-                                 R"({"type":"SelectionEvent"})"
-                                 "\n"
-                                 R"({"type":"SelectionEvent"})"
-                                 "\n"
-                                 R"({"content":"text 1","type":"SelectedText"})"
-                                 "\n"
-                                 R"({"content":"text 2","type":"SelectedText"})"
-                                 "\n";
+    const std::string expected = R"({"result":true,"type":"StartMonitor"}
+{"type":"SelectionEvent"}
+{"type":"SelectionEvent"}
+{"content":"text 1","type":"SelectedText"}
+{"content":"text 2","type":"SelectedText"}
+)";
     ASSERT_TRUE(xpc::testing::runUntil(
         [&] { return watching.poll() || watching.current().out.size() >= expected.size(); }));
     EXPECT_EQ(watching.current().out, expected);
@@ -263,74 +211,67 @@ TEST_F(TandrelctlTest, WatchPrintsEventsAndWithTextTheSelection) {
     EXPECT_EQ(run.err, "");
 }
 
-TEST(TandrelctlCommandLineTest, UsageErrorsAndHelp) {
-    auto parse = [](std::vector<const char*> words) {
-        words.insert(words.begin(), "tandrelctl");
-        return CommandLine::parse(static_cast<int>(words.size()), words.data());
-    };
-    EXPECT_EQ(parse({}).outcome, CommandLine::Outcome::UsageError);
-    EXPECT_EQ(parse({"frobnicate"}).text, "tandrelctl: unknown command frobnicate (see tandrelctl --help)");
-    EXPECT_EQ(parse({"insert-text"}).outcome, CommandLine::Outcome::UsageError);
-    EXPECT_EQ(parse({"permission", "extra"}).outcome, CommandLine::Outcome::UsageError);
-    EXPECT_EQ(parse({"mouse", "--text"}).outcome, CommandLine::Outcome::UsageError);
-    EXPECT_EQ(parse({"--timeout", "0", "mouse"}).outcome, CommandLine::Outcome::UsageError);
-    EXPECT_EQ(parse({"--timeout", "soon", "mouse"}).outcome, CommandLine::Outcome::UsageError);
-    EXPECT_EQ(parse({"--bogus", "mouse"}).text, "tandrelctl: unknown option --bogus (see tandrelctl --help)");
+// Runs of white space as one space, so that wrapped lines compare as text.
+std::string collapse(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (!std::isspace(static_cast<unsigned char>(c))) {
+            out += c;
+        } else if (!out.empty() && out.back() != ' ') {
+            out += ' ';
+        }
+    }
+    return out;
+}
 
+CommandLine::Parsed parse(std::vector<const char*> words) {
+    words.insert(words.begin(), "tandrelctl");
+    return CommandLine::parse(static_cast<int>(words.size()), words.data());
+}
+
+TEST(TandrelctlCommandLineTest, UsageErrorsOptionsAndHelp) {
+    for (const auto& words : std::vector<std::vector<const char*>>{{},
+                                                                   {"insert-text"},
+                                                                   {"permission", "extra"},
+                                                                   {"mouse", "--text"},
+                                                                   {"--timeout", "0", "mouse"},
+                                                                   {"--timeout", "soon", "mouse"}}) {
+        EXPECT_EQ(parse(words).outcome, CommandLine::Outcome::UsageError) << words.size();
+    }
+    EXPECT_EQ(parse({"frobnicate"}).text, "tandrelctl: unknown command frobnicate (see tandrelctl --help)");
+    EXPECT_EQ(parse({"--bogus", "mouse"}).text, "tandrelctl: unknown option --bogus (see tandrelctl --help)");
     auto watch = parse({"watch", "--text", "--timeout=0.25"});
     ASSERT_EQ(watch.outcome, CommandLine::Outcome::Run);
     EXPECT_TRUE(watch.line.watchText);
     EXPECT_EQ(watch.line.timeout, std::chrono::milliseconds(250));
     EXPECT_EQ(watch.line.service, "com.tandrel.helper");
 
-    auto help = parse({"--help"});
-    EXPECT_EQ(help.outcome, CommandLine::Outcome::Help);
-    for (const char* command : {"start-monitor", "permission", "mouse", "selected-text", "insert-text TEXT",
-                                "watch [--text]", "send JSON"}) {
-        EXPECT_NE(help.text.find(command), std::string::npos) << command;
-    }
-    auto one = parse({"insert-text", "--help"});
-    EXPECT_EQ(one.outcome, CommandLine::Outcome::Help);
-    EXPECT_EQ(one.text.rfind("Usage: tandrelctl [OPTIONS] insert-text TEXT\n", 0), 0u);
-}
-
-// Runs of white space as one space, so that wrapped lines compare as text.
-std::string collapse(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (std::isspace(static_cast<unsigned char>(c))) {
-            if (!out.empty() && out.back() != ' ') out += ' ';
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-TEST(TandrelctlHelpTest, ListsEveryCommandWithTheWholeFirstSentenceOfItsOwnHelp) {
-    Tool all({"--help"});
-    const ToolRun listing = all.wait();
-    EXPECT_EQ(exitCode(listing), 0);
-    EXPECT_EQ(listing.err, "");
-    const std::string commands = collapse(listing.out);
+    // The listing names every command with the whole first sentence of its own help, whose first line is
+    // "Usage: tandrelctl [OPTIONS] <synopsis>", then a blank line and the description.
+    const auto all = parse({"--help"});
+    EXPECT_EQ(all.outcome, CommandLine::Outcome::Help);
+    const std::string listing = collapse(all.text);
     for (const char* command :
          {"start-monitor", "permission", "mouse", "selected-text", "insert-text", "watch", "send"}) {
         SCOPED_TRACE(command);
-        Tool one({command, "--help"});
-        const ToolRun help = one.wait();
-        EXPECT_EQ(exitCode(help), 0);
-        // "Usage: tandrelctl [OPTIONS] <synopsis>", a blank line, then the description.
+        const auto one = parse({command, "--help"});
+        EXPECT_EQ(one.outcome, CommandLine::Outcome::Help);
         const std::string usage = "Usage: tandrelctl [OPTIONS] ";
-        const auto usageEnd = help.out.find('\n');
-        ASSERT_EQ(help.out.rfind(usage, 0), 0u) << help.out;
-        const std::string synopsis = help.out.substr(usage.size(), usageEnd - usage.size());
-        const std::string description = collapse(help.out.substr(usageEnd + 2));
+        const auto usageEnd = one.text.find('\n');
+        ASSERT_EQ(one.text.rfind(usage, 0), 0u) << one.text;
+        const std::string synopsis = one.text.substr(usage.size(), usageEnd - usage.size());
+        const std::string description = collapse(one.text.substr(usageEnd + 2));
         const auto stop = description.find(". ");
         const std::string sentence =
             stop == std::string::npos ? description : description.substr(0, stop + 1);
         ASSERT_FALSE(sentence.empty());
-        EXPECT_NE(commands.find(" " + synopsis + " " + sentence + " "), std::string::npos) << listing.out;
+        EXPECT_NE(listing.find(" " + synopsis + " " + sentence + " "), std::string::npos) << all.text;
     }
+    // The program prints it and exits 0.
+    Tool tool({"--help"});
+    const ToolRun& run = tool.wait();
+    EXPECT_EQ(exitCode(run), 0);
+    EXPECT_EQ(run.out, all.text);
 }
 
 TEST(TandrelctlMessageJsonTest, LinesShowTheDataJsonOrTheWholeMessage) {

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <filesystem>
 #include <future>
-#include <mutex>
 #include <thread>
 
 #include "dispatch/SerialQueue.h"
@@ -38,20 +37,11 @@ class FileWatchSourceTest : public ::testing::Test {
 
 // Collects delivered events; `waitFor` polls without long sleeps.
 struct Events {
-    std::mutex mutex;
-    std::uint32_t seen = 0;
-    int deliveries = 0;
+    std::atomic<std::uint32_t> seen{0};
     std::function<void(std::uint32_t)> handler() {
-        return [this](std::uint32_t events) {
-            std::lock_guard lock(mutex);
-            seen |= events;
-            ++deliveries;
-        };
+        return [this](std::uint32_t events) { seen |= events; };
     }
-    std::uint32_t get() {
-        std::lock_guard lock(mutex);
-        return seen;
-    }
+    std::uint32_t get() const { return seen; }
     bool waitFor(std::uint32_t events) {
         for (int i = 0; i < 2000 && (get() & events) != events; ++i) std::this_thread::sleep_for(1ms);
         return (get() & events) == events;
@@ -89,10 +79,7 @@ TEST_F(FileWatchSourceTest, UnlinkOfOpenFileReportsDeleteToEverySourceOnIt) {
     EXPECT_TRUE(first.waitFor(FileWatchSource::Rename));
     EXPECT_TRUE(second.waitFor(FileWatchSource::Rename));
     queue->sync([] {});
-    {
-        std::lock_guard lock(first.mutex);
-        first.seen = 0;
-    }
+    first.seen = 0;
     // A change of mode is an IN_ATTRIB too, but with links left: no event.
     ASSERT_EQ(fchmod(fd, 0644), 0);
     ASSERT_EQ(::unlink(moved.c_str()), 0);
@@ -111,12 +98,12 @@ TEST_F(FileWatchSourceTest, UnlinkOfOpenFileReportsDeleteToEverySourceOnIt) {
     d.reset();
     c.reset();
     b.reset();
-    a.reset();
+    a.reset();  // before the descriptors close
     ::close(fd);
     ::close(fd2);
 }
 
-TEST_F(FileWatchSourceTest, RenameIsReportedAndEventsBeforeResumeWait) {
+TEST_F(FileWatchSourceTest, RenameIsReportedEventsBeforeResumeWaitAndBadDescriptorsGiveNull) {
     const auto path = dir_ / "b.log";
     const int fd = openFile(path);
     auto queue = SerialQueue::create("test.rename");
@@ -144,11 +131,9 @@ TEST_F(FileWatchSourceTest, RenameIsReportedAndEventsBeforeResumeWait) {
     EXPECT_TRUE(later.waitFor(FileWatchSource::Delete));
     again->cancel();
     ::close(fd);
-}
-
-TEST_F(FileWatchSourceTest, BadDescriptorGivesNull) {
-    EXPECT_EQ(FileWatchSource::create(-1, FileWatchSource::Delete, SerialQueue::create()), nullptr);
-    EXPECT_EQ(FileWatchSource::create(9999, FileWatchSource::Delete, SerialQueue::create()), nullptr);
+    // Bad descriptors give nothing to watch.
+    EXPECT_EQ(FileWatchSource::create(-1, FileWatchSource::Delete, queue), nullptr);
+    EXPECT_EQ(FileWatchSource::create(9999, FileWatchSource::Delete, queue), nullptr);
 }
 
 }  // namespace

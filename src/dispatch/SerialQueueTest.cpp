@@ -54,8 +54,10 @@ TEST(SerialQueueTest, KeepsOrderAndMutualExclusionUnderManyProducers) {
     EXPECT_EQ(total, kProducers * kItems);
 }
 
-TEST(SerialQueueTest, SyncOnIdleQueueRunsOnCallerThread) {
-    auto queue = SerialQueue::create("test.fast");
+// A sync call on an idle queue runs on the caller's thread; on a busy one, after the items before it, also
+// when it comes from another queue, whose writes it then sees.
+TEST(SerialQueueTest, SyncRunsAfterEarlierItemsOnTheCallersThreadWhenIdle) {
+    auto queue = SerialQueue::create("test.sync");
     const auto caller = std::this_thread::get_id();
     std::thread::id ranOn;
     Queue* currentInside = nullptr;
@@ -69,10 +71,7 @@ TEST(SerialQueueTest, SyncOnIdleQueueRunsOnCallerThread) {
     EXPECT_EQ(*Queue::currentLabel(), "");
     EXPECT_EQ(currentQos(), 0u);
     EXPECT_FALSE(queue->isCurrent());
-}
 
-TEST(SerialQueueTest, SyncOnBusyQueueRunsAfterEarlierItems) {
-    auto queue = SerialQueue::create("test.busy");
     std::promise<void> gate;
     auto opened = gate.get_future().share();
     std::vector<int> order;  // written only on the queue
@@ -80,19 +79,23 @@ TEST(SerialQueueTest, SyncOnBusyQueueRunsAfterEarlierItems) {
         opened.wait();
         order.push_back(1);
     });
-    queue->async([&] { order.push_back(2); });
+    for (int i = 2; i <= 100; ++i) queue->async([&, i] { order.push_back(i); });
     std::atomic<bool> returned{false};
-    std::thread syncer([&] {
-        queue->sync([&] { order.push_back(3); });
+    auto source = SerialQueue::create("test.source");
+    source->async([&] {
+        queue->sync([&] { order.push_back(-static_cast<int>(order.size())); });
         returned = true;
     });
     std::this_thread::sleep_for(20ms);  // let the caller queue up behind the blocked item
     EXPECT_FALSE(returned);
     gate.set_value();
-    syncer.join();
-    queue->async([&] { order.push_back(4); });
+    source->sync([] {});
+    queue->async([&] { order.push_back(0); });
     queue->sync([] {});
-    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
+    ASSERT_EQ(order.size(), 102u);
+    EXPECT_EQ(order[99], 100);
+    EXPECT_EQ(order[100], -100) << "the sync item saw every earlier write";
+    EXPECT_EQ(order[101], 0);
 }
 
 TEST(SerialQueueTest, NestedSyncSeesInnermostQueue) {
@@ -110,10 +113,11 @@ TEST(SerialQueueTest, NestedSyncSeesInnermostQueue) {
     struct Seen {
         Queue* current;
         void* specific;
-        void* otherSpecific;
+        void* otherSpecific;  // a's value is not inherited
         std::string label;
         std::uint32_t qos;
-        bool aCurrent, bCurrent, cCurrent;
+        std::vector<bool> currents;
+        bool operator==(const Seen&) const = default;
     };
     auto look = [&] {
         return Seen{Queue::current(),
@@ -121,62 +125,36 @@ TEST(SerialQueueTest, NestedSyncSeesInnermostQueue) {
                     Queue::currentSpecific(&other),
                     *Queue::currentLabel(),
                     currentQos(),
-                    a->isCurrent(),
-                    b->isCurrent(),
-                    c->isCurrent()};
+                    {a->isCurrent(), b->isCurrent(), c->isCurrent()}};
     };
-    Seen inA{}, inB{}, inC{}, backInA{};
+    std::vector<Seen> seen;
     std::promise<void> done;
     // Start from a worker thread of queue a, as the logging path does.
     a->async([&] {
-        inA = look();
+        seen.push_back(look());
         b->sync([&] {
-            inB = look();
-            c->sync([&] { inC = look(); });
+            seen.push_back(look());
+            c->sync([&] { seen.push_back(look()); });
         });
-        backInA = look();
+        seen.push_back(look());
         done.set_value();
     });
     done.get_future().wait();
-
-    EXPECT_EQ(inA.current, a.get());
-    EXPECT_EQ(inA.specific, &va);
-    EXPECT_EQ(inA.label, "test.a");
-    EXPECT_EQ(inA.qos, static_cast<std::uint32_t>(Qos::UserInitiated));
-    EXPECT_TRUE(inA.aCurrent && !inA.bCurrent && !inA.cCurrent);
-
-    EXPECT_EQ(inB.current, b.get());
-    EXPECT_EQ(inB.specific, &vb);
-    EXPECT_EQ(inB.otherSpecific, nullptr);  // a's value is not inherited
-    EXPECT_EQ(inB.label, "test.b");
-    EXPECT_EQ(inB.qos, static_cast<std::uint32_t>(Qos::Utility));
-    EXPECT_TRUE(inB.aCurrent && inB.bCurrent && !inB.cCurrent);
-
-    EXPECT_EQ(inC.current, c.get());
-    EXPECT_EQ(inC.specific, nullptr);
-    EXPECT_EQ(inC.label, "test.c");
-    EXPECT_TRUE(inC.aCurrent && inC.bCurrent && inC.cCurrent);
-
-    EXPECT_EQ(backInA.current, a.get());
-    EXPECT_TRUE(backInA.aCurrent && !backInA.bCurrent && !backInA.cCurrent);
-
+    const auto qos = [](Qos q) { return static_cast<std::uint32_t>(q); };
+    const Seen inA{a.get(), &va, &va, "test.a", qos(Qos::UserInitiated), {true, false, false}};
+    const std::vector<Seen> expected = {
+        inA,
+        {b.get(), &vb, nullptr, "test.b", qos(Qos::Utility), {true, true, false}},
+        {c.get(), nullptr, nullptr, "test.c", qos(Qos::Background), {true, true, true}},
+        inA,
+    };
+    ASSERT_EQ(seen.size(), expected.size());
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_TRUE(seen[i] == expected[i]) << seen[i].label << " qos " << seen[i].qos;
+    }
     a->setSpecific(&key, nullptr);
     EXPECT_EQ(a->getSpecific(&key), nullptr);
-}
-
-TEST(SerialQueueTest, SyncFromAnotherQueueWaitsForQueuedWorkAndSeesItsWrites) {
-    auto source = SerialQueue::create("test.source");
-    auto target = SerialQueue::create("test.target");
-    int written = 0;  // written on target only
-    std::vector<int> seen;
-    std::promise<void> done;
-    for (int i = 1; i <= 100; ++i) target->async([&, i] { written = i; });
-    source->async([&] {
-        target->sync([&] { seen.push_back(written); });
-        done.set_value();
-    });
-    done.get_future().wait();
-    EXPECT_EQ(seen, std::vector<int>{100});
 }
 
 TEST(SerialQueueTest, AsyncAfterRunsInDeadlineOrderAndNeverEarly) {

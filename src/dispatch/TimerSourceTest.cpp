@@ -76,7 +76,7 @@ TEST(TimerSourceTest, OneShotAndRepeatingNeverFireEarly) {
     }
 }
 
-TEST(TimerSourceTest, MissedFiringsCoalesceIntoOneDelivery) {
+TEST(TimerSourceTest, MissedFiringsCoalesceIntoOneDeliveryAndReprogrammingReplacesTheSchedule) {
     auto queue = SerialQueue::create("test.coalesce");
     Recorder rec;
     auto timer = TimerSource::create(queue);
@@ -110,6 +110,20 @@ TEST(TimerSourceTest, MissedFiringsCoalesceIntoOneDelivery) {
     EXPECT_EQ(rec.count(), before);
     timer->resume();
     ASSERT_TRUE(rec.waitFor(before + 1));
+
+    // Programming a running timer replaces its schedule: a one-shot in 10 ms instead of every millisecond.
+    timer->setTimer(Clock::now() + std::chrono::hours(1), 1ms, 0ms);
+    std::this_thread::sleep_for(10ms);  // a firing of the old schedule may still be on its way
+    queue->sync([] {});
+    const auto count = rec.count();
+    const auto t1 = Clock::now();
+    timer->setTimer(t1 + 10ms, TimerSource::kNever, 0ms);
+    ASSERT_TRUE(rec.waitFor(count + 1));
+    std::this_thread::sleep_for(20ms);
+    queue->sync([] {});
+    EXPECT_EQ(rec.count(), count + 1);
+    std::lock_guard lock(rec.mutex);
+    EXPECT_GE(rec.times.back(), t1 + 10ms);
     timer->cancel();
 }
 
@@ -141,23 +155,6 @@ TEST(TimerSourceTest, LeewayBatchesWakeUpsButNeverFiresEarly) {
     EXPECT_GE(fired[1].second, t0 + 15ms);
     EXPECT_EQ(fired[2].first, 60);
     EXPECT_GE(fired[2].second, t0 + 60ms);
-}
-
-TEST(TimerSourceTest, ReprogrammingReplacesTheSchedule) {
-    auto queue = SerialQueue::create("test.reprogram");
-    Recorder rec;
-    auto timer = TimerSource::create(queue);
-    timer->setEventHandler(rec.handler());
-    timer->setTimer(Clock::now() + std::chrono::hours(1), 1ms, 0ms);
-    timer->resume();
-    const auto t0 = Clock::now();
-    timer->setTimer(t0 + 10ms, TimerSource::kNever, 0ms);
-    ASSERT_TRUE(rec.waitFor(1));
-    std::this_thread::sleep_for(20ms);
-    queue->sync([] {});
-    EXPECT_EQ(rec.count(), 1u);
-    std::lock_guard lock(rec.mutex);
-    EXPECT_GE(rec.times[0], t0 + 10ms);
 }
 
 TEST(TimerSourceTest, CancelStopsDeliveriesAndRunsCancelHandlerOnce) {

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -48,17 +50,44 @@ class EventMonitorTest : public ::testing::Test {
     }
 
     void select(const std::string& text) { field_->setAttribute(platform::kAXSelectedTextAttribute, text); }
-    void showIBeam() { sim_.setCursor(SimCursorImages::iBeam()); }
-    void showArrow() { sim_.setCursor(SimCursorImages::arrow()); }
-    void dragOverText() {
-        sim_.mouseDown();
-        sim_.mouseDragged();
-        sim_.mouseDragged();
-        sim_.mouseUp();
+    // The accessibility interface offers nothing; the application copies `text` when asked.
+    void copyOnly(const std::string& text, SimApplication::CopyReaction reaction) {
+        app_->setFocusedElement(nullptr);
+        app_->setSelection(text);
+        app_->setCopyReaction(reaction);
     }
+    // Plays a gesture written as words: ibeam, arrow, down[N], shiftdown, drag, up[N], stop.
+    void play(const std::string& script) {
+        std::istringstream words(script);
+        for (std::string word; words >> word;) {
+            const int clicks = std::isdigit(static_cast<unsigned char>(word.back())) ? word.back() - '0' : 1;
+            if (word == "ibeam") {
+                sim_.setCursor(SimCursorImages::iBeam());
+            } else if (word == "arrow") {
+                sim_.setCursor(SimCursorImages::arrow());
+            } else if (word.starts_with("down")) {
+                sim_.mouseDown(0, clicks);
+            } else if (word == "shiftdown") {
+                sim_.mouseDown(platform::kEventFlagMaskShift);
+            } else if (word == "drag") {
+                sim_.mouseDragged();
+            } else if (word.starts_with("up")) {
+                sim_.mouseUp(clicks);
+            } else if (word == "stop") {
+                monitor_.stop();
+            } else {
+                ADD_FAILURE() << "unknown gesture word " << word;
+            }
+        }
+    }
+    void dragOverText() { play("down drag drag up"); }
     std::vector<std::string> logLines() {
         DDLog::sharedInstance().flushLog();
         return logger_->texts();
+    }
+    bool logged(const std::string& line) {
+        const auto lines = logLines();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
     }
     std::size_t countReads(const std::string& attribute) {
         const auto& reads = sim_.accessibilityReads();
@@ -84,40 +113,29 @@ class EventMonitorTest : public ::testing::Test {
     int announcements_ = 0;
 };
 
-TEST_F(EventMonitorTest, StartInstallsOneTapForTheLeftButtonAndMovesAndLogsIt) {
+TEST_F(EventMonitorTest, StartInstallsOneLeftButtonTapReplacingReArmingOrRetryingIt) {
+    sim_.taps().setRefuseCreation(true);
     monitor_.start();
-    ASSERT_TRUE(monitor_.isTapInstalled());
+    EXPECT_FALSE(monitor_.isTapInstalled());
+    EXPECT_TRUE(logLines().empty());
+    sim_.taps().setRefuseCreation(false);
+
+    monitor_.start();
+    monitor_.start();
+    EXPECT_EQ(sim_.taps().createdCount(), 2u);
     const auto taps = sim_.taps().taps();
-    ASSERT_EQ(taps.size(), 1u);
+    ASSERT_EQ(taps.size(), 1u) << "the first tap must not linger";
     EXPECT_EQ(taps[0].mask, 0x66u);
     EXPECT_EQ(taps[0].location, platform::EventTapLocation::SessionEventTap);
     EXPECT_EQ(taps[0].placement, platform::EventTapPlacement::HeadInsert);
     EXPECT_EQ(taps[0].options, platform::EventTapOptions::Default);
     EXPECT_TRUE(taps[0].onRunLoop && taps[0].enabled);
-    EXPECT_EQ(logLines(),
-              std::vector<std::string>{"[INFO] Add Global CG monitor: <SimEventTap #1 mask 0x66 enabled>"});
-
+    EXPECT_TRUE(logged("[INFO] Add Global CG monitor: <SimEventTap #2 mask 0x66 enabled>"));
     sim_.mouseMoved();
     EXPECT_EQ(monitor_.latestType(), 5u);
     sim_.rightMouseDown();
     EXPECT_EQ(monitor_.latestType(), 5u) << "right button not observed";
-
-    monitor_.stop();
-    EXPECT_FALSE(monitor_.isTapInstalled());
-    EXPECT_EQ(sim_.taps().installedCount(), 0u);
-    monitor_.stop();  // harmless without a tap
-    showIBeam();
-    select("after stop");
-    dragOverText();
-    EXPECT_EQ(announcements_, 0);
-}
-
-TEST_F(EventMonitorTest, SecondStartReplacesTheTapAndReArmsADisabledOne) {
-    monitor_.start();
-    monitor_.start();
-    EXPECT_EQ(sim_.taps().createdCount(), 2u);
-    EXPECT_EQ(sim_.taps().installedCount(), 1u) << "the first tap must not linger";
-    showIBeam();
+    play("ibeam");
     select("word");
     dragOverText();
     EXPECT_EQ(announcements_, 1) << "each gesture evaluated once";
@@ -130,24 +148,72 @@ TEST_F(EventMonitorTest, SecondStartReplacesTheTapAndReArmsADisabledOne) {
     EXPECT_EQ(sim_.taps().activeCount(), 1u);
     dragOverText();
     EXPECT_EQ(announcements_, 2);
+
     monitor_.stop();
-    EXPECT_EQ(sim_.taps().installedCount(), 0u);
-}
-
-TEST_F(EventMonitorTest, RefusedTapLeavesNothingInstalledAndALaterStartRetries) {
-    sim_.taps().setRefuseCreation(true);
-    monitor_.start();
+    monitor_.stop();  // harmless without a tap
     EXPECT_FALSE(monitor_.isTapInstalled());
-    EXPECT_TRUE(logLines().empty());
-    sim_.taps().setRefuseCreation(false);
-    monitor_.start();
-    EXPECT_TRUE(monitor_.isTapInstalled());
+    EXPECT_EQ(sim_.taps().installedCount(), 0u);
+    dragOverText();
+    EXPECT_EQ(announcements_, 2);
 }
 
-TEST_F(EventMonitorTest, DragOverTextReadsAtOnceBeforeTheMouseUpReturns) {
+// Which gestures read the selection, and when: a drag over text at its mouse-up, a double or triple click
+// 200 ms after its last release; nothing else.
+TEST_F(EventMonitorTest, GesturesAnnounceAtTheirOwnMoment) {
+    struct Case {
+        const char* script;
+        int atOnce, after199ms, after200ms;
+    };
+    const Case cases[] = {
+        {"ibeam drag up2", 0, 0, 0},  // no mouse-down: ignored
+        {"ibeam down drag drag up", 1, 1, 1},
+        {"ibeam down drag up down drag up", 2, 2, 2},           // the same text again is announced again
+        {"arrow down drag ibeam drag arrow drag up", 1, 1, 1},  // the I-beam at any point of the drag
+        {"arrow down drag drag up", 0, 0, 0},
+        {"ibeam down up shiftdown up", 0, 0, 0},
+        {"ibeam down up down2 up2", 0, 0, 1},
+        {"ibeam down up down2 drag up2", 0, 0, 1},  // a drag in a double click takes the delayed path
+        {"ibeam down up down2 up2 down drag up stop", 1, 1, 2},  // neither a drag nor a stop cancels it
+    };
+    select("word");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        monitor_.start();
+        announcements_ = 0;
+        sim_.clearAccessibilityReads();
+        play(c.script);
+        EXPECT_EQ(announcements_, c.atOnce);
+        sim_.scheduler().advance(199ms);
+        EXPECT_EQ(announcements_, c.after199ms);
+        sim_.scheduler().advance(1ms);
+        EXPECT_EQ(announcements_, c.after200ms);
+        sim_.scheduler().runAll();
+        EXPECT_EQ(announcements_, c.after200ms);
+        if (c.after200ms == 0) {
+            EXPECT_TRUE(sim_.accessibilityReads().empty());
+        }
+        EXPECT_TRUE(sim_.postedKeyEvents().empty());
+    }
+
+    // A triple click cancels the double click's pending read and reads 200 ms after its own release.
+    monitor_.start();
+    sim_.clearAccessibilityReads();
+    play("ibeam down up down2 up2");
+    sim_.scheduler().advance(150ms);
+    play("down3 up3");
+    sim_.scheduler().advance(199ms);
+    EXPECT_EQ(countReads("AXFocusedUIElement"), 0u);
+    sim_.scheduler().advance(1ms);
+    EXPECT_EQ(countReads("AXFocusedUIElement"), 1u);
+    EXPECT_TRUE(monitor_.event()->isMultipleClick());
+    sim_.scheduler().runAll();
+    EXPECT_EQ(countReads("AXFocusedUIElement"), 1u);
+}
+
+TEST_F(EventMonitorTest, DragOverTextReadsOnlyAtTheMouseUpAndSkipsBlankText) {
     monitor_.start();
     select("hello");
-    showIBeam();
+    play("ibeam");
     sim_.mouseDown(platform::kEventFlagMaskShift);
     ASSERT_NE(monitor_.event(), nullptr);
     EXPECT_TRUE(monitor_.event()->isBeamCursor());
@@ -160,132 +226,29 @@ TEST_F(EventMonitorTest, DragOverTextReadsAtOnceBeforeTheMouseUpReturns) {
     EXPECT_TRUE(monitor_.event()->isFinished());
     EXPECT_FALSE(monitor_.event()->isMultipleClick());
     EXPECT_EQ(sim_.scheduler().pendingCount(), 0u);
-    EXPECT_TRUE(sim_.postedKeyEvents().empty());
-    const auto lines = logLines();
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "[INFO] Get selected text by accissibility: hello"),
-              lines.end());
+    EXPECT_TRUE(logged("[INFO] Get selected text by accissibility: hello"));
 
-    // The same text again is announced again.
-    dragOverText();
-    EXPECT_EQ(announcements_, 2);
-}
-
-TEST_F(EventMonitorTest, DragCountsAsOverTextWhenTheIBeamShowsAtAnyPointOfIt) {
-    monitor_.start();
-    select("passing");
-    showArrow();
-    sim_.mouseDown();
-    sim_.mouseDragged();
-    showIBeam();
-    sim_.mouseDragged();
-    showArrow();
-    sim_.mouseDragged();
-    sim_.mouseUp();
-    EXPECT_EQ(announcements_, 1);
-
-    // Never an I-beam: nothing is read at all.
-    sim_.clearAccessibilityReads();
-    dragOverText();
-    EXPECT_EQ(announcements_, 1);
-    EXPECT_TRUE(sim_.accessibilityReads().empty());
-    EXPECT_TRUE(sim_.postedKeyEvents().empty());
-}
-
-TEST_F(EventMonitorTest, SingleClickAndShiftClickReadNothing) {
-    monitor_.start();
-    select("word");
-    showIBeam();
-    sim_.multiClick(1);
-    sim_.mouseDown(platform::kEventFlagMaskShift);
-    sim_.mouseUp();
-    EXPECT_TRUE(monitor_.event()->isShiftDown());
-    sim_.scheduler().runAll();
-    EXPECT_EQ(announcements_, 0);
-    EXPECT_TRUE(sim_.accessibilityReads().empty());
-}
-
-TEST_F(EventMonitorTest, DoubleClickReadsOnce200MillisecondsAfterTheSecondRelease) {
-    monitor_.start();
-    select("word");
-    showIBeam();
-    sim_.mouseDown(0, 1);
-    sim_.mouseUp(1);
-    EXPECT_EQ(sim_.scheduler().pendingCount(), 0u) << "the first click does nothing";
-    sim_.mouseDown(0, 2);
-    sim_.mouseUp(2);
-    EXPECT_TRUE(monitor_.event()->isMultipleClick());
-    sim_.scheduler().advance(199ms);
-    EXPECT_EQ(announcements_, 0);
-    EXPECT_TRUE(sim_.accessibilityReads().empty());
-    sim_.scheduler().advance(1ms);
-    EXPECT_EQ(announcements_, 1);
-    sim_.scheduler().runAll();
-    EXPECT_EQ(announcements_, 1);
-}
-
-TEST_F(EventMonitorTest, TripleClickCancelsTheDoubleClicksPendingRead) {
-    monitor_.start();
-    select("a whole line");
-    showIBeam();
-    sim_.multiClick(2);
-    sim_.scheduler().advance(150ms);
-    sim_.mouseDown(0, 3);
-    sim_.mouseUp(3);
-    sim_.scheduler().advance(199ms);
-    EXPECT_EQ(countReads("AXFocusedUIElement"), 0u);
-    sim_.scheduler().advance(1ms);
-    EXPECT_EQ(countReads("AXFocusedUIElement"), 1u);
-    EXPECT_EQ(announcements_, 1);
-    sim_.scheduler().runAll();
-    EXPECT_EQ(announcements_, 1);
-}
-
-TEST_F(EventMonitorTest, DoubleClickWithDragTakesTheDelayedPathAndADragDoesNotCancelIt) {
-    monitor_.start();
-    select("word");
-    showIBeam();
-    sim_.multiClick(1);
-    sim_.mouseDown(0, 2);
-    sim_.mouseDragged();
-    sim_.mouseUp(2);
-    EXPECT_EQ(announcements_, 0);
-    EXPECT_EQ(sim_.scheduler().pendingCount(), 1u);
-
-    dragOverText();  // announced at once; the pending read stays
-    EXPECT_EQ(announcements_, 1);
-    monitor_.stop();  // nor does stopping cancel it
-    sim_.scheduler().advance(200ms);
-    EXPECT_EQ(announcements_, 2);
-}
-
-TEST_F(EventMonitorTest, GestureEventsWithoutAMouseDownAreIgnored) {
-    monitor_.start();
-    select("word");
-    showIBeam();
-    sim_.mouseDragged();
-    sim_.mouseUp(2);
-    EXPECT_EQ(monitor_.event(), nullptr);
-    EXPECT_EQ(monitor_.latestType(), 2u);
-    sim_.scheduler().runAll();
-    EXPECT_EQ(announcements_, 0);
-}
-
-TEST_F(EventMonitorTest, BlankSelectionsAreNotAnnounced) {
-    monitor_.start();
-    showIBeam();
     for (const char* blank : {"", " ", "\n\t \r\n", "\u00A0\u2028\u3000\u0085"}) {
         select(blank);
         dragOverText();
     }
-    EXPECT_EQ(announcements_, 0);
+    EXPECT_EQ(announcements_, 1);
     select("  x\n");
     dragOverText();
-    EXPECT_EQ(announcements_, 1);
+    EXPECT_EQ(announcements_, 2);
     EXPECT_TRUE(sim_.postedKeyEvents().empty()) << "an empty direct answer is final";
 }
 
 TEST_F(EventMonitorTest, DirectQueryFallsBackToTheMarkerRangeInOrder) {
+    // A direct answer completes the read before it returns, even an empty one: no copy is tried.
+    select("");
+    auto result = read();
+    EXPECT_EQ(*result, "");
+    EXPECT_TRUE(sim_.postedKeyEvents().empty());
+    EXPECT_EQ(logLines(), std::vector<std::string>{"[INFO] Get selected text by accissibility: "});
+
     // Selected text offered: one read past the focused element.
+    sim_.clearAccessibilityReads();
     select("direct");
     EXPECT_EQ(monitor_.getSelectedTextByAX(), "direct");
     EXPECT_EQ(sim_.accessibilityReads(), (SimElement::ReadLog{"AXFocusedUIElement", "AXSelectedText"}));
@@ -324,24 +287,10 @@ TEST_F(EventMonitorTest, DirectQueryFallsBackToTheMarkerRangeInOrder) {
     EXPECT_TRUE(sim_.accessibilityReads().empty());
 }
 
-TEST_F(EventMonitorTest, DirectAnswerCompletesBeforeReturningEvenWhenEmpty) {
-    select("");
-    auto result = read();
-    ASSERT_TRUE(result->has_value());
-    EXPECT_EQ(**result, "");
-    EXPECT_TRUE(sim_.postedKeyEvents().empty());
-    EXPECT_EQ(sim_.pasteboard().changeCount(), 0);
-    const auto lines = logLines();
-    EXPECT_EQ(lines, std::vector<std::string>{"[INFO] Get selected text by accissibility: "});
-}
-
 TEST_F(EventMonitorTest, CopyPathReadsTheCopiedTextThenRestoresThePasteboard) {
     const std::vector<PasteboardItem> users = {textItem("user's text"), textItem("second item")};
     sim_.pasteboard().copyFromOtherApplication(users);
-    app_->setFocusedElement(nullptr);
-    app_->setSelection("copied selection");
-    app_->setCopyReaction(SimApplication::CopyReaction::Immediately);
-
+    copyOnly("copied selection", SimApplication::CopyReaction::Immediately);
     std::optional<std::string> pasteboardAtCompletion;
     std::optional<std::string> result;
     monitor_.getSelectedText([&](const std::string& text) {
@@ -356,16 +305,25 @@ TEST_F(EventMonitorTest, CopyPathReadsTheCopiedTextThenRestoresThePasteboard) {
     EXPECT_EQ(result, "copied selection");
     EXPECT_EQ(pasteboardAtCompletion, "copied selection") << "completion runs before the restore";
     EXPECT_EQ(sim_.pasteboard().snapshot(), users);
-    const auto lines = logLines();
-    EXPECT_EQ(lines, std::vector<std::string>{"[INFO] Get selected text by simulator: copied selection"});
+    EXPECT_EQ(logLines(),
+              std::vector<std::string>{"[INFO] Get selected text by simulator: copied selection"});
+
+    // Copied items without plain text: empty text, and the (empty) pasteboard still comes back.
+    sim_.pasteboard().clearContents();
+    PasteboardItem image;
+    image.setStringForType("pixels", "public.png");
+    app_->setCopiedItems({image});
+    auto empty = read();
+    sim_.scheduler().advance(50ms);
+    EXPECT_EQ(*empty, "");
+    EXPECT_EQ(sim_.pasteboard().itemCount(), 0u);
+    EXPECT_TRUE(logged("[INFO] Get selected text by simulator: "));
 }
 
 TEST_F(EventMonitorTest, CopyPathWithoutAnyCopyLeavesThePasteboardAlone) {
     sim_.pasteboard().copyFromOtherApplication({textItem("user's text")});
     const auto changeCount = sim_.pasteboard().changeCount();
-    app_->setFocusedElement(nullptr);
-    app_->setCopyReaction(SimApplication::CopyReaction::Never);
-
+    copyOnly("too late", SimApplication::CopyReaction::Never);
     auto result = read();
     sim_.scheduler().advance(50ms);
     EXPECT_EQ(*result, "");
@@ -375,7 +333,6 @@ TEST_F(EventMonitorTest, CopyPathWithoutAnyCopyLeavesThePasteboardAlone) {
 
     // An application that copies only after the wait: the read has already answered empty, and the late copy
     // is put back away while it comes within the grace period and before the user presses anything.
-    app_->setSelection("too late");
     struct Case {
         std::chrono::milliseconds lateBy;
         bool userPressesFirst;
@@ -403,26 +360,10 @@ TEST_F(EventMonitorTest, CopyPathWithoutAnyCopyLeavesThePasteboardAlone) {
     }
 }
 
-TEST_F(EventMonitorTest, CopyPathWithoutPlainTextGivesEmptyTextAndStillRestores) {
-    PasteboardItem image;
-    image.setStringForType("pixels", "public.png");
-    app_->setFocusedElement(nullptr);
-    app_->setCopiedItems({image});
-    app_->setCopyReaction(SimApplication::CopyReaction::Immediately);
-
-    auto result = read();  // the pasteboard was empty before
-    sim_.scheduler().advance(50ms);
-    EXPECT_EQ(*result, "");
-    EXPECT_EQ(sim_.pasteboard().itemCount(), 0u);
-    EXPECT_EQ(logLines(), std::vector<std::string>{"[INFO] Get selected text by simulator: "});
-}
-
 TEST_F(EventMonitorTest, DragInACopyOnlyApplicationAnnouncesAfterTheCopy) {
     monitor_.start();
-    app_->setFocusedElement(nullptr);
-    app_->setSelection("copied by drag");
-    app_->setCopyReaction(SimApplication::CopyReaction::Immediately);
-    showIBeam();
+    copyOnly("copied by drag", SimApplication::CopyReaction::Immediately);
+    play("ibeam");
     dragOverText();
     EXPECT_EQ(announcements_, 0);
     sim_.scheduler().advance(50ms);
@@ -439,23 +380,6 @@ TEST_F(EventMonitorTest, DragInACopyOnlyApplicationAnnouncesAfterTheCopy) {
     EXPECT_EQ(sim_.scheduler().pendingCount(), 0u);
 }
 
-TEST_F(EventMonitorTest, PermissionAndPointerComeFromThePlatformUnchanged) {
-    EXPECT_TRUE(monitor_.isAccessibilityPermissionGranted(true));
-    sim_.setTrusted(false);
-    EXPECT_FALSE(monitor_.isAccessibilityPermissionGranted(false));
-    EXPECT_EQ(sim_.trustChecks(), (std::vector<bool>{true, false}));
-    sim_.setMouseLocation({12.5, -3.25});
-    EXPECT_EQ(monitor_.getMouseLocation(), (platform::Point{12.5, -3.25}));
-}
-
-TEST_F(EventMonitorTest, InsertionLeavesTheTextOnThePasteboardAndPastesIt) {
-    sim_.pasteboard().copyFromOtherApplication({textItem("user's")});
-    pasteboardHelper_.copyTextToPasteboard("inserted");
-    pasteboardHelper_.simulatePaste();
-    EXPECT_EQ(app_->pastes(), (std::vector<std::optional<std::string>>{"inserted"}));
-    EXPECT_EQ(sim_.pasteboard().firstString(), "inserted");
-}
-
 TEST_F(EventMonitorTest, DestroyedMonitorDropsItsPendingAnnouncements) {
     int announced = 0;
     {
@@ -463,10 +387,8 @@ TEST_F(EventMonitorTest, DestroyedMonitorDropsItsPendingAnnouncements) {
         monitor.setTextSelectedHandler([&] { ++announced; });
         monitor.start();
         select("word");
-        showIBeam();
-        sim_.multiClick(2);
-        app_->setFocusedElement(nullptr);
-        app_->setCopyReaction(SimApplication::CopyReaction::Immediately);
+        play("ibeam down up down2 up2");
+        copyOnly("copied", SimApplication::CopyReaction::Immediately);
         dragOverText();
         EXPECT_EQ(sim_.taps().installedCount(), 1u);
     }

@@ -14,7 +14,7 @@ PasteboardItem item(std::initializer_list<std::pair<std::string, std::string>> e
     return result;
 }
 
-TEST(PasteboardHelperTest, SaveCopiesEveryItemAndTypeInOrderAndRestorePutsThemBack) {
+TEST(PasteboardHelperTest, SaveKeepsEveryItemAndTypeInOrderRestoreAndInsertReplaceTheContents) {
     platform::sim::SimPlatform sim;
     PasteboardHelper helper(sim.generalPasteboard(), sim.keyboard());
     const std::vector<PasteboardItem> original = {
@@ -48,18 +48,13 @@ TEST(PasteboardHelperTest, SaveCopiesEveryItemAndTypeInOrderAndRestorePutsThemBa
     sim.pasteboard().copyFromOtherApplication(original);
     helper.restorePasteboardItems(none);
     EXPECT_EQ(sim.pasteboard().itemCount(), 0u);
-}
 
-TEST(PasteboardHelperTest, CopyTextReplacesContentsWithPlainTextOnly) {
-    platform::sim::SimPlatform sim;
-    PasteboardHelper helper(sim.generalPasteboard(), sim.keyboard());
-    sim.pasteboard().copyFromOtherApplication({item({{"public.rtf", "x"}}), item({{"public.png", "y"}})});
-
+    // Inserted text replaces everything with plain text only.
+    sim.pasteboard().copyFromOtherApplication(original);
     helper.copyTextToPasteboard("inserted");
     EXPECT_EQ(sim.pasteboard().snapshot(),
               (std::vector<PasteboardItem>{item({{"public.utf8-plain-text", "inserted"}})}));
     helper.copyTextToPasteboard("");
-    EXPECT_EQ(sim.pasteboard().itemCount(), 1u);
     EXPECT_EQ(sim.pasteboard().firstString(), "");
 }
 

@@ -84,26 +84,17 @@ TEST_F(ListenerTest, TmpFallbackNeedsAPrivateDirectoryOwnedByTheUser) {
     const std::string directory = "/tmp/" + name + "-" + std::to_string(::getuid());
     std::filesystem::remove_all(directory);
     {
-        auto listener = create(name);
-        ASSERT_TRUE(listener) << lastWarning();
-        EXPECT_EQ(listener->path(), directory + "/" + name);
+        testing::ScriptedService service;
+        service.echo = true;
+        ASSERT_TRUE(service.start(name));
+        EXPECT_EQ(service.listener->path(), directory + "/" + name);
         struct stat info {};
         ASSERT_EQ(::lstat(directory.c_str(), &info), 0);
         EXPECT_EQ(info.st_mode & 0777, 0700u);
-
         // A client finds it there too.
-        auto recorder = std::make_shared<testing::Recorder>();
-        std::shared_ptr<Connection> accepted;
-        listener->setConnectionHandler([&](std::shared_ptr<Connection> connection) {
-            accepted = connection;
-            connection->setEventHandler([](const Object&) {});
-            connection->resume();
-        });
-        listener->resume();
-        auto client = testing::connectRecording(name, recorder);
-        ASSERT_TRUE(runUntil([&] { return accepted != nullptr; }));
-        client->cancel();
-        ASSERT_TRUE(runUntil([&] { return recorder->has(ErrorCode::ConnectionInvalid); }));
+        testing::Client client(name);
+        client.send("Hello");
+        ASSERT_TRUE(client.waitFor(1));
     }
     ASSERT_EQ(::chmod(directory.c_str(), 0755), 0);
     EXPECT_FALSE(create(name));
@@ -116,9 +107,8 @@ TEST_F(ListenerTest, TmpFallbackNeedsAPrivateDirectoryOwnedByTheUser) {
         EXPECT_FALSE(create(name));
         EXPECT_NE(lastWarning().find(directory + " is owned by uid 65534, not by uid 0"), std::string::npos);
         // A client does not trust such a directory either.
-        auto recorder = std::make_shared<testing::Recorder>();
-        auto client = testing::connectRecording(name, recorder);
-        ASSERT_TRUE(runUntil([&] { return recorder->has(ErrorCode::ConnectionInvalid); }));
+        testing::Client client(name);
+        ASSERT_TRUE(client.waitFor(ErrorCode::ConnectionInvalid));
     }
     std::filesystem::remove_all(directory);
     std::filesystem::create_directory_symlink("/tmp", directory);
@@ -129,11 +119,9 @@ TEST_F(ListenerTest, TmpFallbackNeedsAPrivateDirectoryOwnedByTheUser) {
 
 TEST_F(ListenerTest, PeersOfAnotherUserAreRefusedBeforeAnythingIsRead) {
     if (::getuid() != 0) GTEST_SKIP() << "needs root to connect as another user (uid 65534)";
-    auto listener = create("guarded");
-    ASSERT_TRUE(listener) << lastWarning();
-    int handed = 0;
-    listener->setConnectionHandler([&](std::shared_ptr<Connection>) { ++handed; });
-    listener->resume();
+    testing::ScriptedService service;
+    ASSERT_TRUE(service.start("guarded"));
+    auto& listener = service.listener;
     // Let the other user reach the socket: the refusal must come from the credential check alone.
     ASSERT_EQ(::chmod(runtime.path().c_str(), 0711), 0);
     ASSERT_EQ(::chmod(listener->path().c_str(), 0666), 0);
@@ -161,10 +149,11 @@ TEST_F(ListenerTest, PeersOfAnotherUserAreRefusedBeforeAnythingIsRead) {
     ASSERT_TRUE(runUntil([&] { return ::waitpid(child, &status, WNOHANG) == child; }));
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_EQ(handed, 0);
-    ASSERT_EQ(warnings.size(), 1u);
-    EXPECT_EQ(warnings[0], "Refused a connection to service guarded from pid " + std::to_string(child) +
-                               " running as uid 65534: only uid 0 may connect");
+    EXPECT_TRUE(service.accepted.empty());
+    ASSERT_EQ(service.warnings.size(), 1u);
+    EXPECT_EQ(service.warnings[0], "Refused a connection to service guarded from pid " +
+                                       std::to_string(child) +
+                                       " running as uid 65534: only uid 0 may connect");
 }
 
 // The child half of the socket-activation test: serves the socket it was handed as fd 3, echoes one message,
@@ -172,26 +161,16 @@ TEST_F(ListenerTest, PeersOfAnotherUserAreRefusedBeforeAnythingIsRead) {
 TEST(ListenerActivationChild, ServeThePassedSocket) {
     if (std::getenv("XPC_TEST_ACTIVATION_CHILD") == nullptr)
         GTEST_SKIP() << "runs as the activated child only";
-    std::vector<std::string> warnings;
-    auto listener = Listener::create("ignored-when-activated", nullptr,
-                                     [&](const std::string& warning) { warnings.push_back(warning); });
-    ASSERT_TRUE(listener) << (warnings.empty() ? "" : warnings.back());
-    EXPECT_EQ(listener->path(), "");
+    testing::ScriptedService service;
+    service.answers["ThroughSystemd"] = [](const auto& connection, const Object& request) {
+        Object echo = request;
+        echo.set("servedBy", Object::int64(::getpid()));
+        connection->send(echo);
+    };
+    ASSERT_TRUE(service.start("ignored-when-activated"));
+    EXPECT_EQ(service.listener->path(), "");
     EXPECT_EQ(std::getenv("LISTEN_FDS"), nullptr) << "the variables are not passed on";
-    bool gone = false;
-    listener->setConnectionHandler([&](std::shared_ptr<Connection> connection) {
-        connection->setEventHandler([&, connection](const Object& event) {
-            if (event.isDictionary()) {
-                Object echo = event;
-                echo.set("servedBy", Object::int64(::getpid()));
-                connection->send(echo);
-            }
-            if (event.isError(ErrorCode::ConnectionInvalid)) gone = true;
-        });
-        connection->resume();
-    });
-    listener->resume();
-    ASSERT_TRUE(runUntil([&] { return gone; }));
+    ASSERT_TRUE(runUntil([&] { return !service.received.empty() && service.allEnded(); }));
 }
 
 TEST_F(ListenerTest, ASocketPassedByTheServiceManagerIsServed) {
@@ -214,16 +193,12 @@ TEST_F(ListenerTest, ASocketPassedByTheServiceManagerIsServed) {
     high.reset();
     bound.reset();
 
-    auto recorder = std::make_shared<testing::Recorder>();
-    auto client = testing::connectRecording("activated", recorder);
-    client->send(testing::message("ThroughSystemd"));
-    EXPECT_TRUE(
-        runUntil([&] { return recorder->messages() == 1 || recorder->has(ErrorCode::ConnectionInvalid); }));
-    EXPECT_EQ(recorder->messages(), 1u);
+    testing::Client client("activated");
+    client.send("ThroughSystemd");
+    ASSERT_TRUE(client.waitFor(1));
     // The client's peer credentials name whoever called listen() (this process), so the child says who it is.
-    ASSERT_EQ(recorder->messages(), 1u);
-    EXPECT_EQ(recorder->events[0].get("servedBy")->asInt64(), child);
-    client->cancel();
+    EXPECT_EQ(client.received()[0].get("servedBy")->asInt64(), child);
+    client.connection->cancel();
     int status = -1;
     ASSERT_TRUE(runUntil([&] { return ::waitpid(child, &status, WNOHANG) == child; }));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;

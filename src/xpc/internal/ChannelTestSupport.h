@@ -1,17 +1,20 @@
 #pragma once
 
-// Helpers shared by the channel's tests: a private runtime directory, a main-loop driver and an event
-// recorder.
+// Helpers shared by the channel's tests and its users' tests: a private runtime directory, a main-loop
+// driver, an event recorder, a recording client and a scripted in-process service.
 
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <limits>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -96,6 +99,112 @@ inline std::shared_ptr<Connection> connectRecording(const std::string& name,
     return connection;
 }
 
+inline Object message(const std::string& type) {
+    Object result = Object::dictionary();
+    result.set("type", Object::string(type));
+    return result;
+}
+
+// A client on the main queue, recording what it receives.
+struct Client {
+    std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
+    std::shared_ptr<Connection> connection;
+
+    explicit Client(const std::string& service, DiagnosticHandler diagnostics = {})
+        : connection(connectRecording(service, recorder, nullptr, std::move(diagnostics))) {}
+    void send(const std::string& type) { connection->send(message(type)); }
+    void send(const Object& request) { connection->send(request); }
+    std::size_t messages() const { return recorder->messages(); }
+    // The answers and events received so far, in order.
+    std::vector<Object> received() const {
+        std::vector<Object> out;
+        for (const auto& event : recorder->events) {
+            if (event.isDictionary()) out.push_back(event);
+        }
+        return out;
+    }
+    bool waitFor(std::size_t count) {
+        return runUntil([&] { return messages() >= count; });
+    }
+    bool waitFor(ErrorCode code) {
+        return runUntil([&] { return recorder->has(code); });
+    }
+    // Cancels the connection and waits for its end.
+    bool end() {
+        connection->cancel();
+        return waitFor(ErrorCode::ConnectionInvalid);
+    }
+};
+
+// An in-process service that records what each client sends and answers requests from `answers` by their
+// type, or echoes every message back. Its recorders are touched on `queue` only (the main queue when null).
+struct ScriptedService {
+    using Answer = std::function<void(const std::shared_ptr<Connection>&, const Object& request)>;
+    std::shared_ptr<Listener> listener;
+    std::vector<std::shared_ptr<Connection>> accepted;
+    std::vector<std::shared_ptr<Recorder>> received;
+    std::vector<std::string> warnings;
+    std::map<std::string, Answer> answers;
+    bool echo = false;
+    std::shared_ptr<dispatch::SerialQueue> queue;
+
+    bool start(const std::string& name, const std::function<void(Listener&)>& configure = {}) {
+        listener = Listener::create(name, queue, [this](const std::string& w) { warnings.push_back(w); });
+        if (!listener) return false;
+        if (configure) configure(*listener);
+        listener->setConnectionHandler([this](std::shared_ptr<Connection> connection) {
+            auto recorder = std::make_shared<Recorder>();
+            if (queue) connection->setTargetQueue(queue);
+            // Holding the connection strongly is fine: the handler is released after ConnectionInvalid.
+            connection->setEventHandler([this, recorder, connection](const Object& event) {
+                recorder->events.push_back(event);
+                if (!event.isDictionary()) return;
+                if (echo) connection->send(event);
+                const std::string* type = event.getString("type");
+                auto found = type ? answers.find(*type) : answers.end();
+                if (found != answers.end()) found->second(connection, event);
+            });
+            connection->resume();
+            accepted.push_back(connection);
+            received.push_back(recorder);
+        });
+        listener->resume();
+        return true;
+    }
+    // Ends what is still open before the handlers' `this` goes away (a failed assertion leaves clients
+    // behind).
+    ~ScriptedService() {
+        for (const auto& connection : accepted) connection->cancel();
+        if (queue == nullptr) runUntil([&] { return allEnded(); });
+    }
+    // Answers every request of `type` with `messages`.
+    void reply(const std::string& type, std::vector<Object> messages) {
+        answers[type] = [messages](const std::shared_ptr<Connection>& connection, const Object&) {
+            for (const auto& message : messages) connection->send(message);
+        };
+    }
+    bool allEnded() const {
+        return std::all_of(received.begin(), received.end(),
+                           [](const auto& r) { return r->has(ErrorCode::ConnectionInvalid); });
+    }
+    // Every client's messages, client after client.
+    std::vector<Object> requests() const {
+        std::vector<Object> out;
+        for (const auto& recorder : received) {
+            for (const auto& event : recorder->events) {
+                if (event.isDictionary()) out.push_back(event);
+            }
+        }
+        return out;
+    }
+    std::size_t countWarnings(const std::string& text) const {
+        return static_cast<std::size_t>(std::count_if(warnings.begin(), warnings.end(), [&](const auto& w) {
+            return w.find(text) != std::string::npos;
+        }));
+    }
+    bool warned(const std::string& text) const { return countWarnings(text) > 0; }
+};
+
 // A raw client socket, for speaking bad frames.
 inline internal::UniqueFd rawConnect(const std::string& path) {
     internal::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -106,9 +215,27 @@ inline internal::UniqueFd rawConnect(const std::string& path) {
     return fd;
 }
 
-inline Object message(const std::string& type) {
-    Object result = Object::dictionary();
-    result.set("type", Object::string(type));
+// A message holding every kind of value that travels, at the edges of its encodings.
+inline Object everyKind() {
+    Object nested = Object::dictionary();
+    nested.set("text", Object::string("\xe2\x9c\x93 unicode"));
+    Object result = message("Kinds");
+    result.set("data", Object::data(Object::Bytes{0, 1, 2, 0xff}));
+    result.set("empty", Object::string(""));
+    result.set("long", Object::string(std::string(70000, 'l')));
+    result.set("bytes", Object::data(Object::Bytes(300, 7)));
+    result.set("null", Object::null());
+    result.set("yes", Object::boolean(true));
+    result.set("no", Object::boolean(false));
+    result.set("smallSigned", Object::int64(5));
+    result.set("negative", Object::int64(-1));
+    result.set("minSigned", Object::int64(std::numeric_limits<std::int64_t>::min()));
+    result.set("maxSigned", Object::int64(std::numeric_limits<std::int64_t>::max()));
+    result.set("smallUnsigned", Object::uint64(5));
+    result.set("maxUnsigned", Object::uint64(std::numeric_limits<std::uint64_t>::max()));
+    result.set("double", Object::real(-2.5e300));
+    result.set("array", Object::array({Object::int64(300), Object::string("s"), nested}));
+    result.set("nested", nested);
     return result;
 }
 
