@@ -34,8 +34,9 @@
 #include <vector>
 
 #include "helper/testing/HelperSession.h"
-#include "platform/x11/internal/AtspiSelection.h"
+#include "platform/linux/AtspiSelection.h"
 #include "platform/x11/internal/Connection.h"
+#include "platform/x11/internal/WindowQueries.h"
 #include "platform/x11/internal/testing/ChildProcess.h"
 #include "platform/x11/internal/testing/GtkAccessibilitySession.h"
 #include "platform/x11/internal/testing/GtkTextWindow.h"
@@ -339,7 +340,8 @@ std::unique_ptr<x11::testing::GtkTextWindow> startGtk(const x11::testing::GtkAcc
                                                       std::string& why) {
     auto gtk = x11::testing::GtkTextWindow::start(bus.clientEnv(), "select these gtk words", 600, 60, &why);
     if (!gtk) return nullptr;
-    x11::internal::AtspiSelection reader(connection, {});
+    linuxdesktop::AtspiSelection reader(
+        {}, [&] { return x11::internal::WindowQueries::atspiBusAddress(connection); });
     const bool answers =
         gtk->command("select 0 6") == "ok select 0 6" &&
         x11::testing::waitUntil([&] { return reader.selectedText(gtk->pid()) == "select"; }, 10s);
