@@ -10,7 +10,8 @@ void WaylandKeyboard::postEvent(EventTapLocation, const KeyboardEvent& event) {
     if (!event.keyDown) return;
     switch (editCommandOf(event)) {
         case EditCommand::Copy:
-            strike({XKB_KEY_Control_L}, XKB_KEY_Insert);
+            // A terminal would type the chord instead of copying.
+            if (!copyChordWouldBeTyped()) strike({XKB_KEY_Control_L}, XKB_KEY_Insert);
             return;
         case EditCommand::Paste:
             if (auto text = pasteboard_.servedText())

@@ -1,5 +1,7 @@
 #include "platform/wayland/internal/WaylandDesktop.h"
 
+#include "platform/linux/TerminalApps.h"
+
 namespace wayland::internal {
 
 std::unique_ptr<WaylandDesktop> WaylandDesktop::open(const std::string& display, std::string* why) {
@@ -9,6 +11,7 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::open(const std::string& display,
     desktop->dataControl_ = DataControl::create(*desktop->connection_, why);
     if (!desktop->dataControl_) return nullptr;
     desktop->keyboard_ = VirtualKeyboard::create(*desktop->connection_, &desktop->keyboardMissing_);
+    desktop->toplevels_ = ForeignToplevels::create(*desktop->connection_);
     WaylandDesktop* self = desktop.get();
     desktop->watch_ = dispatch::RunLoop::main().watch(self->connection_->fd(), dispatch::RunLoop::Readable,
                                                       [self](unsigned) {
@@ -20,6 +23,12 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::open(const std::string& display,
     return desktop;
 }
 
+bool WaylandDesktop::frontmostIsTerminal() const {
+    if (!toplevels_) return false;
+    auto active = toplevels_->activated();
+    return active && ::linuxdesktop::TerminalApps::isTerminal(active->appId);
+}
+
 std::string WaylandDesktop::missingFeatures() const {
     std::string missing;
     if (!keyboard_) missing = keyboardMissing_ + ": no paste and no copy key strokes";
@@ -29,11 +38,18 @@ std::string WaylandDesktop::missingFeatures() const {
             "the compositor offers no layer shell (zwlr_layer_shell_v1): the pointer position is the last "
             "known one";
     }
+    if (!toplevels_) {
+        if (!missing.empty()) missing += "; ";
+        missing +=
+            "the compositor does not list its windows (zwlr_foreign_toplevel_manager_v1): the frontmost "
+            "application has no name and terminals are not recognised";
+    }
     return missing;
 }
 
 WaylandDesktop::~WaylandDesktop() {
     watch_.reset();
+    toplevels_.reset();
     keyboard_.reset();
     dataControl_.reset();
 }

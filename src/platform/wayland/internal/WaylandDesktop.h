@@ -6,13 +6,15 @@
 #include "dispatch/RunLoop.h"
 #include "platform/wayland/internal/Connection.h"
 #include "platform/wayland/internal/DataControl.h"
+#include "platform/wayland/internal/ForeignToplevels.h"
 #include "platform/wayland/internal/VirtualKeyboard.h"
 
 namespace wayland::internal {
 
 // What the Wayland facilities share: one connection to the compositor, watched on the main run loop (so the
 // selections this process serves are answered and new offers are seen whenever the compositor sends
-// something), data control, and the virtual keyboard where the compositor offers one.
+// something), data control, and the virtual keyboard and the list of top-level windows where the compositor
+// offers them.
 //
 // Main thread only.
 class WaylandDesktop {
@@ -26,6 +28,10 @@ class WaylandDesktop {
     // Null where the compositor offers no virtual keyboard; `keyboardMissing` says why.
     VirtualKeyboard* keyboard() { return keyboard_.get(); }
     const std::string& keyboardMissing() const { return keyboardMissing_; }
+    // Null where the compositor does not list its windows.
+    ForeignToplevels* toplevels() { return toplevels_.get(); }
+    // Whether the activated window is a terminal, by its app id; false when the compositor does not tell.
+    bool frontmostIsTerminal() const;
     // What the compositor lacks and which features that costs, in one sentence; empty when nothing is
     // missing.
     std::string missingFeatures() const;
@@ -36,6 +42,7 @@ class WaylandDesktop {
     std::unique_ptr<DataControl> dataControl_;
     std::unique_ptr<VirtualKeyboard> keyboard_;
     std::string keyboardMissing_;
+    std::unique_ptr<ForeignToplevels> toplevels_;
     std::unique_ptr<dispatch::RunLoop::Watch> watch_;
 };
 
