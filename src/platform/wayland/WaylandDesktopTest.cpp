@@ -2,8 +2,10 @@
 
 #include <xkbcommon/xkbcommon-keysyms.h>
 
+#include "platform/MainQueueScheduler.h"
 #include "platform/testing/PasteboardContract.h"
 #include "platform/wayland/WaylandAccessibility.h"
+#include "platform/wayland/WaylandEventTaps.h"
 #include "platform/wayland/WaylandKeyboard.h"
 #include "platform/wayland/WaylandPasteboard.h"
 #include "platform/wayland/WaylandWorkspace.h"
@@ -186,6 +188,35 @@ TEST_F(WaylandDesktopTest, FrontmostWindowTerminalsAndTheAccessibilityBus) {
     EXPECT_TRUE(keyboard_->copyChordWouldBeTyped());
     // GTK is no longer active: its selection is not the frontmost one, PRIMARY is.
     EXPECT_EQ(selected(), "someone else's");
+}
+
+// A compositor that goes away, as a lost display on X11: the tap disables itself once through its callback
+// and cannot be enabled again, and the process is no longer trusted.
+using WaylandLostCompositorTest = ::wayland::testing::SwayTest;
+TEST_F(WaylandLostCompositorTest, TheTapDisablesItselfOnceAndTrustEnds) {
+    std::string why;
+    auto sway = ::wayland::testing::SwayServer::start(&why);
+    ASSERT_TRUE(sway) << why;
+    auto desktop = WaylandDesktop::open(sway->socket(), &why);
+    ASSERT_TRUE(desktop) << why;
+    MainQueueScheduler scheduler;
+    WaylandEventTaps taps(*desktop, scheduler);
+    std::vector<EventType> seen;
+    auto tap = taps.createEventTap(EventTapLocation::SessionEventTap, EventTapPlacement::HeadInsert,
+                                   EventTapOptions::Default, maskBit(EventType::LeftMouseUp),
+                                   [&](EventType type, const InputEvent&) { seen.push_back(type); });
+    tap->addSourceToMainRunLoop();
+    tap->setEnabled(true);
+    WaylandAccessibility accessibility(*desktop);
+    EXPECT_TRUE(accessibility.isProcessTrustedWithOptions(false));
+
+    sway.reset();
+    EXPECT_TRUE(pumpUntil([&] { return !seen.empty(); }));
+    pumpFor(100ms);
+    EXPECT_EQ(seen, std::vector<EventType>{EventType::TapDisabledByTimeout});
+    tap->setEnabled(true);
+    EXPECT_FALSE(tap->isEnabled());
+    EXPECT_FALSE(accessibility.isProcessTrustedWithOptions(false));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "platform/wayland/internal/WaylandDesktop.h"
 
+#include <cstdio>
+
 #include "platform/linux/TerminalApps.h"
 
 namespace wayland::internal {
@@ -16,11 +18,28 @@ std::unique_ptr<WaylandDesktop> WaylandDesktop::open(const std::string& display,
     desktop->watch_ = dispatch::RunLoop::main().watch(self->connection_->fd(), dispatch::RunLoop::Readable,
                                                       [self](unsigned) {
                                                           self->connection_->dispatchAvailable();
-                                                          // A lost compositor stays readable for ever.
                                                           if (self->connection_->isBroken())
-                                                              self->watch_.reset();
+                                                              self->connectionLost();
                                                       });
     return desktop;
+}
+
+void WaylandDesktop::connectionLost() {
+    // A lost compositor stays readable for ever.
+    watch_.reset();
+    std::fprintf(stderr,
+                 "WaylandDesktop: the connection to the compositor is lost: no selection is seen, read or "
+                 "inserted any more\n");
+    while (!lostHandlers_.empty()) {
+        auto handler = std::move(lostHandlers_.begin()->second);
+        lostHandlers_.erase(lostHandlers_.begin());
+        handler();
+    }
+}
+
+int WaylandDesktop::addLostHandler(std::function<void()> handler) {
+    lostHandlers_.emplace(nextLostHandler_, std::move(handler));
+    return nextLostHandler_++;
 }
 
 bool WaylandDesktop::frontmostIsTerminal() const {

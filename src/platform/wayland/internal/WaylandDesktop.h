@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -35,6 +37,11 @@ class WaylandDesktop {
     // What the compositor lacks and which features that costs, in one sentence; empty when nothing is
     // missing.
     std::string missingFeatures() const;
+    // `handler` runs once, on the main run loop, when the connection to the compositor is found lost (said
+    // once on standard error). The returned id removes it; a handler may remove itself or others while it
+    // runs.
+    int addLostHandler(std::function<void()> handler);
+    void removeLostHandler(int id) { lostHandlers_.erase(id); }
 
   private:
     WaylandDesktop() = default;
@@ -43,7 +50,11 @@ class WaylandDesktop {
     std::unique_ptr<VirtualKeyboard> keyboard_;
     std::string keyboardMissing_;
     std::unique_ptr<ForeignToplevels> toplevels_;
+    void connectionLost();
+
     std::unique_ptr<dispatch::RunLoop::Watch> watch_;
+    std::map<int, std::function<void()>> lostHandlers_;
+    int nextLostHandler_ = 1;
 };
 
 }  // namespace wayland::internal
