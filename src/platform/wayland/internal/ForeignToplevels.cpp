@@ -29,7 +29,11 @@ std::unique_ptr<ForeignToplevels> ForeignToplevels::create(Connection& connectio
 
 ForeignToplevels::~ForeignToplevels() {
     for (auto& [handle, entry] : toplevels_) zwlr_foreign_toplevel_handle_v1_destroy(handle);
-    if (manager_) zwlr_foreign_toplevel_manager_v1_destroy(manager_);
+    if (manager_) {
+        // Stop first, so that the compositor sends nothing more to the object this side forgets.
+        zwlr_foreign_toplevel_manager_v1_stop(manager_);
+        zwlr_foreign_toplevel_manager_v1_destroy(manager_);
+    }
     if (registry_) wl_registry_destroy(registry_);
     connection_.flush();
 }
