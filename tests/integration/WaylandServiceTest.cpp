@@ -266,3 +266,23 @@ TEST_F(WaylandServiceTest, SelectedTextWithoutPrimaryTakesTheCopyPathAndRestores
     EXPECT_EQ(selectedText(), "bravo");
     EXPECT_EQ(run({"wl-paste", "--no-newline"}), "the user's clipboard");
 }
+
+// A terminal never gets the copy chord: with PRIMARY empty, a read while foot is frontmost has no way left,
+// and foot's shell, which writes every byte it receives to a file, receives none.
+TEST_F(WaylandServiceTest, NoCopyChordReachesATerminal) {
+    using x11::testing::runCommand;
+    std::string path = runCommand({"mktemp", "/tmp/tandrel-typed-XXXXXX"}, {});
+    if (!path.empty()) path.pop_back();  // its line break
+    ASSERT_FALSE(path.empty());
+    x11::testing::ChildProcess::Options options;
+    options.env = sway_->env();
+    auto foot = x11::testing::ChildProcess::start(
+        {"foot", "sh", "-c", "stty raw -echo; exec cat >\"$0\"", path}, options);
+    ASSERT_TRUE(foot && sway_->waitForWindow("app_id", "foot")) << "foot did not map a window";
+    runCommand({"wl-copy", "--primary", "--clear"}, sway_->env());
+    std::this_thread::sleep_for(300ms);  // the helper learns of the activated window
+    EXPECT_EQ(selectedText(), "");
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(runCommand({"cat", path}, {}), "") << "keys reached the terminal";
+    runCommand({"rm", "-f", path}, {});
+}
