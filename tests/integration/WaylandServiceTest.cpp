@@ -268,7 +268,8 @@ TEST_F(WaylandServiceTest, SelectedTextWithoutPrimaryTakesTheCopyPathAndRestores
 }
 
 // A terminal never gets the copy chord: with PRIMARY empty, a read while foot is frontmost has no way left,
-// and foot's shell, which writes every byte it receives to a file, receives none.
+// and foot's shell, which writes every byte it receives to a file, receives none. Inserted text reaches it
+// through PRIMARY, which terminals paste on the chord.
 TEST_F(WaylandServiceTest, NoCopyChordReachesATerminal) {
     using x11::testing::runCommand;
     std::string path = runCommand({"mktemp", "/tmp/tandrel-typed-XXXXXX"}, {});
@@ -284,5 +285,10 @@ TEST_F(WaylandServiceTest, NoCopyChordReachesATerminal) {
     EXPECT_EQ(selectedText(), "");
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(runCommand({"cat", path}, {}), "") << "keys reached the terminal";
+    EXPECT_EQ(json(helper_->request("InsertText", std::string("inserted"))),
+              nlohmann::json::parse(R"({"type":"InsertText","result":true})"));
+    EXPECT_TRUE(x11::testing::waitUntil([&] {
+        return runCommand({"cat", path}, {}) == "inserted";
+    })) << runCommand({"cat", path}, {});
     runCommand({"rm", "-f", path}, {});
 }

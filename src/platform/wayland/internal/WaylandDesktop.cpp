@@ -42,10 +42,11 @@ int WaylandDesktop::addLostHandler(std::function<void()> handler) {
     return nextLostHandler_++;
 }
 
-bool WaylandDesktop::frontmostIsTerminal() const {
-    if (!toplevels_) return false;
+std::optional<bool> WaylandDesktop::frontmostIsTerminal() const {
+    if (!toplevels_) return std::nullopt;
     auto active = toplevels_->activated();
-    return active && ::linuxdesktop::TerminalApps::isTerminal(active->appId);
+    if (!active) return std::nullopt;
+    return ::linuxdesktop::TerminalApps::isTerminal(active->appId);
 }
 
 std::string WaylandDesktop::missingFeatures() const {

@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "dispatch/RunLoop.h"
@@ -32,8 +33,9 @@ class WaylandDesktop {
     const std::string& keyboardMissing() const { return keyboardMissing_; }
     // Null where the compositor does not list its windows.
     ForeignToplevels* toplevels() { return toplevels_.get(); }
-    // Whether the activated window is a terminal, by its app id; false when the compositor does not tell.
-    bool frontmostIsTerminal() const;
+    // Whether the activated window is a terminal, by its app id; nothing when the compositor does not tell or
+    // no window is activated.
+    std::optional<bool> frontmostIsTerminal() const;
     // What the compositor lacks and which features that costs, in one sentence; empty when nothing is
     // missing.
     std::string missingFeatures() const;
