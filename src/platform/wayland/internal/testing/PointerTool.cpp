@@ -2,8 +2,8 @@
 // gestures on Wayland: one command a line, "move X Y", "down", "up" (the left button) or "sleep MS". The
 // compositor is $WAYLAND_DISPLAY; exit status 1 when it offers no virtual pointer.
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <sstream>
 #include <thread>
