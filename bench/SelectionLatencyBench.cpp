@@ -8,7 +8,12 @@
 //   - the helper's CPU time per input event in its event handling (a burst of motion and drag events through
 //     XTEST, the helper's CPU time before and after; the same burst with the monitor off as the peer);
 //   - the helper's context switches per second while idle, monitor on and monitor off;
-//   - the helper's resident memory after the run.
+//   - the helper's resident memory after the run;
+//   - then the same latencies on a private headless sway with the Wayland backend (a drag in a GTK 3 text
+//   view
+//     under Wayland: the PRIMARY path, then the accessibility path with the view on a bus), beside the X11
+//     PRIMARY figures of the same run, and the Wayland helper's idle context switches and memory (skipped
+//     with the reason when sway cannot start).
 // Prints figures and never fails the build or the tests; exits non-zero only when it could not measure.
 //
 // Usage: helper_latency_bench [--gestures N] [--events N] [--idle-seconds S] [--helper PATH]
@@ -34,13 +39,18 @@
 #include <vector>
 
 #include "helper/testing/HelperSession.h"
-#include "platform/x11/internal/AtspiSelection.h"
+#include "platform/linux/AtspiSelection.h"
 #include "platform/x11/internal/Connection.h"
+#include "platform/x11/internal/WindowQueries.h"
 #include "platform/x11/internal/testing/ChildProcess.h"
 #include "platform/x11/internal/testing/GtkAccessibilitySession.h"
 #include "platform/x11/internal/testing/GtkTextWindow.h"
 #include "platform/x11/internal/testing/TkTextWindow.h"
 #include "platform/x11/internal/testing/XvfbServer.h"
+#ifdef TANDREL_BENCH_WAYLAND
+#include "platform/wayland/internal/testing/GtkWaylandView.h"
+#include "platform/wayland/internal/testing/SwayServer.h"
+#endif
 
 #include <X11/extensions/XTest.h>
 
@@ -212,7 +222,10 @@ struct PathFigures {
 
 // Drags, each `gap` after the previous mouse-up, and times the client's view of each. Two drags first are
 // not counted (first cursor image, first reads).
-PathFigures measurePath(const std::string& name, HelperSession& session, Pointer& pointer, int count,
+// `drag` makes the gesture and returns its mouse-up instant.
+using Drag = std::function<Clock::time_point(const Gesture&)>;
+
+PathFigures measurePath(const std::string& name, HelperSession& session, const Drag& drag, int count,
                         std::chrono::milliseconds gap, const std::function<Gesture(int)>& gestureFor) {
     PathFigures figures{name, {}, {}, 0, 0, 0};
     Clock::time_point lastUp = Clock::now() - gap;
@@ -221,7 +234,7 @@ PathFigures measurePath(const std::string& name, HelperSession& session, Pointer
         std::this_thread::sleep_until(lastUp + gap);
         const Gesture gesture = gestureFor(i + kWarmUp);
         const std::size_t eventsBefore = session.count("SelectionEvent");
-        const Clock::time_point up = pointer.drag(gesture.x1, gesture.y1, gesture.x2, gesture.y2);
+        const Clock::time_point up = drag(gesture);
         lastUp = up;
         auto event = session.waitFor("SelectionEvent", 3s);
         if (!event) {
@@ -339,7 +352,8 @@ std::unique_ptr<x11::testing::GtkTextWindow> startGtk(const x11::testing::GtkAcc
                                                       std::string& why) {
     auto gtk = x11::testing::GtkTextWindow::start(bus.clientEnv(), "select these gtk words", 600, 60, &why);
     if (!gtk) return nullptr;
-    x11::internal::AtspiSelection reader(connection, {});
+    linuxdesktop::AtspiSelection reader(
+        {}, [&] { return x11::internal::WindowQueries::atspiBusAddress(connection); });
     const bool answers =
         gtk->command("select 0 6") == "ok select 0 6" &&
         x11::testing::waitUntil([&] { return reader.selectedText(gtk->pid()) == "select"; }, 10s);
@@ -490,6 +504,100 @@ std::optional<Options> parseOptions(int argc, char** argv) {
     return options;
 }
 
+void printLatencyHeader() {
+    std::printf(
+        "latency, ms from mouse-up          n  miss  wrong extra   event p50    p95   answer p50    p95\n");
+}
+
+// `path` against the `peer` path of the same run.
+void printRatio(const PathFigures& path, const PathFigures& peer) {
+    if (peer.toAnswer.empty() || path.toAnswer.empty()) return;
+    std::printf("  %s / %s: event p50 x%.1f, p95 x%.1f; answer p50 x%.1f, p95 x%.1f\n", path.name.c_str(),
+                peer.name.c_str(), percentile(path.toEvent, 50) / percentile(peer.toEvent, 50),
+                percentile(path.toEvent, 95) / percentile(peer.toEvent, 95),
+                percentile(path.toAnswer, 50) / percentile(peer.toAnswer, 50),
+                percentile(path.toAnswer, 95) / percentile(peer.toAnswer, 95));
+}
+
+#ifdef TANDREL_BENCH_WAYLAND
+// The Wayland figures, on a private headless sway; `x11Primary` is this run's X11 PRIMARY path.
+void measureWayland(const Options& options, const PathFigures& x11Primary) {
+    std::string why;
+    auto sway = wayland::testing::SwayServer::start(&why);
+    if (!sway) {
+        std::printf("\nWayland figures skipped: sway cannot start: %s\n", why.c_str());
+        return;
+    }
+    // The helper finds the accessibility bus through the session bus, as on a Wayland desktop.
+    auto bus = x11::testing::GtkAccessibilitySession::start("WAYLAND_DISPLAY=" + sway->socket(), &why);
+    if (bus) ::setenv("DBUS_SESSION_BUS_ADDRESS", bus->address().c_str(), 1);
+    auto session = HelperSession::start(options.helperPath, "", &why, 10s, sway->socket());
+    if (!session || !startMonitor(*session)) {
+        std::printf("\nWayland figures skipped: the helper: %s\n", why.c_str());
+        return;
+    }
+    auto& pointer = sway->pointer();
+    const Drag drag = [&](const Gesture& g) {
+        pointer.moveTo(g.x1, g.y1);
+        std::this_thread::sleep_for(10ms);
+        pointer.button(true);
+        for (int i = 1; i <= 4; ++i) {
+            std::this_thread::sleep_for(5ms);
+            pointer.moveTo(g.x1 + (g.x2 - g.x1) * i / 4, g.y1 + (g.y2 - g.y1) * i / 4);
+        }
+        std::this_thread::sleep_for(5ms);
+        pointer.button(false);
+        return Clock::now();
+    };
+    // Two lines of the view, alternately, so that every selection is a new text.
+    const auto lines = [](int i) {
+        return i % 2 ? Gesture{4, 30, 900, 30, "delta echo foxtrot"}
+                     : Gesture{4, 8, 900, 8, "alpha bravo charlie"};
+    };
+    std::vector<PathFigures> paths;
+    auto measureView = [&](const std::string& name, std::vector<std::string> env) {
+        env.push_back("DISPLAY=");
+        auto view =
+            wayland::testing::GtkWaylandView::start(env, "alpha bravo charlie|delta echo foxtrot", &why);
+        if (!view) return std::printf("%s skipped: %s\n", name.c_str(), why.c_str()), void();
+        // A window just shown may miss its first pointer input; a view on the bus joins it a moment later.
+        pointer.moveTo(1200, 780);
+        pointer.button(true);
+        pointer.button(false);
+        std::this_thread::sleep_for(2s);
+        paths.push_back(measurePath(name, *session, drag, options.gestures, 500ms, lines));
+    };
+    measureView("Wayland PRIMARY (GTK)", sway->env());
+    if (bus) {
+        auto env = sway->env();
+        for (const auto& e : bus->clientEnv()) env.push_back(e);
+        measureView("Wayland AT-SPI (GTK)", env);
+    } else {
+        std::printf("Wayland AT-SPI path skipped: %s\n", why.c_str());
+    }
+    std::printf(
+        "\ntandrel-helper with the Wayland backend on a private headless sway; mouse-up = just after the\n"
+        "virtual pointer's release reached the compositor.\n");
+    printLatencyHeader();
+    printPath(x11Primary);
+    for (const auto& path : paths) printPath(path);
+    for (const auto& path : paths) printRatio(path, x11Primary);
+
+    const ProcStats stats(session->pid());
+    const IdleFigures idleOn = measureIdle(stats, options.idleSeconds);
+    if (!session->connect() || !session->request("IsPermissionGranted")) return;
+    const IdleFigures idleOff = measureIdle(stats, options.idleSeconds);
+    std::printf(
+        "\nidle Wayland helper, %d s without input after 6 s of settling: context switches per second "
+        "(target 0)\n",
+        options.idleSeconds);
+    printIdle("monitor on", idleOn);
+    printIdle("monitor off", idleOff);
+    std::printf("\nWayland helper memory after the run: VmRSS %lld KiB, VmHWM %lld KiB\n",
+                stats.statusKiB("VmRSS"), stats.statusKiB("VmHWM"));
+}
+#endif
+
 int fail(const std::string& why) {
     std::fprintf(stderr, "helper_latency_bench: %s\n", why.c_str());
     return 1;
@@ -527,16 +635,17 @@ int main(int argc, char** argv) {
         "clock).\n"
         "The client asks for SelectedText as soon as the SelectionEvent arrives.\n\n");
 
+    const Drag x11Drag = [&](const Gesture& g) { return pointer->drag(g.x1, g.y1, g.x2, g.y2); };
     std::vector<PathFigures> paths;
     // PRIMARY: xterm exports its selection; alternate two lines so that every read is a new text.
     paths.push_back(
-        measurePath("PRIMARY (xterm drag)", *session, *pointer, options.gestures, 450ms, xtermGesture));
+        measurePath("PRIMARY (xterm drag)", *session, x11Drag, options.gestures, 450ms, xtermGesture));
     // Tk takes the keyboard focus when it starts (no window manager runs to give it on a click).
     auto tk = x11::testing::TkTextWindow::start(server->displayEnv(), "alpha beta", 50, 500, false, &why);
     if (!tk) return fail("Tk: " + why);
     // Copy: Tk keeps its selection out of PRIMARY, so the helper saves the clipboard, sends the copy chord,
     // reads and restores. A longer gap lets each restore finish before the next drag.
-    paths.push_back(measurePath("copy (Tk drag)", *session, *pointer, options.gestures, 700ms, [](int) {
+    paths.push_back(measurePath("copy (Tk drag)", *session, x11Drag, options.gestures, 700ms, [](int) {
         return Gesture{55, 508, 300, 508, "alpha beta\n"};
     }));
     const std::string restored = clipboardText(*server);
@@ -550,30 +659,20 @@ int main(int argc, char** argv) {
     if (gtk) {
         const auto gestures = gtkGestures(*gtk, *session, *pointer);
         const int keysBefore = gtk->keyPresses();
-        paths.push_back(measurePath("AT-SPI (GTK drag)", *session, *pointer, options.gestures, 500ms,
+        paths.push_back(measurePath("AT-SPI (GTK drag)", *session, x11Drag, options.gestures, 500ms,
                                     [&](int i) { return gestures[i % 2]; }));
         if (gtk->keyPresses() != keysBefore) std::printf("note: key strokes reached the GTK window\n");
         if (!focusXterm(*server, *xterm, why)) return fail(why);
         paths.push_back(
-            measurePath("PRIMARY, bus running", *session, *pointer, options.gestures, 450ms, xtermGesture));
+            measurePath("PRIMARY, bus running", *session, x11Drag, options.gestures, 450ms, xtermGesture));
     } else {
         std::printf("AT-SPI path skipped: %s\n\n", why.c_str());
     }
 
-    std::printf(
-        "latency, ms from mouse-up          n  miss  wrong extra   event p50    p95   answer p50    p95\n");
+    printLatencyHeader();
     for (const auto& path : paths) printPath(path);
     // Each path against the PRIMARY path of the same run.
-    const auto& primary = paths[0];
-    for (std::size_t i = 1; i < paths.size(); ++i) {
-        const auto& path = paths[i];
-        if (primary.toAnswer.empty() || path.toAnswer.empty()) continue;
-        std::printf("  %s / PRIMARY: event p50 x%.1f, p95 x%.1f; answer p50 x%.1f, p95 x%.1f\n",
-                    path.name.c_str(), percentile(path.toEvent, 50) / percentile(primary.toEvent, 50),
-                    percentile(path.toEvent, 95) / percentile(primary.toEvent, 95),
-                    percentile(path.toAnswer, 50) / percentile(primary.toAnswer, 50),
-                    percentile(path.toAnswer, 95) / percentile(primary.toAnswer, 95));
-    }
+    for (std::size_t i = 1; i < paths.size(); ++i) printRatio(paths[i], paths[0]);
 
     // Event handling cost, monitor on; then the same bursts with the monitor off (a new client that does not
     // start it: losing the previous client stopped it).
@@ -613,5 +712,10 @@ int main(int argc, char** argv) {
 
     std::printf("\nhelper memory after the run: VmRSS %lld KiB, VmHWM %lld KiB\n", stats.statusKiB("VmRSS"),
                 stats.statusKiB("VmHWM"));
+#ifdef TANDREL_BENCH_WAYLAND
+    // One helper session at a time (each points XDG_RUNTIME_DIR at its own directory).
+    session.reset();
+    measureWayland(options, paths[0]);
+#endif
     return 0;
 }

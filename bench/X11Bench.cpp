@@ -8,10 +8,11 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/x11/internal/AtspiSelection.h"
+#include "platform/linux/AtspiSelection.h"
 #include "platform/x11/internal/CursorWatcher.h"
 #include "platform/x11/internal/PointerEventTranslator.h"
 #include "platform/x11/internal/SelectionReader.h"
+#include "platform/x11/internal/WindowQueries.h"
 #include "platform/x11/internal/testing/GtkAccessibilitySession.h"
 #include "platform/x11/internal/testing/GtkTextWindow.h"
 #include "platform/x11/internal/testing/XvfbServer.h"
@@ -104,9 +105,10 @@ void BM_ReadAtspiSelectionFromGtk(benchmark::State& state) {
     auto gtk =
         x11::testing::GtkTextWindow::start(session->clientEnv(), "benchmark selection text", 60, 60, &why);
     if (!gtk || !gtk->command("select 10 19")) return state.SkipWithError(("GTK window: " + why).c_str());
-    AtspiSelection::Options options;
+    linuxdesktop::AtspiSelection::Options options;
     options.searchFocus = state.range(0) != 0;
-    AtspiSelection reader(*connection(), options);
+    linuxdesktop::AtspiSelection reader(options,
+                                        [] { return WindowQueries::atspiBusAddress(*connection()); });
     if (!x11::testing::waitUntil([&] { return reader.selectedText(gtk->pid()) == "selection"; }, 10s))
         return state.SkipWithError("the GTK window's selection never came through AT-SPI");
     std::vector<double> micros;

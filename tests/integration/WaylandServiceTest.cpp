@@ -223,3 +223,72 @@ TEST_F(WaylandServiceTest, MouseLocationIsThePointersPositionWithYFlippedAndNoCl
 }
 
 }  // namespace
+
+// Several clients at once and a lost client, as on X11: events reach every client that asked; a client that
+// goes away takes its monitor with it and a new client hears nothing until it asks.
+TEST_F(WaylandServiceTest, EventsReachEveryWatchingClientAndStopWithTheirClient) {
+    auto view = gtk("alpha bravo charlie|delta echo foxtrot");
+    ASSERT_TRUE(view);
+    wakeWindow();
+    auto watcher = helper::testing::OtherClient::open();
+    ASSERT_TRUE(watcher && watcher->request("StartMonitor"));
+    startMonitor();
+    drag(4, 8, 900, 8);
+    expectOneEvent("drag with two watchers");
+    EXPECT_TRUE(x11::testing::waitUntil([&] { return watcher->events() == 1; }));
+
+    ASSERT_TRUE(helper_->connect());
+    ASSERT_TRUE(helper_->request("IsPermissionGranted"));
+    click(4, 30, 2);
+    EXPECT_TRUE(x11::testing::waitUntil([&] { return watcher->events() == 2; }))
+        << "the watcher was silenced";
+    expectNoEvent("a double click, to the new client that did not ask");
+
+    watcher.reset();
+    startMonitor();
+    drag(4, 8, 900, 8);
+    expectOneEvent("drag after the other watcher went away");
+}
+
+// An application that does not export its selection as PRIMARY, with PRIMARY empty: "SelectedText" takes the
+// copy path (copy chord, read, restore) and the user's clipboard comes back.
+TEST_F(WaylandServiceTest, SelectedTextWithoutPrimaryTakesTheCopyPathAndRestoresTheClipboard) {
+    auto view = gtk("alpha bravo charlie");
+    ASSERT_TRUE(view);
+    ASSERT_EQ(view->command("unexported"), "ok unexported");
+    auto run = [&](const std::vector<std::string>& argv) {
+        return x11::testing::runCommand(argv, sway_->env());
+    };
+    run({"wl-copy", "--primary", "--clear"});
+    run({"wl-copy", "the user's clipboard"});
+    ASSERT_EQ(run({"wl-paste", "--no-newline"}), "the user's clipboard");
+    ASSERT_EQ(view->command("select 6 11"), "ok select 6 11");
+    EXPECT_EQ(selectedText(), "bravo");
+    EXPECT_EQ(run({"wl-paste", "--no-newline"}), "the user's clipboard");
+}
+
+// A terminal never gets the copy chord: with PRIMARY empty, a read while foot is frontmost has no way left,
+// and foot's shell, which writes every byte it receives to a file, receives none. Inserted text reaches it
+// through PRIMARY, which terminals paste on the chord.
+TEST_F(WaylandServiceTest, NoCopyChordReachesATerminal) {
+    using x11::testing::runCommand;
+    std::string path = runCommand({"mktemp", "/tmp/tandrel-typed-XXXXXX"}, {});
+    if (!path.empty()) path.pop_back();  // its line break
+    ASSERT_FALSE(path.empty());
+    x11::testing::ChildProcess::Options options;
+    options.env = sway_->env();
+    auto foot = x11::testing::ChildProcess::start(
+        {"foot", "sh", "-c", "stty raw -echo; exec cat >\"$0\"", path}, options);
+    ASSERT_TRUE(foot && sway_->waitForWindow("app_id", "foot")) << "foot did not map a window";
+    runCommand({"wl-copy", "--primary", "--clear"}, sway_->env());
+    std::this_thread::sleep_for(300ms);  // the helper learns of the activated window
+    EXPECT_EQ(selectedText(), "");
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(runCommand({"cat", path}, {}), "") << "keys reached the terminal";
+    EXPECT_EQ(json(helper_->request("InsertText", std::string("inserted"))),
+              nlohmann::json::parse(R"({"type":"InsertText","result":true})"));
+    EXPECT_TRUE(x11::testing::waitUntil([&] {
+        return runCommand({"cat", path}, {}) == "inserted";
+    })) << runCommand({"cat", path}, {});
+    runCommand({"rm", "-f", path}, {});
+}

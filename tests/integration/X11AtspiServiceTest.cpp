@@ -13,7 +13,8 @@
 #include <thread>
 
 #include "HelperTestSupport.h"
-#include "platform/x11/internal/AtspiSelection.h"
+#include "platform/linux/AtspiSelection.h"
+#include "platform/x11/internal/WindowQueries.h"
 #include "platform/x11/internal/testing/GtkAccessibilitySession.h"
 #include "platform/x11/internal/testing/GtkTextWindow.h"
 #include "platform/x11/internal/testing/XvfbTest.h"
@@ -79,7 +80,8 @@ TEST_F(X11AtspiServiceTest, GtkDragIsReadThroughTheBusAndAPasswordFieldIsNeverAn
     // Wait until the bus answers for it, as the helper will.
     auto connection = x11::internal::Connection::open(display_);
     ASSERT_TRUE(connection);
-    x11::internal::AtspiSelection bus(*connection, {});
+    linuxdesktop::AtspiSelection bus(
+        {}, [&] { return x11::internal::WindowQueries::atspiBusAddress(*connection); });
     ASSERT_EQ(gtk_->command("select 0 6"), "ok select 0 6");
     ASSERT_TRUE(x11::testing::waitUntil([&] { return bus.selectedText(gtk_->pid()) == "select"; }, 10s))
         << "the GTK window never answered on the accessibility bus";

@@ -7,6 +7,7 @@ namespace platform::wayland {
 
 namespace {
 
+using ::linuxdesktop::AtspiSelection;
 using ::wayland::internal::Selection;
 using ::wayland::internal::WaylandDesktop;
 
@@ -14,13 +15,17 @@ constexpr std::chrono::milliseconds kReadTimeout{500};
 
 class WaylandFocusedElement : public AXUIElement {
   public:
-    explicit WaylandFocusedElement(WaylandDesktop& desktop) : desktop_(desktop) {}
+    WaylandFocusedElement(WaylandDesktop& desktop, AtspiSelection& atspi)
+        : desktop_(desktop), atspi_(atspi) {}
 
     AXError copyAttributeValue(std::string_view attribute, AXValue& value) override {
         if (attribute != kAXSelectedTextAttribute) return AXError::AttributeUnsupported;
-        if (desktop_.connection().isBroken()) return AXError::CannotComplete;
-        if (desktop_.dataControl().isOwn(Selection::Primary)) return AXError::NoValue;
-        auto text = desktop_.dataControl().readText(Selection::Primary, kReadTimeout);
+        auto text = atspi_.selectedTextOfActiveApplication();
+        if (!text) {
+            if (desktop_.connection().isBroken()) return AXError::CannotComplete;
+            if (desktop_.dataControl().isOwn(Selection::Primary)) return AXError::NoValue;
+            text = desktop_.dataControl().readText(Selection::Primary, kReadTimeout);
+        }
         if (!text) return AXError::NoValue;
         value = *text;
         return AXError::Success;
@@ -31,15 +36,17 @@ class WaylandFocusedElement : public AXUIElement {
 
   private:
     WaylandDesktop& desktop_;
+    AtspiSelection& atspi_;
 };
 
 class WaylandApplicationElement : public AXUIElement {
   public:
-    explicit WaylandApplicationElement(WaylandDesktop& desktop) : desktop_(desktop) {}
+    WaylandApplicationElement(WaylandDesktop& desktop, AtspiSelection& atspi)
+        : desktop_(desktop), atspi_(atspi) {}
 
     AXError copyAttributeValue(std::string_view attribute, AXValue& value) override {
         if (attribute != kAXFocusedUIElementAttribute) return AXError::AttributeUnsupported;
-        value = std::shared_ptr<AXUIElement>(std::make_shared<WaylandFocusedElement>(desktop_));
+        value = std::shared_ptr<AXUIElement>(std::make_shared<WaylandFocusedElement>(desktop_, atspi_));
         return AXError::Success;
     }
     AXError copyParameterizedAttributeValue(std::string_view, const AXValue&, AXValue&) override {
@@ -48,6 +55,7 @@ class WaylandApplicationElement : public AXUIElement {
 
   private:
     WaylandDesktop& desktop_;
+    AtspiSelection& atspi_;
 };
 
 }  // namespace
@@ -66,7 +74,7 @@ bool WaylandAccessibility::isProcessTrustedWithOptions(bool prompt) {
 }
 
 std::shared_ptr<AXUIElement> WaylandAccessibility::createApplication(const RunningApplication&) {
-    return std::make_shared<WaylandApplicationElement>(desktop_);
+    return std::make_shared<WaylandApplicationElement>(desktop_, atspi_);
 }
 
 }  // namespace platform::wayland

@@ -2,11 +2,16 @@
 
 #include <xkbcommon/xkbcommon-keysyms.h>
 
+#include "platform/MainQueueScheduler.h"
 #include "platform/testing/PasteboardContract.h"
+#include "platform/wayland/WaylandAccessibility.h"
+#include "platform/wayland/WaylandEventTaps.h"
 #include "platform/wayland/WaylandKeyboard.h"
 #include "platform/wayland/WaylandPasteboard.h"
+#include "platform/wayland/WaylandWorkspace.h"
 #include "platform/wayland/internal/testing/GtkWaylandView.h"
 #include "platform/wayland/internal/testing/SwayTest.h"
+#include "platform/x11/internal/testing/GtkAccessibilitySession.h"
 
 namespace platform::wayland {
 namespace {
@@ -85,13 +90,15 @@ class WaylandDesktopTest : public ::wayland::testing::SwayTest {
 TEST_F(WaylandDesktopTest, InsertedTextLandsInGtkThroughTheClipboardAndThePasteChord) {
     auto view = gtk("|tail");
     ASSERT_TRUE(view);
+    const auto primaryBefore = desktop_->dataControl().readText(Selection::Primary, 1s);
+    ASSERT_TRUE(pumpUntil([&] { return desktop_->frontmostIsTerminal() == false; }));
     pasteboard_->declareTypes({std::string(kPasteboardTypeString)});
     ASSERT_TRUE(pasteboard_->setString("inserted w\xC3\xB6rds", kPasteboardTypeString));
     chord(kVK_ANSI_V);
     EXPECT_TRUE(pumpUntil([&] { return view->text() == "inserted w\xC3\xB6rds|tail"; }, 5s)) << *view->text();
-    // Terminals paste PRIMARY on the same chord: it holds the text too.
-    EXPECT_TRUE(desktop_->dataControl().isOwn(Selection::Primary));
-    EXPECT_EQ(desktop_->dataControl().readText(Selection::Primary, 1s), "inserted w\xC3\xB6rds");
+    // GTK is no terminal (which would paste PRIMARY on the chord): the user's PRIMARY stays.
+    EXPECT_FALSE(desktop_->dataControl().isOwn(Selection::Primary));
+    EXPECT_EQ(desktop_->dataControl().readText(Selection::Primary, 1s), primaryBefore);
 }
 
 TEST_F(WaylandDesktopTest, ACopiedGtkClipboardComesBackByteExactWithEveryType) {
@@ -136,6 +143,82 @@ TEST_F(WaylandDesktopTest, ACopiedGtkClipboardComesBackByteExactWithEveryType) {
         EXPECT_TRUE(runPeer({"wl-paste", "--no-newline", "--type", mime}) ==
                     std::string(data.begin(), data.end()));
     }
+}
+
+// The activated window names the frontmost application, a terminal among them gets no copy chord, and the
+// accessibility bus answers for the active GTK view (which does not export its selection) before PRIMARY.
+TEST_F(WaylandDesktopTest, FrontmostWindowTerminalsAndTheAccessibilityBus) {
+    std::string why;
+    auto session =
+        ::x11::testing::GtkAccessibilitySession::start("WAYLAND_DISPLAY=" + server_->socket(), &why);
+    ASSERT_TRUE(session) << why;
+    auto env = server_->env();
+    for (const auto& e : session->clientEnv()) env.push_back(e);
+    auto view = ::wayland::testing::GtkWaylandView::start(env, "alpha bravo charlie", &why);
+    ASSERT_TRUE(view) << why;
+    ASSERT_EQ(view->command("unexported"), "ok unexported");
+    ASSERT_EQ(view->command("select 6 11"), "ok select 6 11");
+    auto other = wlCopy({"--primary"}, "someone else's");
+    ASSERT_TRUE(pumpUntil(
+        [&] { return desktop_->dataControl().readText(Selection::Primary, 1s) == "someone else's"; }));
+
+    WaylandWorkspace workspace(*desktop_);
+    ::linuxdesktop::AtspiSelection::Options options;
+    options.sessionBusAddress = session->address();
+    WaylandAccessibility accessibility(*desktop_, options);
+    std::string frontmost;
+    auto selected = [&]() -> std::optional<std::string> {
+        auto app = workspace.frontmostApplication();
+        frontmost = app ? app->localizedName : "?";
+        AXValue focused, text;
+        if (!app || accessibility.createApplication(*app)->copyAttributeValue(kAXFocusedUIElementAttribute,
+                                                                              focused) != AXError::Success)
+            return std::nullopt;
+        auto element = std::get<std::shared_ptr<AXUIElement>>(focused);
+        if (element->copyAttributeValue(kAXSelectedTextAttribute, text) != AXError::Success)
+            return std::nullopt;
+        return std::get<std::string>(text);
+    };
+    // The view joins the bus a moment after it maps.
+    EXPECT_TRUE(pumpUntil([&] { return selected() == "bravo"; }, 10s)) << selected().value_or("(none)");
+    EXPECT_FALSE(frontmost.empty());
+    EXPECT_FALSE(keyboard_->copyChordWouldBeTyped()) << frontmost;
+
+    auto foot = spawn({"foot", "sh", "-c", "exec sleep 600"});
+    ASSERT_TRUE(foot && server_->waitForWindow("app_id", "foot")) << "foot did not map a window";
+    ASSERT_TRUE(pumpUntil([&] { return workspace.frontmostApplication()->localizedName == "foot"; }));
+    EXPECT_TRUE(keyboard_->copyChordWouldBeTyped());
+    // GTK is no longer active: its selection is not the frontmost one, PRIMARY is.
+    EXPECT_EQ(selected(), "someone else's");
+}
+
+// A compositor that goes away, as a lost display on X11: the tap disables itself once through its callback
+// and cannot be enabled again, and the process is no longer trusted.
+using WaylandLostCompositorTest = ::wayland::testing::SwayTest;
+TEST_F(WaylandLostCompositorTest, TheTapDisablesItselfOnceAndTrustEnds) {
+    std::string why;
+    auto sway = ::wayland::testing::SwayServer::start(&why);
+    ASSERT_TRUE(sway) << why;
+    auto desktop = WaylandDesktop::open(sway->socket(), &why);
+    ASSERT_TRUE(desktop) << why;
+    MainQueueScheduler scheduler;
+    WaylandEventTaps taps(*desktop, scheduler);
+    std::vector<EventType> seen;
+    auto tap = taps.createEventTap(EventTapLocation::SessionEventTap, EventTapPlacement::HeadInsert,
+                                   EventTapOptions::Default, maskBit(EventType::LeftMouseUp),
+                                   [&](EventType type, const InputEvent&) { seen.push_back(type); });
+    tap->addSourceToMainRunLoop();
+    tap->setEnabled(true);
+    WaylandAccessibility accessibility(*desktop);
+    EXPECT_TRUE(accessibility.isProcessTrustedWithOptions(false));
+
+    sway.reset();
+    EXPECT_TRUE(pumpUntil([&] { return !seen.empty(); }));
+    pumpFor(100ms);
+    EXPECT_EQ(seen, std::vector<EventType>{EventType::TapDisabledByTimeout});
+    tap->setEnabled(true);
+    EXPECT_FALSE(tap->isEnabled());
+    EXPECT_FALSE(accessibility.isProcessTrustedWithOptions(false));
 }
 
 }  // namespace

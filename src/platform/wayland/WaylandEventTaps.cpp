@@ -15,16 +15,21 @@ class WaylandEventTap : public EventTap {
   public:
     WaylandEventTap(::wayland::internal::WaylandDesktop& desktop, Scheduler& scheduler, EventMask mask,
                     EventTapCallback callback)
-        : desktop_(desktop), scheduler_(scheduler), mask_(mask), callback_(std::move(callback)) {}
-    ~WaylandEventTap() override { *alive_ = false; }
+        : desktop_(desktop), scheduler_(scheduler), mask_(mask), callback_(std::move(callback)) {
+        lostHandler_ = desktop_.addLostHandler([this] { compositorLost(); });
+    }
+    ~WaylandEventTap() override {
+        *alive_ = false;
+        desktop_.removeLostHandler(lostHandler_);
+    }
 
     void addSourceToMainRunLoop() override {
-        if (watcher_) return;
+        if (watcher_ || desktop_.connection().isBroken()) return;
         watcher_ = std::make_unique<PrimarySelectionWatcher>(
             desktop_.dataControl(), scheduler_, [this](const std::string&) { selectionFinished(); });
     }
     void removeSourceFromMainRunLoop() override { watcher_.reset(); }
-    void setEnabled(bool enabled) override { enabled_ = enabled; }
+    void setEnabled(bool enabled) override { enabled_ = enabled && !desktop_.connection().isBroken(); }
     bool isEnabled() const override { return enabled_; }
     std::string description() const override {
         char text[160];
@@ -36,6 +41,17 @@ class WaylandEventTap : public EventTap {
     }
 
   private:
+    // As on X11 when the display is lost: the tap disables itself and says so once through its callback.
+    void compositorLost() {
+        watcher_.reset();
+        if (!enabled_) return;
+        enabled_ = false;
+        InputEvent notice;
+        notice.type = EventType::TapDisabledByTimeout;
+        auto callback = callback_;
+        callback(notice.type, notice);
+    }
+
     void selectionFinished() {
         std::shared_ptr<bool> alive = alive_;
         for (EventType type :
@@ -57,6 +73,7 @@ class WaylandEventTap : public EventTap {
     EventTapCallback callback_;
     std::unique_ptr<PrimarySelectionWatcher> watcher_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    int lostHandler_ = 0;
     bool enabled_ = true;
 };
 

@@ -10,10 +10,11 @@ void WaylandKeyboard::postEvent(EventTapLocation, const KeyboardEvent& event) {
     if (!event.keyDown) return;
     switch (editCommandOf(event)) {
         case EditCommand::Copy:
-            strike({XKB_KEY_Control_L}, XKB_KEY_Insert);
+            // A terminal would type the chord instead of copying.
+            if (!copyChordWouldBeTyped()) strike({XKB_KEY_Control_L}, XKB_KEY_Insert);
             return;
         case EditCommand::Paste:
-            if (auto text = pasteboard_.servedText())
+            if (auto text = pasteboard_.servedText(); text && desktop_.frontmostIsTerminal().value_or(true))
                 desktop_.dataControl().serve(::wayland::internal::Selection::Primary,
                                              {{"text/plain;charset=utf-8", *text}, {"UTF8_STRING", *text}});
             strike({XKB_KEY_Shift_L}, XKB_KEY_Insert);

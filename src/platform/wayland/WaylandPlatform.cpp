@@ -19,6 +19,7 @@ class WaylandPlatform : public Platform {
         : desktop_(std::move(desktop)),
           eventTaps_(*desktop_, scheduler_),
           accessibility_(*desktop_),
+          workspace_(*desktop_),
           pasteboard_(*desktop_),
           keyboard_(*desktop_, pasteboard_),
           pointer_(*desktop_) {}

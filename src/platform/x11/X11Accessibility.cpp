@@ -15,7 +15,7 @@ namespace platform::x11 {
 namespace {
 
 using namespace std::chrono_literals;
-using ::x11::internal::AtspiSelection;
+using ::linuxdesktop::AtspiSelection;
 using ::x11::internal::WindowQueries;
 using ::x11::internal::X11Desktop;
 
@@ -102,6 +102,10 @@ class X11ApplicationElement : public AXUIElement {
 };
 
 }  // namespace
+
+X11Accessibility::X11Accessibility(X11Desktop& desktop, AtspiSelection::Options atspi)
+    : desktop_(desktop),
+      atspi_(std::move(atspi), [&desktop] { return WindowQueries::atspiBusAddress(desktop.connection()); }) {}
 
 bool X11Accessibility::isProcessTrustedWithOptions(bool prompt) {
     const auto& caps = desktop_.capabilities();

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "platform/Accessibility.h"
-#include "platform/x11/internal/AtspiSelection.h"
+#include "platform/linux/AtspiSelection.h"
 #include "platform/x11/internal/X11Desktop.h"
 
 namespace platform::x11 {
@@ -21,15 +21,14 @@ namespace platform::x11 {
 class X11Accessibility : public Accessibility {
   public:
     explicit X11Accessibility(::x11::internal::X11Desktop& desktop,
-                              ::x11::internal::AtspiSelection::Options atspi =
-                                  ::x11::internal::AtspiSelection::optionsFromEnvironment())
-        : desktop_(desktop), atspi_(desktop.connection(), std::move(atspi)) {}
+                              ::linuxdesktop::AtspiSelection::Options atspi =
+                                  ::linuxdesktop::AtspiSelection::optionsFromEnvironment());
     bool isProcessTrustedWithOptions(bool prompt) override;
     std::shared_ptr<AXUIElement> createApplication(const RunningApplication& application) override;
 
   private:
     ::x11::internal::X11Desktop& desktop_;
-    ::x11::internal::AtspiSelection atspi_;
+    ::linuxdesktop::AtspiSelection atspi_;
 };
 
 }  // namespace platform::x11

@@ -7,5 +7,6 @@
 #include "wayland/ext-data-control-v1-client-protocol.h"
 #include "wayland/virtual-keyboard-unstable-v1-client-protocol.h"
 #include "wayland/wlr-data-control-unstable-v1-client-protocol.h"
+#include "wayland/wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 #include "wayland/wlr-virtual-pointer-unstable-v1-client-protocol.h"
 #include "wayland/xdg-output-unstable-v1-client-protocol.h"

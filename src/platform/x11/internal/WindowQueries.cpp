@@ -4,9 +4,9 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XRes.h>
 
-#include <algorithm>
-#include <cctype>
 #include <functional>
+
+#include "platform/linux/TerminalApps.h"
 
 namespace x11::internal {
 
@@ -25,11 +25,6 @@ std::optional<WindowQueries::WindowClass> classHint(::Display* dpy, ::Window win
     if (hint.res_name) XFree(hint.res_name);
     if (hint.res_class) XFree(hint.res_class);
     return out;
-}
-
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-    return s;
 }
 
 }  // namespace
@@ -162,50 +157,15 @@ std::optional<WindowQueries::WindowClass> WindowQueries::classOf(Connection& con
 }
 
 bool WindowQueries::isTerminal(const WindowClass& windowClass) {
-    static const char* const known[] = {"xterm",
-                                        "uxterm",
-                                        "urxvt",
-                                        "rxvt",
-                                        "gnome-terminal",
-                                        "gnome-terminal-server",
-                                        "konsole",
-                                        "yakuake",
-                                        "xfce4-terminal",
-                                        "mate-terminal",
-                                        "lxterminal",
-                                        "qterminal",
-                                        "terminator",
-                                        "tilix",
-                                        "guake",
-                                        "tilda",
-                                        "alacritty",
-                                        "kitty",
-                                        "st",
-                                        "st-256color",
-                                        "foot",
-                                        "footclient",
-                                        "wezterm",
-                                        "wezterm-gui",
-                                        "sakura",
-                                        "terminology",
-                                        "eterm",
-                                        "aterm",
-                                        "termite",
-                                        "cool-retro-term",
-                                        "kgx",
-                                        "org.gnome.console",
-                                        "org.wezfurlong.wezterm",
-                                        "blackbox",
-                                        "deepin-terminal",
-                                        "ptyxis"};
-    for (const std::string& name : {lower(windowClass.instance), lower(windowClass.className)}) {
-        if (name.empty()) continue;
-        for (const char* k : known)
-            if (name == k) return true;
-        // Most other emulators say so in their class.
-        if (name.find("terminal") != std::string::npos || name.ends_with("term")) return true;
-    }
-    return false;
+    return ::linuxdesktop::TerminalApps::isTerminal(windowClass.instance) ||
+           ::linuxdesktop::TerminalApps::isTerminal(windowClass.className);
+}
+
+std::string WindowQueries::atspiBusAddress(Connection& connection) {
+    if (connection.isBroken()) return {};
+    auto address = connection.property(connection.root(), connection.atom("AT_SPI_BUS"), XA_STRING, 1024);
+    if (!address || address->format != 8) return {};
+    return address->bytes;
 }
 
 }  // namespace x11::internal

@@ -44,6 +44,8 @@ class WindowQueries {
     static std::optional<WindowClass> classOf(Connection& connection, ::Window window);
     // Whether the class names a terminal emulator.
     static bool isTerminal(const WindowClass& windowClass);
+    // The accessibility bus the display advertises (the root window's AT_SPI_BUS); empty when none.
+    static std::string atspiBusAddress(Connection& connection);
     // The top-level window (a child of the root) containing `window`.
     static ::Window topLevelOf(Connection& connection, ::Window window);
 };

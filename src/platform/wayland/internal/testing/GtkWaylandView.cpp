@@ -1,5 +1,6 @@
 #include "platform/wayland/internal/testing/GtkWaylandView.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace wayland::testing {
@@ -9,7 +10,8 @@ namespace {
 constexpr const char* kScript = R"PY(import sys
 import gi
 gi.require_version("Gtk", "3.0")
-from gi.repository import GLib, Gtk
+gi.require_version("Gdk", "3.0")
+from gi.repository import Gdk, GLib, Gtk
 
 win = Gtk.Window(title="tandrel-gtk-wayland")
 view = Gtk.TextView()
@@ -40,6 +42,9 @@ def command(source, condition):
     if words[:1] == ["select"]:
         buf.select_range(buf.get_iter_at_offset(int(words[1])), buf.get_iter_at_offset(int(words[2])))
         say("ok " + line.strip())
+    elif words[:1] == ["unexported"]:
+        buf.remove_selection_clipboard(Gtk.Clipboard.get(Gdk.SELECTION_PRIMARY))
+        say("ok unexported")
     elif words[:1] == ["clicks"]:
         say("clicks %d" % clicks[0])
     elif words[:1] == ["text"]:
@@ -68,8 +73,10 @@ std::unique_ptr<GtkWaylandView> GtkWaylandView::start(const std::vector<std::str
     auto view = std::unique_ptr<GtkWaylandView>(new GtkWaylandView());
     x11::testing::ChildProcess::Options options;
     options.env = env;
-    // No accessibility bus for this window: GTK would wait for one at start-up.
-    options.env.push_back("NO_AT_BRIDGE=1");
+    // No accessibility bus for this window unless the caller gives one: GTK would wait for one at start-up.
+    if (std::none_of(env.begin(), env.end(),
+                     [](const std::string& e) { return e.starts_with("NO_AT_BRIDGE="); }))
+        options.env.push_back("NO_AT_BRIDGE=1");
     view->script_ = x11::testing::ScriptProcess::start(kScript, {}, options, why);
     if (!view->script_) return nullptr;
     // The text goes first, on one line.

@@ -14,13 +14,15 @@ namespace wayland::testing {
 //
 // Commands go to its standard input and are answered before `command` returns:
 //   "select A B"  select characters A to B;
+//   "unexported"  stop exporting the selection as PRIMARY (as some toolkits never do);
 //   "text"        answered by "text <the whole text, line breaks as '|'>";
 //   "clicks"      answered by "clicks <n>", the button presses the view has received.
 // The window fills the compositor's one output (maximized, below the panel and title bar where the compositor
 // draws them); the text starts at its top-left corner.
 class GtkWaylandView {
   public:
-    // Null when the window does not come up with the focus within 15 s (`why` says so).
+    // Accessibility is off unless `env` sets NO_AT_BRIDGE. Null when the window does not come up with the
+    // focus within 15 s (`why` says so).
     static std::unique_ptr<GtkWaylandView> start(const std::vector<std::string>& env, const std::string& text,
                                                  std::string* why = nullptr);
     GtkWaylandView(const GtkWaylandView&) = delete;

@@ -1,18 +1,21 @@
 // GoogleTest first: the X headers define macros (None, Bool) that clash with it.
 #include <gtest/gtest.h>
 
-#include "platform/x11/internal/AtspiSelection.h"
+#include "platform/linux/AtspiSelection.h"
 
 #include <unistd.h>
 
+#include "platform/x11/internal/WindowQueries.h"
 #include "platform/x11/internal/testing/GtkAccessibilitySession.h"
 #include "platform/x11/internal/testing/GtkTextWindow.h"
 #include "platform/x11/internal/testing/XvfbTest.h"
 
-namespace x11::internal {
+namespace linuxdesktop {
 namespace {
 
 using namespace std::chrono_literals;
+using ::x11::internal::Connection;
+using ::x11::internal::WindowQueries;
 using ::x11::testing::GtkAccessibilitySession;
 using ::x11::testing::GtkTextWindow;
 using ::x11::testing::runCommand;
@@ -25,6 +28,11 @@ AtspiSelection::Options options(std::string busAddress, std::string sessionBusAd
     out.sessionBusAddress = std::move(sessionBusAddress);
     out.searchFocus = searchFocus;
     return out;
+}
+
+// The bus address a display advertises, as the X11 backend asks it.
+std::function<std::string()> onDisplay(Connection& connection) {
+    return [&connection] { return WindowQueries::atspiBusAddress(connection); };
 }
 
 constexpr const char* kText = "The quick brown fox\njumps over the lazy dog";
@@ -65,7 +73,7 @@ class AtspiSelectionTest : public ::x11::testing::XvfbConnectionTest {
 };
 
 TEST_F(AtspiSelectionTest, ReadsTheFocusedSelectionAndNothingOfAPasswordField) {
-    AtspiSelection reader(*connection_, options("", ""));
+    AtspiSelection reader(options("", ""), onDisplay(*connection_));
     // The launcher publishes its bus on the display once the GTK client asked for it.
     ASSERT_TRUE(waitUntil([&] { return !reader.findBusAddress().empty(); }, 10s));
 
@@ -77,7 +85,7 @@ TEST_F(AtspiSelectionTest, ReadsTheFocusedSelectionAndNothingOfAPasswordField) {
     EXPECT_EQ(reader.selectedText(window_->pid()), "fox\njumps");
 
     // The same through the walk over the showing objects (for toolkits without the focus search).
-    AtspiSelection walker(*connection_, options("", "", false));
+    AtspiSelection walker(options("", "", false), onDisplay(*connection_));
     EXPECT_EQ(walker.selectedText(window_->pid()), "fox\njumps");
 
     // Focused text without a selection: no value, so the caller tries PRIMARY and the copy.
@@ -108,13 +116,13 @@ TEST_F(AtspiSelectionTest, FindsTheBusOnlyWhereOneRunsAndStartsNone) {
     const std::string words = select(10, 19);
     ASSERT_EQ(words, "brown fox");
 
-    AtspiSelection nothing(*bareConnection, options("", ""));
+    AtspiSelection nothing(options("", ""), onDisplay(*bareConnection));
     EXPECT_EQ(nothing.findBusAddress(), "");
     EXPECT_EQ(nothing.selectedText(window_->pid()), std::nullopt);
 
     // The session bus knows the running launcher: the same bus as the shared display's property.
-    AtspiSelection viaSession(*bareConnection, options("", session_->address()));
-    AtspiSelection viaProperty(*connection_, options("", ""));
+    AtspiSelection viaSession(options("", session_->address()), onDisplay(*bareConnection));
+    AtspiSelection viaProperty(options("", ""), onDisplay(*connection_));
     ASSERT_TRUE(waitUntil([&] { return !viaProperty.findBusAddress().empty(); }, 10s));
     EXPECT_EQ(viaSession.findBusAddress(), viaProperty.findBusAddress());
     EXPECT_EQ(readWhenRegistered(viaSession, words), words);
@@ -122,7 +130,7 @@ TEST_F(AtspiSelectionTest, FindsTheBusOnlyWhereOneRunsAndStartsNone) {
     // A session bus whose launcher never ran: no address, and asking did not start one.
     auto idle = GtkAccessibilitySession::start(bare->displayEnv(), &why);
     ASSERT_TRUE(idle) << why;
-    AtspiSelection viaIdle(*bareConnection, options("", idle->address()));
+    AtspiSelection viaIdle(options("", idle->address()), onDisplay(*bareConnection));
     EXPECT_EQ(viaIdle.findBusAddress(), "");
     int status = -1;
     std::string owned =
@@ -134,10 +142,10 @@ TEST_F(AtspiSelectionTest, FindsTheBusOnlyWhereOneRunsAndStartsNone) {
     EXPECT_EQ(viaIdle.selectedText(window_->pid()), std::nullopt);
 
     // An address given by the environment wins over everything else.
-    AtspiSelection given(*bareConnection, options("unix:path=/nonexistent/tandrel-bus", ""));
+    AtspiSelection given(options("unix:path=/nonexistent/tandrel-bus", ""), onDisplay(*bareConnection));
     EXPECT_EQ(given.findBusAddress(), "unix:path=/nonexistent/tandrel-bus");
     EXPECT_EQ(given.selectedText(window_->pid()), std::nullopt);
 }
 
 }  // namespace
-}  // namespace x11::internal
+}  // namespace linuxdesktop

@@ -3,26 +3,26 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 
-#include "platform/x11/internal/Connection.h"
-
-namespace x11::internal {
+namespace linuxdesktop {
 
 // Reads the text selection of an application's focused object through the accessibility bus (AT-SPI): the
-// direct query that X11Accessibility tries before the PRIMARY selection. It asks the application itself, so
-// it works for toolkits that do not export their selection, and it tells a password field apart.
+// direct query that both the X11 and the Wayland accessibility try before the PRIMARY selection. It asks the
+// application itself, so it works for toolkits that do not export their selection, and it tells a password
+// field apart.
 //
-// Finding the bus is cheap when there is none: the AT_SPI_BUS_ADDRESS given in `Options`, else the
-// AT_SPI_BUS property of the display's root window (one X round trip), else, when a session bus is known,
-// that bus's org.a11y.Bus GetAddress sent without auto-start (at most once every few seconds while it has no
-// answer). Nothing is ever started: no bus found means no value, at once. The library connection is made at
-// the first read that finds a bus, once per process (the accessibility library keeps one global connection);
-// a later read that finds a different bus gets no value rather than a reconnection, which the library cannot
-// do cleanly.
+// Finding the bus is cheap when there is none: the AT_SPI_BUS_ADDRESS given in `Options`, else the address
+// the display advertises (`displayAddress`; on X11 the root window's AT_SPI_BUS, one round trip), else, when
+// a session bus is known, that bus's org.a11y.Bus GetAddress sent without auto-start (at most once every few
+// seconds while it has no answer). Nothing is ever started: no bus found means no value, at once. The library
+// connection is made at the first read that finds a bus, once per process (the accessibility library keeps
+// one global connection); a later read that finds a different bus gets no value rather than a reconnection,
+// which the library cannot do cleanly.
 //
-// Who calls it: X11Accessibility's focused element, on the main thread only (the library is not
+// Who calls it: the backends' focused elements, on the main thread only (the library is not
 // thread-safe). `selectedText` blocks on the application; every D-Bus call is bounded by `callTimeout`, and a
 // read makes a handful of them. The library's bus connection is watched on the main run loop so that its
 // signals are consumed as they come instead of piling up between reads: do not run another GLib main loop on
@@ -40,7 +40,8 @@ class AtspiSelection {
     // The options this process's environment gives.
     static Options optionsFromEnvironment();
 
-    AtspiSelection(Connection& connection, Options options);
+    // `displayAddress` (may be empty) answers the bus address the display advertises, empty when none.
+    explicit AtspiSelection(Options options, std::function<std::string()> displayAddress = {});
     AtspiSelection(const AtspiSelection&) = delete;
     AtspiSelection& operator=(const AtspiSelection&) = delete;
 
@@ -50,18 +51,22 @@ class AtspiSelection {
     // application is not on it, nothing in it has the focus, or the focused object has no text interface or
     // no selection: the caller then tries its other ways.
     std::optional<std::string> selectedText(pid_t pid);
+    // The same for the application whose top-level window is active, for desktops that do not tell which
+    // process has the focus: the first application on the bus with an active window.
+    std::optional<std::string> selectedTextOfActiveApplication();
 
     // The accessibility bus address found now, empty when there is none.
     std::string findBusAddress();
 
   private:
-    std::string addressFromRootWindow();
     std::string addressFromSessionBus();
+    // Finds the bus and connects the library to it; whether reads may go on.
+    bool connect();
 
-    Connection& connection_;
     Options options_;
+    std::function<std::string()> displayAddress_;
     std::chrono::steady_clock::time_point nextSessionQuery_{};
     std::string sessionAnswer_;
 };
 
-}  // namespace x11::internal
+}  // namespace linuxdesktop

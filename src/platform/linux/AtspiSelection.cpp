@@ -1,6 +1,5 @@
-#include "platform/x11/internal/AtspiSelection.h"
+#include "platform/linux/AtspiSelection.h"
 
-#include <X11/Xatom.h>
 #include <atspi/atspi.h>
 #include <dbus/dbus.h>
 
@@ -13,7 +12,7 @@
 #include "dispatch/RunLoop.h"
 #include "dispatch/internal/NoDestructor.h"
 
-namespace x11::internal {
+namespace linuxdesktop {
 
 namespace {
 
@@ -24,6 +23,8 @@ constexpr auto kSessionRetry = 5s;
 constexpr int kMaxWalkedObjects = 400;
 // One pump takes what the bus delivered; libatspi's idle work re-arms at most a few times.
 constexpr int kMaxPumpIterations = 64;
+// Top-level windows of one application looked at for the active one.
+constexpr int kMaxTopLevels = 32;
 
 // Ownership of GLib and libatspi objects.
 struct GObjectUnref {
@@ -185,9 +186,10 @@ std::optional<pid_t> processOf(AtspiAccessible* application) {
     return static_cast<pid_t>(pid);
 }
 
-// The application objects of process `pid` on the bus (usually one; a process may register more). Cached
-// process ids of applications that left are dropped on the way.
-std::vector<GRef<AtspiAccessible>> findApplications(pid_t pid) {
+// The application objects on the bus that `wanted` accepts (usually one). Cached process ids of applications
+// that left are dropped on the way.
+template <typename Wanted>
+std::vector<GRef<AtspiAccessible>> findApplications(Wanted wanted) {
     std::vector<GRef<AtspiAccessible>> found;
     GRef<AtspiAccessible> desktop(atspi_get_desktop(0));
     if (!desktop) return found;
@@ -201,7 +203,7 @@ std::vector<GRef<AtspiAccessible>> findApplications(pid_t pid) {
         auto childPid = processOf(child.get());
         if (!childPid) continue;
         seen.emplace(ATSPI_OBJECT(child.get())->app->bus_name, *childPid);
-        if (*childPid == pid) found.push_back(std::move(child));
+        if (wanted(child.get(), *childPid)) found.push_back(std::move(child));
     }
     library().pidByBusName = std::move(seen);
     return found;
@@ -210,6 +212,20 @@ std::vector<GRef<AtspiAccessible>> findApplications(pid_t pid) {
 bool hasState(AtspiAccessible* object, AtspiStateType state) {
     GRef<AtspiStateSet> states(atspi_accessible_get_state_set(object));
     return states && atspi_state_set_contains(states.get(), state);
+}
+
+// Whether one of the application's top-level windows is the active one. States are asked afresh: the
+// application tells the cache about activation only when someone listens for it.
+bool hasActiveWindow(AtspiAccessible* application) {
+    GErrorSlot error;
+    const gint count = atspi_accessible_get_child_count(application, error.out());
+    for (gint i = 0; i < count && i < kMaxTopLevels; ++i) {
+        GRef<AtspiAccessible> window(atspi_accessible_get_child_at_index(application, i, error.out()));
+        if (!window) continue;
+        atspi_accessible_clear_cache(window.get());
+        if (hasState(window.get(), ATSPI_STATE_ACTIVE)) return true;
+    }
+    return false;
 }
 
 // The focused object as the application finds it itself, in one call. Nothing with `answered` false when the
@@ -285,6 +301,19 @@ std::optional<std::string> selectionOf(AtspiAccessible* focused) {
     return joined;
 }
 
+// The selection of the focused object of the first of `applications` that has one.
+std::optional<std::string> firstFocusedSelection(const std::vector<GRef<AtspiAccessible>>& applications,
+                                                 bool searchFocus) {
+    for (const auto& application : applications) {
+        bool answered = false;
+        GRef<AtspiAccessible> focused;
+        if (searchFocus) focused = focusedByCollection(application.get(), answered);
+        if (!answered) focused = focusedByWalk(application.get());
+        if (focused) return selectionOf(focused.get());
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 AtspiSelection::Options AtspiSelection::optionsFromEnvironment() {
@@ -294,21 +323,15 @@ AtspiSelection::Options AtspiSelection::optionsFromEnvironment() {
     return options;
 }
 
-AtspiSelection::AtspiSelection(Connection& connection, Options options)
-    : connection_(connection), options_(std::move(options)) {}
+AtspiSelection::AtspiSelection(Options options, std::function<std::string()> displayAddress)
+    : options_(std::move(options)), displayAddress_(std::move(displayAddress)) {}
 
 std::string AtspiSelection::findBusAddress() {
     if (!options_.busAddress.empty()) return options_.busAddress;
-    if (auto address = addressFromRootWindow(); !address.empty()) return address;
+    if (displayAddress_)
+        if (auto address = displayAddress_(); !address.empty()) return address;
     if (options_.sessionBusAddress.empty()) return {};
     return addressFromSessionBus();
-}
-
-std::string AtspiSelection::addressFromRootWindow() {
-    if (connection_.isBroken()) return {};
-    auto address = connection_.property(connection_.root(), connection_.atom("AT_SPI_BUS"), XA_STRING, 1024);
-    if (!address || address->format != 8) return {};
-    return address->bytes;
 }
 
 std::string AtspiSelection::addressFromSessionBus() {
@@ -337,23 +360,27 @@ std::string AtspiSelection::addressFromSessionBus() {
     return sessionAnswer_;
 }
 
-std::optional<std::string> AtspiSelection::selectedText(pid_t pid) {
-    if (pid <= 0) return std::nullopt;
+bool AtspiSelection::connect() {
     const std::string address = findBusAddress();
-    if (address.empty() || !connectLibrary(address, options_.callTimeout)) return std::nullopt;
-    std::optional<std::string> text;
-    for (const auto& application : findApplications(pid)) {
-        bool answered = false;
-        GRef<AtspiAccessible> focused;
-        if (options_.searchFocus) focused = focusedByCollection(application.get(), answered);
-        if (!answered) focused = focusedByWalk(application.get());
-        if (focused) {
-            text = selectionOf(focused.get());
-            break;
-        }
-    }
+    return !address.empty() && connectLibrary(address, options_.callTimeout);
+}
+
+std::optional<std::string> AtspiSelection::selectedText(pid_t pid) {
+    if (pid <= 0 || !connect()) return std::nullopt;
+    auto text = firstFocusedSelection(
+        findApplications([pid](AtspiAccessible*, pid_t childPid) { return childPid == pid; }),
+        options_.searchFocus);
     pump();
     return text;
 }
 
-}  // namespace x11::internal
+std::optional<std::string> AtspiSelection::selectedTextOfActiveApplication() {
+    if (!connect()) return std::nullopt;
+    auto text = firstFocusedSelection(
+        findApplications([](AtspiAccessible* application, pid_t) { return hasActiveWindow(application); }),
+        options_.searchFocus);
+    pump();
+    return text;
+}
+
+}  // namespace linuxdesktop
