@@ -16,7 +16,7 @@ namespace wayland::testing {
 //   "select A B"  select characters A to B;
 //   "text"        answered by "text <the whole text, line breaks as '|'>";
 //   "clicks"      answered by "clicks <n>", the button presses the view has received.
-// The window fills the compositor's one output; the text starts at its top-left corner.
+// The window is full-screen on the compositor's one output; the text starts at its top-left corner.
 class GtkWaylandView {
   public:
     // Null when the window does not come up with the focus within 15 s (`why` says so).

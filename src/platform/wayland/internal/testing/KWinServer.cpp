@@ -21,10 +21,12 @@ std::string KWinServer::prepare(const std::vector<std::string>& trusted, std::st
             << "[Desktop Entry]\nType=Application\nName=trusted\nExec=" << trusted[i]
             << "\nNoDisplay=true\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n";
     // Any user may connect: as root the tests and the helper are root, KWin is not.
-    std::ofstream(dir / "bus.conf") << "<busconfig><type>session</type><listen>" << busAddress()
-                                    << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                                       "<allow user=\"*\"/><allow send_destination=\"*\"/><allow own=\"*\"/>"
-                                       "</policy></busconfig>\n";
+    std::ofstream(dir / "bus.conf")
+        << "<busconfig><type>session</type><listen>" << busAddress()
+        << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+           "<allow user=\"*\"/><allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
+           "<allow own=\"*\"/>"
+           "</policy></busconfig>\n";
     // The bus ends with KWin (parent-death signal); KWin registers on it as it starts.
     std::ofstream(dir / "start.sh") << "setpriv --pdeathsig TERM dbus-daemon --nofork --config-file="
                                     << dir.string() << "/bus.conf &\nwhile [ ! -S " << dir.string()
@@ -46,7 +48,7 @@ std::string KWinServer::privileges() const {
 bool KWinServer::ready() {
     int status = -1;
     const std::string answer = x11::testing::runCommand(
-        {"dbus-send", "--address=" + busAddress(), "--print-reply", "--dest=org.freedesktop.DBus", "/",
+        {"dbus-send", "--bus=" + busAddress(), "--print-reply", "--dest=org.freedesktop.DBus", "/",
          "org.freedesktop.DBus.NameHasOwner", "string:org.kde.KWin"},
         {}, &status);
     return status == 0 && answer.find("boolean true") != std::string::npos;
