@@ -42,7 +42,7 @@ std::vector<std::string> KWinServer::compositorEnv() const {
 }
 
 std::string KWinServer::privileges() const {
-    return "--inh-caps +sys_ptrace --ambient-caps +sys_ptrace";
+    return "--inh-caps +sys_ptrace,+dac_read_search --ambient-caps +sys_ptrace,+dac_read_search";
 }
 
 bool KWinServer::ready() {
