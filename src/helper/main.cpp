@@ -37,15 +37,15 @@ std::unique_ptr<platform::Platform> tryWayland(std::string& why) {
         why = "WAYLAND_DISPLAY is not set";
         return nullptr;
     }
-    std::string failure;
-    if (auto platform = platform::wayland::createWaylandPlatform({}, &failure)) {
-        why = std::string("WAYLAND_DISPLAY=") + wayland + " offers data control";
+    std::string detail;
+    if (auto platform = platform::wayland::createWaylandPlatform({}, &detail)) {
+        why = std::string("WAYLAND_DISPLAY=") + wayland + ": " + detail;
         return platform;
     }
     const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
     if (desktop != nullptr && std::string(desktop).find("GNOME") != std::string::npos)
-        failure += "; GNOME needs the tandrel GNOME Shell extension for this";
-    why = std::string("WAYLAND_DISPLAY=") + wayland + ": " + failure;
+        detail += "; GNOME needs the tandrel GNOME Shell extension for this";
+    why = std::string("WAYLAND_DISPLAY=") + wayland + ": " + detail;
     return nullptr;
 }
 #endif
