@@ -15,6 +15,7 @@
 
 #include "HelperTestSupport.h"
 #include "platform/wayland/internal/testing/Compositor.h"
+#include "platform/wayland/internal/testing/CompositorTest.h"
 #include "platform/wayland/internal/testing/GtkWaylandView.h"
 #include "platform/wayland/internal/testing/SwayServer.h"
 #include "platform/x11/internal/testing/ChildProcess.h"
@@ -235,8 +236,10 @@ TEST_P(WaylandServiceTest, MouseLocationIsThePointersPositionWithYFlippedAndNoCl
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(sway, WaylandServiceTest, ::testing::Values(Compositor::Kind::Sway));
-INSTANTIATE_TEST_SUITE_P(kwin, WaylandServiceTest, ::testing::Values(Compositor::Kind::KWin));
-INSTANTIATE_TEST_SUITE_P(sway, WaylandSwayServiceTest, ::testing::Values(Compositor::Kind::Sway));
+INSTANTIATE_TEST_SUITE_P(, WaylandServiceTest,
+                         ::testing::Values(Compositor::Kind::Sway, Compositor::Kind::KWin),
+                         wayland::testing::compositorName);
+INSTANTIATE_TEST_SUITE_P(, WaylandSwayServiceTest, ::testing::Values(Compositor::Kind::Sway),
+                         wayland::testing::compositorName);
 
 }  // namespace

@@ -8,10 +8,10 @@ if(TARGET tandrel-helper AND TARGET helper_testing AND TARGET platform_wayland_t
   target_compile_definitions(wayland_service_test PRIVATE TANDREL_HELPER_PATH="$<TARGET_FILE:tandrel-helper>")
   add_dependencies(wayland_service_test tandrel-helper)
   # One run per compositor; the sanitizer builds leave out the label kwin (KWin's runs add little there).
-  add_test(NAME wayland_service COMMAND wayland_service_test --gtest_filter=sway/*)
+  add_test(NAME wayland_service COMMAND wayland_service_test --gtest_filter=*/sway)
   set_tests_properties(wayland_service PROPERTIES TIMEOUT 300 LABELS "integration"
                        SKIP_REGULAR_EXPRESSION "sway cannot start")
-  add_test(NAME wayland_service_kwin COMMAND wayland_service_test --gtest_filter=kwin/*)
+  add_test(NAME wayland_service_kwin COMMAND wayland_service_test --gtest_filter=*/kwin)
   set_tests_properties(wayland_service_kwin PROPERTIES TIMEOUT 300 LABELS "integration;kwin"
                        SKIP_REGULAR_EXPRESSION "KWin cannot start")
 endif()

@@ -5,8 +5,8 @@
 #include "platform/testing/PasteboardContract.h"
 #include "platform/wayland/WaylandKeyboard.h"
 #include "platform/wayland/WaylandPasteboard.h"
+#include "platform/wayland/internal/testing/CompositorTest.h"
 #include "platform/wayland/internal/testing/GtkWaylandView.h"
-#include "platform/wayland/internal/testing/SwayTest.h"
 
 namespace platform::wayland {
 namespace {
@@ -19,7 +19,8 @@ using ::wayland::internal::WaylandDesktop;
 class WaylandPasteboardBackend {
   public:
     WaylandPasteboardBackend() {
-        auto* sway = ::wayland::testing::sharedSway(&reason_);
+        auto* sway =
+            ::wayland::testing::sharedCompositor(::wayland::testing::Compositor::Kind::Sway, &reason_);
         if (!sway) return;
         desktop_ = WaylandDesktop::open(sway->socket(), &reason_);
         if (desktop_) pasteboard_ = std::make_unique<WaylandPasteboard>(*desktop_);
@@ -45,10 +46,10 @@ INSTANTIATE_TYPED_TEST_SUITE_P(Wayland, PasteboardContractTest, platform::waylan
 namespace platform::wayland {
 namespace {
 
-class WaylandDesktopTest : public ::wayland::testing::SwayTest {
+class WaylandDesktopTest : public ::wayland::testing::CompositorTest {
   protected:
     void SetUp() override {
-        SwayTest::SetUp();
+        CompositorTest::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
         std::string why;
         desktop_ = WaylandDesktop::open(server_->socket(), &why);
@@ -61,7 +62,7 @@ class WaylandDesktopTest : public ::wayland::testing::SwayTest {
         keyboard_.reset();
         pasteboard_.reset();
         desktop_.reset();
-        SwayTest::TearDown();
+        CompositorTest::TearDown();
     }
 
     void chord(std::uint16_t key) {
@@ -82,7 +83,7 @@ class WaylandDesktopTest : public ::wayland::testing::SwayTest {
     std::unique_ptr<WaylandKeyboard> keyboard_;
 };
 
-TEST_F(WaylandDesktopTest, InsertedTextLandsInGtkThroughTheClipboardAndThePasteChord) {
+TEST_P(WaylandDesktopTest, InsertedTextLandsInGtkThroughTheClipboardAndThePasteChord) {
     auto view = gtk("|tail");
     ASSERT_TRUE(view);
     pasteboard_->declareTypes({std::string(kPasteboardTypeString)});
@@ -94,7 +95,7 @@ TEST_F(WaylandDesktopTest, InsertedTextLandsInGtkThroughTheClipboardAndThePasteC
     EXPECT_EQ(desktop_->dataControl().readText(Selection::Primary, 1s), "inserted w\xC3\xB6rds");
 }
 
-TEST_F(WaylandDesktopTest, ACopiedGtkClipboardComesBackByteExactWithEveryType) {
+TEST_P(WaylandDesktopTest, ACopiedGtkClipboardComesBackByteExactWithEveryType) {
     std::string text;
     while (text.size() < (256 << 10)) text += "line \xE2\x82\xAC " + std::to_string(text.size()) + "|";
     auto view = gtk(text);
@@ -137,6 +138,11 @@ TEST_F(WaylandDesktopTest, ACopiedGtkClipboardComesBackByteExactWithEveryType) {
                     std::string(data.begin(), data.end()));
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(, WaylandDesktopTest,
+                         ::testing::Values(::wayland::testing::Compositor::Kind::Sway,
+                                           ::wayland::testing::Compositor::Kind::KWin),
+                         ::wayland::testing::compositorName);
 
 }  // namespace
 }  // namespace platform::wayland

@@ -48,8 +48,4 @@ std::unique_ptr<x11::testing::ChildProcess> SwayServer::startX11Client(const std
     return x11::testing::ChildProcess::start(command, {});
 }
 
-SwayServer* sharedSway(std::string* why) {
-    return static_cast<SwayServer*>(sharedCompositor(Compositor::Kind::Sway, why));
-}
-
 }  // namespace wayland::testing

@@ -27,7 +27,4 @@ class SwayServer : public Compositor {
     std::vector<std::string> compositorEnv() const override;
 };
 
-// The sway shared by the tests of one binary (sharedCompositor); null (and `why` set) when it cannot start.
-SwayServer* sharedSway(std::string* why = nullptr);
-
 }  // namespace wayland::testing
