@@ -6,12 +6,13 @@
 
 namespace platform::wayland {
 
-// Key strokes through the desktop's one virtual keyboard. As on X11 the copy and paste commands become chords
-// that GTK, Qt, browsers and Electron applications understand and that no terminal takes for an interrupt:
-// Control+Insert copies, Shift+Insert pastes. Terminals paste PRIMARY on Shift+Insert, and a Wayland client
-// cannot tell which application has the focus, so pasting also offers the clipboard's text as PRIMARY. The
-// whole chord is struck at the key-down event; the matching key-up has nothing left to do. The virtual
-// keyboard's modifiers are its own: what the user holds on a real keyboard does not join the chord.
+// Key strokes through the desktop's one virtual keyboard (KWin's fake input on KWin). As on X11 the copy and
+// paste commands become chords that GTK, Qt, browsers and Electron applications understand and that no
+// terminal takes for an interrupt: Control+Insert copies, Shift+Insert pastes. Terminals paste PRIMARY on
+// Shift+Insert, and a Wayland client cannot tell which application has the focus, so pasting also offers the
+// clipboard's text as PRIMARY. The whole chord is struck at the key-down event; the matching key-up has
+// nothing left to do. The virtual keyboard's modifiers are its own: what the user holds on a real keyboard
+// does not join the chord.
 //
 // Without a virtual keyboard nothing is sent (said once on standard error). Main thread only.
 class WaylandKeyboard : public Keyboard {
