@@ -16,8 +16,9 @@ constexpr const char* kKWin = "org.kde.KWin";
 constexpr const char* kScripting = "org.kde.kwin.Scripting";
 constexpr const char* kCallbackPath = "/org/tandrel/Cursor";
 constexpr const char* kCallbackInterface = "org.tandrel.Cursor";
-// Bounds every call to KWin, so that a KWin that hangs cannot hold the main thread for the bus's default.
-constexpr std::uint64_t kCallTimeoutUsec = 500'000;
+// Bounds the calls outside `locate`'s timeout (the first ones, and the unloading after it), so that a KWin
+// that hangs cannot hold the main thread for the bus's default of 25 s.
+constexpr std::int64_t kCallTimeoutUsec = 250'000;
 
 // The output at the origin is the one y is flipped against; the first one where none is there.
 constexpr const char* kScript = R"JS(var origin = null;
@@ -100,10 +101,19 @@ KWinCursorScript::~KWinCursorScript() {
     sd_bus_flush_close_unref(bus_);
 }
 
-bool KWinCursorScript::run(std::string* why) {
+void KWinCursorScript::bound(Deadline deadline) {
+    // A call made when the deadline has passed still gets a millisecond.
+    const auto left =
+        std::chrono::duration_cast<std::chrono::microseconds>(deadline - Deadline::clock::now());
+    sd_bus_set_method_call_timeout(bus_,
+                                   static_cast<std::uint64_t>(std::max<std::int64_t>(1000, left.count())));
+}
+
+bool KWinCursorScript::run(Deadline deadline, std::string* why) {
     sd_bus_error error = SD_BUS_ERROR_NULL;
     sd_bus_message* reply = nullptr;
     int id = -1;
+    bound(deadline);
     int result = sd_bus_call_method(bus_, kKWin, "/Scripting", kScripting, "loadScript", &error, &reply, "ss",
                                     scriptPath_.c_str(), plugin_.c_str());
     if (result >= 0) result = sd_bus_message_read(reply, "i", &id);
@@ -128,7 +138,8 @@ bool KWinCursorScript::run(std::string* why) {
     return false;
 }
 
-void KWinCursorScript::unload() {
+void KWinCursorScript::unload(Deadline deadline) {
+    bound(deadline);
     sd_bus_call_method(bus_, kKWin, "/Scripting", kScripting, "unloadScript", nullptr, nullptr, "s",
                        plugin_.c_str());
 }
@@ -138,8 +149,9 @@ std::optional<PointerProbe::Position> KWinCursorScript::locate(std::chrono::mill
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     answer_.reset();
     // One left loaded by an earlier call that timed out would make KWin refuse the name.
-    unload();
-    if (!run(why)) return std::nullopt;
+    unload(deadline);
+    const bool started = run(deadline, why);
+    if (!started) return std::nullopt;
     while (!answer_) {
         const int processed = sd_bus_process(bus_, nullptr);
         if (processed < 0) break;
@@ -149,7 +161,7 @@ std::optional<PointerProbe::Position> KWinCursorScript::locate(std::chrono::mill
         if (left.count() <= 0) break;
         sd_bus_wait(bus_, static_cast<std::uint64_t>(left.count()));
     }
-    unload();
+    unload(std::chrono::steady_clock::now() + std::chrono::microseconds(kCallTimeoutUsec));
     PointerProbe::Position position;
     if (!answer_ || std::sscanf(answer_->c_str(), "%lf %lf %lf", &position.x, &position.y,
                                 &position.primaryHeight) != 3) {

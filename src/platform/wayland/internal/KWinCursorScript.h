@@ -27,15 +27,19 @@ class KWinCursorScript {
     KWinCursorScript(const KWinCursorScript&) = delete;
     KWinCursorScript& operator=(const KWinCursorScript&) = delete;
 
-    // Nothing when KWin did not answer within `timeout` (`why` says what went wrong).
+    // Nothing when KWin did not answer within `timeout` (`why` says what went wrong); unloading the script
+    // afterwards may take a little longer (bounded).
     std::optional<PointerProbe::Position> locate(std::chrono::milliseconds timeout,
                                                  std::string* why = nullptr);
 
   private:
     KWinCursorScript() = default;
+    using Deadline = std::chrono::steady_clock::time_point;
+    // Limits the next calls to what is left until `deadline`.
+    void bound(Deadline deadline);
     // Loads the script and starts it; false (`why` set) when KWin refuses.
-    bool run(std::string* why);
-    void unload();
+    bool run(Deadline deadline, std::string* why);
+    void unload(Deadline deadline);
 
     sd_bus* bus_ = nullptr;
     sd_bus_slot* slot_ = nullptr;
