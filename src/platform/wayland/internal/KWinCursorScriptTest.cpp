@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "platform/wayland/internal/testing/Compositor.h"
+#include "platform/wayland/internal/testing/CompositorTest.h"
 
 namespace wayland::internal {
 namespace {
@@ -15,7 +15,7 @@ using ::wayland::testing::Compositor;
 TEST(KWinCursorScriptTest, AnswersWhereThePointerIsAndTheOriginOutputsHeightCallAfterCall) {
     std::string why;
     auto* kwin = ::wayland::testing::sharedCompositor(Compositor::Kind::KWin, &why);
-    if (!kwin) GTEST_SKIP() << "KWin cannot start, test skipped: " << why;
+    if (!kwin) GTEST_SKIP() << ::wayland::testing::cannotStart(Compositor::Kind::KWin, why);
     // The script talks to KWin's session bus.
     for (const auto& entry : kwin->helperEnv())
         setenv(entry.substr(0, entry.find('=')).c_str(), entry.substr(entry.find('=') + 1).c_str(), 1);

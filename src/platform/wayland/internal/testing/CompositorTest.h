@@ -18,17 +18,22 @@
 
 namespace wayland::testing {
 
-// Base fixture of the tests that need a real compositor, the one of the test's parameter (instantiate with
-// `kCompositors`: one suite per compositor, named after it): skipped with the reason when it cannot start.
+// The reason a test gives for its skip when its compositor cannot start: "sway cannot start" or "KWin cannot
+// start", which the test runner looks for.
+inline std::string cannotStart(Compositor::Kind kind, const std::string& why) {
+    return std::string(kind == Compositor::Kind::Sway ? "sway" : "KWin") +
+           " cannot start, Wayland test skipped: " + why;
+}
+
+// Base fixture of the tests that need a real compositor, the one of the test's parameter (instantiate over
+// Compositor::Kind values with `compositorName`): skipped with the reason when it cannot start.
 // Holds one connection of the test's own whose events the main run loop dispatches while a test pumps it.
 class CompositorTest : public ::testing::TestWithParam<Compositor::Kind> {
   protected:
     void SetUp() override {
         std::string why;
         server_ = sharedCompositor(GetParam(), &why);
-        if (!server_)
-            GTEST_SKIP() << (GetParam() == Compositor::Kind::Sway ? "sway" : "KWin")
-                         << " cannot start, Wayland test skipped: " << why;
+        if (!server_) GTEST_SKIP() << cannotStart(GetParam(), why);
         connection_ = internal::Connection::open(server_->socket(), &why);
         ASSERT_TRUE(connection_) << why;
         watch_ = dispatch::RunLoop::main().watch(connection_->fd(), dispatch::RunLoop::Readable,
