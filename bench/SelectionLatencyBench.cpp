@@ -523,7 +523,7 @@ void printRatio(const PathFigures& path, const PathFigures& peer) {
 // The Wayland figures, on a private headless sway; `x11Primary` is this run's X11 PRIMARY path.
 void measureWayland(const Options& options, const PathFigures& x11Primary) {
     std::string why;
-    auto sway = wayland::testing::SwayServer::start(&why);
+    auto sway = wayland::testing::Compositor::start(wayland::testing::Compositor::Kind::Sway, {}, &why);
     if (!sway) {
         std::printf("\nWayland figures skipped: sway cannot start: %s\n", why.c_str());
         return;

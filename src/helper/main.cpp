@@ -39,17 +39,17 @@ std::unique_ptr<platform::Platform> tryWayland(std::string& why) {
         why = "WAYLAND_DISPLAY is not set";
         return nullptr;
     }
-    std::string failure;
-    if (auto platform = platform::wayland::createWaylandPlatform({}, &failure)) {
-        why = std::string("WAYLAND_DISPLAY=") + wayland + " offers data control";
+    std::string detail;
+    if (auto platform = platform::wayland::createWaylandPlatform({}, &detail)) {
+        why = std::string("WAYLAND_DISPLAY=") + wayland + ": " + detail;
         return platform;
     }
     std::string gnome;
     if (auto platform = platform::wayland::createGnomePlatform(&gnome)) {
-        why = std::string("WAYLAND_DISPLAY=") + wayland + ": " + failure + "; " + gnome;
+        why = std::string("WAYLAND_DISPLAY=") + wayland + ": " + detail + "; " + gnome;
         return platform;
     }
-    why = std::string("WAYLAND_DISPLAY=") + wayland + ": " + failure + "; " + gnome;
+    why = std::string("WAYLAND_DISPLAY=") + wayland + ": " + detail + "; " + gnome;
     return nullptr;
 }
 #endif

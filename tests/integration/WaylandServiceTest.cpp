@@ -1,18 +1,21 @@
-// End to end: the real tandrel-helper on a private headless sway, a real GTK 3 window (Wayland, not
-// Xwayland), the test's virtual pointer for gestures and a client on the helper's socket. Skipped, with the
-// reason, only when sway cannot start.
+// End to end: the real tandrel-helper on a private headless compositor (sway, and KWin where the case does
+// not need what only sway has), a real GTK 3 window (Wayland, not Xwayland), the test's pointer for gestures
+// and a client on the helper's socket. Skipped, with the reason, only when the compositor cannot start.
 //
-// One helper serves the whole suite; every test connects a fresh client (so every test starts with the
-// monitor stopped). Absence of an event is checked over a window well past the helper's settle time.
+// One helper serves each compositor's suite; every test connects a fresh client (so every test starts with
+// the monitor stopped). Absence of an event is checked over a window well past the helper's settle time.
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "HelperTestSupport.h"
+#include "platform/wayland/internal/testing/Compositor.h"
+#include "platform/wayland/internal/testing/CompositorTest.h"
 #include "platform/wayland/internal/testing/GtkWaylandView.h"
 #include "platform/wayland/internal/testing/SwayServer.h"
 #include "platform/x11/internal/testing/ChildProcess.h"
@@ -22,6 +25,7 @@ namespace {
 using namespace std::chrono_literals;
 using helper::testing::HelperSession;
 using helper::testing::json;
+using wayland::testing::Compositor;
 using wayland::testing::GtkWaylandView;
 
 constexpr const char* kEvent = helper::testing::kSelectionEvent;
@@ -29,7 +33,7 @@ constexpr auto kQuiet = helper::testing::kQuietWindow;
 // Presses further apart than GTK's double-click time count as separate clicks.
 constexpr auto kClickSeparation = 450ms;
 
-class WaylandServiceTest : public ::testing::Test {
+class WaylandServiceTest : public ::testing::TestWithParam<Compositor::Kind> {
   protected:
     static void TearDownTestSuite() {
         if (!helper_) return;
@@ -39,12 +43,17 @@ class WaylandServiceTest : public ::testing::Test {
 
     void SetUp() override {
         std::string why;
-        sway_ = wayland::testing::sharedSway(&why);
-        if (!sway_) GTEST_SKIP() << "sway cannot start, Wayland test skipped: " << why;
+        // KWin lets the helper strike keys only when it trusts the helper's program.
+        const std::string helperPath = std::filesystem::canonical(helper::testing::helperUnderTest());
+        compositor_ = wayland::testing::sharedCompositor(GetParam(), &why, {helperPath});
+        if (!compositor_) GTEST_SKIP() << wayland::testing::cannotStart(GetParam(), why);
+        // Run unfiltered, the binary takes the compositors' cases in turn: each gets a helper of its own.
+        if (helper_ && helperKind_ != GetParam()) TearDownTestSuite();
         if (!helper_) {
+            helperKind_ = GetParam();
             // The compositor and no X display: the helper must choose Wayland.
-            helper_ =
-                HelperSession::start(helper::testing::helperUnderTest(), "", &why, 10s, sway_->socket());
+            helper_ = HelperSession::start(helperPath, "", &why, 10s, compositor_->socket(),
+                                           compositor_->helperEnv());
             ASSERT_TRUE(helper_) << why;
         }
         ASSERT_TRUE(helper_->isRunning()) << "the helper died in an earlier test";
@@ -59,7 +68,7 @@ class WaylandServiceTest : public ::testing::Test {
 
     std::unique_ptr<GtkWaylandView> gtk(const std::string& text) {
         std::string why;
-        std::vector<std::string> env = sway_->env();
+        std::vector<std::string> env = compositor_->env();
         env.push_back("DISPLAY=");
         auto view = GtkWaylandView::start(env, text, &why);
         EXPECT_TRUE(view) << why;
@@ -89,10 +98,10 @@ class WaylandServiceTest : public ::testing::Test {
     // Gestures of the test's pointer, kept apart so that GTK does not merge them into one multiple click.
     void click(int x, int y, int count = 1) {
         std::this_thread::sleep_until(lastGesture_ + kClickSeparation);
-        sway_->pointer().moveTo(x, y);
+        compositor_->pointer().moveTo(x, y);
         for (int i = 0; i < count; ++i) {
-            sway_->pointer().button(true);
-            sway_->pointer().button(false);
+            compositor_->pointer().button(true);
+            compositor_->pointer().button(false);
         }
         lastGesture_ = std::chrono::steady_clock::now();
     }
@@ -101,24 +110,32 @@ class WaylandServiceTest : public ::testing::Test {
     void wakeWindow() { click(1200, 780); }
     void drag(int x1, int y1, int x2, int y2) {
         std::this_thread::sleep_until(lastGesture_ + kClickSeparation);
-        sway_->pointer().moveTo(x1, y1);
-        sway_->pointer().button(true);
+        compositor_->pointer().moveTo(x1, y1);
+        compositor_->pointer().button(true);
         for (int step = 1; step <= 4; ++step) {
-            sway_->pointer().moveTo(x1 + (x2 - x1) * step / 4, y1 + (y2 - y1) * step / 4);
+            compositor_->pointer().moveTo(x1 + (x2 - x1) * step / 4, y1 + (y2 - y1) * step / 4);
             std::this_thread::sleep_for(10ms);
         }
-        sway_->pointer().button(false);
+        compositor_->pointer().button(false);
         lastGesture_ = std::chrono::steady_clock::now();
     }
 
     static std::unique_ptr<HelperSession> helper_;
-    wayland::testing::SwayServer* sway_ = nullptr;
+    static Compositor::Kind helperKind_;
+    Compositor* compositor_ = nullptr;
     std::chrono::steady_clock::time_point lastGesture_{};
 };
 
 std::unique_ptr<HelperSession> WaylandServiceTest::helper_;
+Compositor::Kind WaylandServiceTest::helperKind_;
 
-TEST_F(WaylandServiceTest, GtkSelectionsAreAnnouncedOnceAndTheirTextReadBack) {
+// Cases that need sway: foot and Xwayland run there.
+class WaylandSwayServiceTest : public WaylandServiceTest {
+  protected:
+    wayland::testing::SwayServer& sway() { return static_cast<wayland::testing::SwayServer&>(*compositor_); }
+};
+
+TEST_P(WaylandServiceTest, GtkSelectionsAreAnnouncedOnceAndTheirTextReadBack) {
     auto view = gtk("alpha bravo charlie|delta echo foxtrot");
     ASSERT_TRUE(view);
     wakeWindow();
@@ -142,14 +159,14 @@ TEST_F(WaylandServiceTest, GtkSelectionsAreAnnouncedOnceAndTheirTextReadBack) {
     EXPECT_EQ(selectedText(), "delta echo");
 }
 
-TEST_F(WaylandServiceTest, FootSelectionsAreAnnouncedOnceAndTheirTextReadBack) {
+TEST_P(WaylandSwayServiceTest, FootSelectionsAreAnnouncedOnceAndTheirTextReadBack) {
     x11::testing::ChildProcess::Options options;
-    options.env = sway_->env();
+    options.env = sway().env();
     auto foot = x11::testing::ChildProcess::start(
         {"foot", "--app-id=tandrel-foot", "sh", "-c", "printf 'alpha bravo charlie'; exec sleep 600"},
         options);
     ASSERT_TRUE(foot) << "foot cannot start";
-    ASSERT_TRUE(sway_->waitForWindow("app_id", "tandrel-foot")) << "foot did not map a window";
+    ASSERT_TRUE(sway().waitForWindow("app_id", "tandrel-foot")) << "foot did not map a window";
     wakeWindow();
     startMonitor();
 
@@ -162,11 +179,11 @@ TEST_F(WaylandServiceTest, FootSelectionsAreAnnouncedOnceAndTheirTextReadBack) {
     EXPECT_EQ(selectedText(), "alpha");
 }
 
-TEST_F(WaylandServiceTest, XwaylandXtermSelectionsAreAnnouncedOnceAndTheirTextReadBack) {
-    auto xterm = sway_->startX11Client({"xterm", "-class", "TandrelXterm", "-e", "sh", "-c",
+TEST_P(WaylandSwayServiceTest, XwaylandXtermSelectionsAreAnnouncedOnceAndTheirTextReadBack) {
+    auto xterm = sway().startX11Client({"xterm", "-class", "TandrelXterm", "-e", "sh", "-c",
                                         "printf 'alpha bravo charlie'; exec sleep 600"});
     if (!xterm) GTEST_SKIP() << "X11 clients run in the compositor's namespaces, which needs root";
-    ASSERT_TRUE(sway_->waitForWindow("class", "TandrelXterm")) << "xterm did not map a window";
+    ASSERT_TRUE(sway().waitForWindow("class", "TandrelXterm")) << "xterm did not map a window";
     wakeWindow();
     startMonitor();
 
@@ -180,7 +197,7 @@ TEST_F(WaylandServiceTest, XwaylandXtermSelectionsAreAnnouncedOnceAndTheirTextRe
     EXPECT_EQ(selectedText(), "alpha");
 }
 
-TEST_F(WaylandServiceTest, InsertTextLandsInGtk) {
+TEST_P(WaylandServiceTest, InsertTextLandsInGtk) {
     auto view = gtk("tail");
     ASSERT_TRUE(view);
     EXPECT_EQ(json(helper_->request("InsertText", std::string("inserted \xE2\x82\xAC "))),
@@ -192,7 +209,7 @@ TEST_F(WaylandServiceTest, InsertTextLandsInGtk) {
     EXPECT_TRUE(landed) << view->text().value_or("<no answer>");
 }
 
-TEST_F(WaylandServiceTest, MouseLocationIsThePointersPositionWithYFlippedAndNoClickIsLost) {
+TEST_P(WaylandServiceTest, MouseLocationIsThePointersPositionWithYFlippedAndNoClickIsLost) {
     auto view = gtk("text");
     ASSERT_TRUE(view);
     // A window just shown may miss its very first click (seen without the helper involved too): wait until
@@ -210,7 +227,7 @@ TEST_F(WaylandServiceTest, MouseLocationIsThePointersPositionWithYFlippedAndNoCl
 
     for (auto [x, y] : {std::pair{300, 200}, std::pair{1000, 700}, std::pair{0, 0}}) {
         SCOPED_TRACE(std::to_string(x) + "," + std::to_string(y));
-        sway_->pointer().moveTo(x, y);
+        compositor_->pointer().moveTo(x, y);
         auto answer = json(helper_->request("MouseLocation"));
         EXPECT_EQ(answer["type"], "MouseLocation");
         EXPECT_EQ(answer["x"], x);
@@ -222,11 +239,9 @@ TEST_F(WaylandServiceTest, MouseLocationIsThePointersPositionWithYFlippedAndNoCl
     }
 }
 
-}  // namespace
-
 // Several clients at once and a lost client, as on X11: events reach every client that asked; a client that
 // goes away takes its monitor with it and a new client hears nothing until it asks.
-TEST_F(WaylandServiceTest, EventsReachEveryWatchingClientAndStopWithTheirClient) {
+TEST_P(WaylandServiceTest, EventsReachEveryWatchingClientAndStopWithTheirClient) {
     auto view = gtk("alpha bravo charlie|delta echo foxtrot");
     ASSERT_TRUE(view);
     wakeWindow();
@@ -252,12 +267,12 @@ TEST_F(WaylandServiceTest, EventsReachEveryWatchingClientAndStopWithTheirClient)
 
 // An application that does not export its selection as PRIMARY, with PRIMARY empty: "SelectedText" takes the
 // copy path (copy chord, read, restore) and the user's clipboard comes back.
-TEST_F(WaylandServiceTest, SelectedTextWithoutPrimaryTakesTheCopyPathAndRestoresTheClipboard) {
+TEST_P(WaylandSwayServiceTest, SelectedTextWithoutPrimaryTakesTheCopyPathAndRestoresTheClipboard) {
     auto view = gtk("alpha bravo charlie");
     ASSERT_TRUE(view);
     ASSERT_EQ(view->command("unexported"), "ok unexported");
     auto run = [&](const std::vector<std::string>& argv) {
-        return x11::testing::runCommand(argv, sway_->env());
+        return x11::testing::runCommand(argv, sway().env());
     };
     run({"wl-copy", "--primary", "--clear"});
     run({"wl-copy", "the user's clipboard"});
@@ -270,17 +285,17 @@ TEST_F(WaylandServiceTest, SelectedTextWithoutPrimaryTakesTheCopyPathAndRestores
 // A terminal never gets the copy chord: with PRIMARY empty, a read while foot is frontmost has no way left,
 // and foot's shell, which writes every byte it receives to a file, receives none. Inserted text reaches it
 // through PRIMARY, which terminals paste on the chord.
-TEST_F(WaylandServiceTest, NoCopyChordReachesATerminal) {
+TEST_P(WaylandSwayServiceTest, NoCopyChordReachesATerminal) {
     using x11::testing::runCommand;
     std::string path = runCommand({"mktemp", "/tmp/tandrel-typed-XXXXXX"}, {});
     if (!path.empty()) path.pop_back();  // its line break
     ASSERT_FALSE(path.empty());
     x11::testing::ChildProcess::Options options;
-    options.env = sway_->env();
+    options.env = sway().env();
     auto foot = x11::testing::ChildProcess::start(
         {"foot", "sh", "-c", "stty raw -echo; exec cat >\"$0\"", path}, options);
-    ASSERT_TRUE(foot && sway_->waitForWindow("app_id", "foot")) << "foot did not map a window";
-    runCommand({"wl-copy", "--primary", "--clear"}, sway_->env());
+    ASSERT_TRUE(foot && sway().waitForWindow("app_id", "foot")) << "foot did not map a window";
+    runCommand({"wl-copy", "--primary", "--clear"}, sway().env());
     std::this_thread::sleep_for(300ms);  // the helper learns of the activated window
     EXPECT_EQ(selectedText(), "");
     std::this_thread::sleep_for(300ms);
@@ -292,3 +307,11 @@ TEST_F(WaylandServiceTest, NoCopyChordReachesATerminal) {
     })) << runCommand({"cat", path}, {});
     runCommand({"rm", "-f", path}, {});
 }
+
+INSTANTIATE_TEST_SUITE_P(, WaylandServiceTest,
+                         ::testing::Values(Compositor::Kind::Sway, Compositor::Kind::KWin),
+                         wayland::testing::compositorName);
+INSTANTIATE_TEST_SUITE_P(, WaylandSwayServiceTest, ::testing::Values(Compositor::Kind::Sway),
+                         wayland::testing::compositorName);
+
+}  // namespace

@@ -31,7 +31,8 @@ bool socketAccepts(const std::string& path) {
 
 std::unique_ptr<HelperSession> HelperSession::start(const std::string& helperPath, const std::string& display,
                                                     std::string* why, std::chrono::milliseconds limit,
-                                                    const std::string& waylandDisplay) {
+                                                    const std::string& waylandDisplay,
+                                                    const std::vector<std::string>& env) {
     auto fail = [why](const std::string& reason) -> std::unique_ptr<HelperSession> {
         if (why) *why = reason;
         return nullptr;
@@ -46,6 +47,7 @@ std::unique_ptr<HelperSession> HelperSession::start(const std::string& helperPat
     x11::testing::ChildProcess::Options options;
     options.env = {"DISPLAY=" + display, "WAYLAND_DISPLAY=" + waylandDisplay,
                    "XDG_RUNTIME_DIR=" + session->runtimeDirectory_};
+    options.env.insert(options.env.end(), env.begin(), env.end());
     std::string spawnError;
     session->process_ = x11::testing::ChildProcess::start({helperPath}, options, &spawnError);
     if (!session->process_) return fail("cannot start " + helperPath + ": " + spawnError);

@@ -51,11 +51,13 @@ class HelperSession {
 
     // Null, with `why` set, when the helper cannot be started or its socket does not accept within `limit`.
     // The helper sees `waylandDisplay` as WAYLAND_DISPLAY (empty by default, so that a session on an X
-    // display never picks the Wayland compositor of the desktop the tests run on).
+    // display never picks the Wayland compositor of the desktop the tests run on); `env` adds entries
+    // ("NAME=value").
     static std::unique_ptr<HelperSession> start(const std::string& helperPath, const std::string& display,
                                                 std::string* why = nullptr,
                                                 std::chrono::milliseconds limit = std::chrono::seconds(10),
-                                                const std::string& waylandDisplay = {});
+                                                const std::string& waylandDisplay = {},
+                                                const std::vector<std::string>& env = {});
     ~HelperSession();
     HelperSession(const HelperSession&) = delete;
     HelperSession& operator=(const HelperSession&) = delete;

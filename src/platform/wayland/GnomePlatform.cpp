@@ -9,7 +9,6 @@
 #include "platform/wayland/GnomePasteboard.h"
 #include "platform/wayland/GnomePointer.h"
 #include "platform/wayland/WaylandCursors.h"
-#include "platform/wayland/WaylandWorkspace.h"
 
 namespace platform::wayland {
 
@@ -17,6 +16,13 @@ namespace {
 
 using ::wayland::internal::ShellExtension;
 using ::wayland::internal::X11ClipboardOwner;
+
+// GNOME tells clients nothing about windows: the frontmost application is an anonymous one standing for
+// whichever has the keyboard focus, which the extension answers for.
+class GnomeWorkspace : public Workspace {
+  public:
+    std::optional<RunningApplication> frontmostApplication() override { return RunningApplication{}; }
+};
 
 class GnomePlatform : public Platform {
   public:
@@ -43,7 +49,7 @@ class GnomePlatform : public Platform {
     MainQueueScheduler scheduler_;
     GnomeEventTaps eventTaps_;
     GnomeAccessibility accessibility_;
-    WaylandWorkspace workspace_;
+    GnomeWorkspace workspace_;
     GnomePasteboard pasteboard_;
     GnomeKeyboard keyboard_;
     WaylandCursors cursors_;

@@ -6,7 +6,7 @@
 
 namespace platform::wayland {
 
-// Key strokes through the desktop's one virtual keyboard. As on X11 the copy and paste commands become chords
+// Key strokes through the desktop's one virtual keyboard (KWin's fake input on KWin). As on X11 the copy and paste commands become chords
 // that GTK, Qt, browsers and Electron applications understand and that no terminal takes for an interrupt:
 // Control+Insert copies, Shift+Insert pastes. A terminal (the activated window's app id, where the compositor
 // lists its windows) gets no copy chord. Terminals paste PRIMARY on Shift+Insert, so pasting also offers the

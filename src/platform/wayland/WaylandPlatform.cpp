@@ -51,6 +51,9 @@ class WaylandPlatform : public Platform {
 std::unique_ptr<Platform> createWaylandPlatform(const std::string& display, std::string* why) {
     auto desktop = ::wayland::internal::WaylandDesktop::open(display, why);
     if (!desktop) return nullptr;
+    if (why)
+        *why = desktop->connection().isKWin() ? "KWin offers data control"
+                                              : "the compositor offers data control";
     return std::make_unique<WaylandPlatform>(std::move(desktop));
 }
 

@@ -6,19 +6,27 @@
 namespace platform::wayland {
 
 namespace {
+constexpr std::chrono::milliseconds kScriptTimeout{250};
 constexpr std::chrono::milliseconds kProbeTimeout{100};
-}
+}  // namespace
 
 WaylandPointer::WaylandPointer(::wayland::internal::WaylandDesktop& desktop)
-    : probe_(::wayland::internal::PointerProbe::create(desktop.connection(), &missing_)) {}
+    : probe_(::wayland::internal::PointerProbe::create(desktop.connection(), &missing_)) {
+    std::string why;
+    if (desktop.connection().isKWin()) script_ = ::wayland::internal::KWinCursorScript::create(&why);
+    if (!script_ && !why.empty() && !probe_) missing_ = why + "; " + missing_;
+}
 
 Point WaylandPointer::mouseLocation() {
-    if (probe_) {
-        if (auto found = probe_->locate(kProbeTimeout)) {
-            last_ = Point{found->x, found->primaryHeight - found->y};
-            return last_;
-        }
-        missing_ = "the pointer did not enter the overlay in time";
+    std::optional<::wayland::internal::PointerProbe::Position> found;
+    if (script_) found = script_->locate(kScriptTimeout, &missing_);
+    if (!found && probe_) {
+        found = probe_->locate(kProbeTimeout);
+        if (!found) missing_ = "the pointer did not enter the overlay in time";
+    }
+    if (found) {
+        last_ = Point{found->x, found->primaryHeight - found->y};
+        return last_;
     }
     if (!toldStale_)
         std::fprintf(stderr, "WaylandPointer: answering the last known pointer position: %s\n",

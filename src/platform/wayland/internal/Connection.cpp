@@ -14,6 +14,8 @@ namespace {
 
 // PRIMARY arrived in version 2 of data control; version 1 cannot serve the selection signal.
 constexpr std::uint32_t kMinimumWlrDataControlVersion = 2;
+// Keys arrived in version 4 of fake input.
+constexpr std::uint32_t kMinimumFakeInputVersion = 4;
 
 }  // namespace
 
@@ -41,6 +43,7 @@ Connection::~Connection() {
     if (extDataControl_) ext_data_control_manager_v1_destroy(extDataControl_);
     if (wlrDataControl_) zwlr_data_control_manager_v1_destroy(wlrDataControl_);
     if (virtualKeyboard_) zwp_virtual_keyboard_manager_v1_destroy(virtualKeyboard_);
+    if (fakeInput_) org_kde_kwin_fake_input_destroy(fakeInput_);
     if (layerShell_) zwlr_layer_shell_v1_destroy(layerShell_);
     if (outputManager_) zxdg_output_manager_v1_destroy(outputManager_);
     for (auto& [name, output] : outputs_) wl_output_destroy(output);
@@ -55,6 +58,7 @@ void Connection::global(void* data, wl_registry* registry, std::uint32_t name, c
                         std::uint32_t version) {
     auto* self = static_cast<Connection*>(data);
     const std::string_view which = interface;
+    if (which.rfind("org_kde_kwin_", 0) == 0) self->kwin_ = true;
     auto bind = [&](const wl_interface* type, std::uint32_t highest) {
         return wl_registry_bind(registry, name, type, std::min(version, highest));
     };
@@ -82,6 +86,9 @@ void Connection::global(void* data, wl_registry* registry, std::uint32_t name, c
     } else if (which == zwp_virtual_keyboard_manager_v1_interface.name && !self->virtualKeyboard_) {
         self->virtualKeyboard_ = static_cast<zwp_virtual_keyboard_manager_v1*>(
             bind(&zwp_virtual_keyboard_manager_v1_interface, 1));
+    } else if (which == org_kde_kwin_fake_input_interface.name && !self->fakeInput_ &&
+               version >= kMinimumFakeInputVersion) {
+        self->fakeInput_ = static_cast<org_kde_kwin_fake_input*>(bind(&org_kde_kwin_fake_input_interface, 4));
     } else if (which == wl_output_interface.name) {
         self->outputs_.emplace_back(name, static_cast<wl_output*>(bind(&wl_output_interface, 1)));
     } else if (which == zxdg_output_manager_v1_interface.name && !self->outputManager_) {

@@ -11,14 +11,15 @@
 struct ext_data_control_manager_v1;
 struct zwlr_data_control_manager_v1;
 struct zwp_virtual_keyboard_manager_v1;
+struct org_kde_kwin_fake_input;
 struct zwlr_layer_shell_v1;
 struct zxdg_output_manager_v1;
 
 namespace wayland::internal {
 
 // One client connection to the compositor with the globals the backend binds: the first seat, data control,
-// the virtual keyboard manager, layer shell, the outputs and their places, the compositor and shared memory.
-// Disconnects when destroyed.
+// the virtual keyboard manager or KWin's fake input, layer shell, the outputs and their places, the
+// compositor and shared memory. Disconnects when destroyed.
 //
 // Who calls it: the thread that owns it (the main thread in the service). Not thread-safe. `roundtrip` blocks
 // until the compositor has answered every request made before it, or the connection broke. A connection whose
@@ -46,8 +47,12 @@ class Connection {
     ext_data_control_manager_v1* extDataControlManager() const { return extDataControl_; }
     zwlr_data_control_manager_v1* wlrDataControlManager() const { return wlrDataControl_; }
     zwp_virtual_keyboard_manager_v1* virtualKeyboardManager() const { return virtualKeyboard_; }
+    // KWin's fake input from version 4 (the first with keys); offered only to programs KWin trusts.
+    org_kde_kwin_fake_input* fakeInput() const { return fakeInput_; }
     zwlr_layer_shell_v1* layerShell() const { return layerShell_; }
     zxdg_output_manager_v1* outputManager() const { return outputManager_; }
+    // Whether the compositor is KWin (it offers KWin's own globals).
+    bool isKWin() const { return kwin_; }
     // The outputs announced so far, in announcement order.
     std::vector<wl_output*> outputs() const;
     wl_registry* registry() const { return registry_; }
@@ -75,10 +80,12 @@ class Connection {
     ext_data_control_manager_v1* extDataControl_ = nullptr;
     zwlr_data_control_manager_v1* wlrDataControl_ = nullptr;
     zwp_virtual_keyboard_manager_v1* virtualKeyboard_ = nullptr;
+    org_kde_kwin_fake_input* fakeInput_ = nullptr;
     zwlr_layer_shell_v1* layerShell_ = nullptr;
     zxdg_output_manager_v1* outputManager_ = nullptr;
     std::vector<std::pair<std::uint32_t, wl_output*>> outputs_;  // by global name
     std::uint32_t seatCapabilities_ = 0;
+    bool kwin_ = false;
     bool broken_ = false;
 };
 

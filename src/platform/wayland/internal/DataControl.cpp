@@ -301,7 +301,9 @@ void DataControl::offerAnnounced(wl_proxy* offer) {
 
 void DataControl::offerType(wl_proxy* offer, const char* type) {
     auto it = announced_.find(offer);
-    if (it != announced_.end()) it->second.emplace_back(type);
+    // KWin names some types twice in one offer; a type is one entry however often it is named.
+    if (it != announced_.end() && std::find(it->second.begin(), it->second.end(), type) == it->second.end())
+        it->second.emplace_back(type);
 }
 
 void DataControl::deviceFinished() {

@@ -8,17 +8,17 @@
 
 #include "platform/MainQueueScheduler.h"
 #include "platform/wayland/internal/PrimarySelectionWatcher.h"
-#include "platform/wayland/internal/testing/SwayTest.h"
+#include "platform/wayland/internal/testing/CompositorTest.h"
 
 namespace wayland::internal {
 namespace {
 
 using namespace std::chrono_literals;
 
-class DataControlTest : public wayland::testing::SwayTest {
+class DataControlTest : public wayland::testing::CompositorTest {
   protected:
     void SetUp() override {
-        SwayTest::SetUp();
+        CompositorTest::SetUp();
         if (IsSkipped() || HasFatalFailure()) return;
         std::string why;
         control_ = DataControl::create(*connection_, &why);
@@ -26,7 +26,7 @@ class DataControlTest : public wayland::testing::SwayTest {
     }
     void TearDown() override {
         control_.reset();
-        SwayTest::TearDown();
+        CompositorTest::TearDown();
     }
 
     // Waits until a peer's offer of `type` is the selection.
@@ -47,7 +47,7 @@ class DataControlTest : public wayland::testing::SwayTest {
     std::unique_ptr<DataControl> control_;
 };
 
-TEST_F(DataControlTest, ReadsPeersSelectionsAndServesItsOwnByteExact) {
+TEST_P(DataControlTest, ReadsPeersSelectionsAndServesItsOwnByteExact) {
     const std::string large = blob(3 << 20);
     auto blobOwner = wlCopy({"--type", "application/x-tandrel-blob"}, large);
     ASSERT_TRUE(offered(Selection::Clipboard, "application/x-tandrel-blob"));
@@ -91,7 +91,7 @@ TEST_F(DataControlTest, ReadsPeersSelectionsAndServesItsOwnByteExact) {
     EXPECT_EQ(control_->readText(Selection::Clipboard, 2s), "taken over");
 }
 
-TEST_F(DataControlTest, PrimaryIsAnnouncedOnceSettledIgnoringEmptyOwnAndRepeatedOffers) {
+TEST_P(DataControlTest, PrimaryIsAnnouncedOnceSettledIgnoringEmptyOwnAndRepeatedOffers) {
     platform::MainQueueScheduler scheduler;
     std::vector<std::string> announced;
     // A long settle time keeps the quick succession below within it even on a loaded machine.
@@ -129,6 +129,11 @@ TEST_F(DataControlTest, PrimaryIsAnnouncedOnceSettledIgnoringEmptyOwnAndRepeated
     owners.push_back(wlCopy({"--primary"}, "next words"));
     expectAnnounced({"selection", "next words"}, "a new selection");
 }
+
+// Sway only: the peer (wl-copy) cannot set PRIMARY on KWin 5.27, whose data-control device sends no first
+// primary_selection event, which wl-copy takes for no support. KWin's PRIMARY is read from GTK end to end.
+INSTANTIATE_TEST_SUITE_P(, DataControlTest, ::testing::Values(::wayland::testing::Compositor::Kind::Sway),
+                         ::wayland::testing::compositorName);
 
 }  // namespace
 }  // namespace wayland::internal

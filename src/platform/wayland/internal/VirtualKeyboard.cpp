@@ -56,54 +56,76 @@ std::uint32_t milliseconds() {
 }  // namespace
 
 std::unique_ptr<VirtualKeyboard> VirtualKeyboard::create(Connection& connection, std::string* why) {
-    if (!connection.virtualKeyboardManager() || !connection.seat()) {
-        if (why) *why = "the compositor offers no virtual keyboard (zwp_virtual_keyboard_manager_v1)";
+    const bool virtualKeyboard = connection.virtualKeyboardManager() && connection.seat();
+    if (!virtualKeyboard && !connection.fakeInput()) {
+        if (why)
+            *why = connection.isKWin()
+                       ? "KWin offers fake input (org_kde_kwin_fake_input) only to a program whose installed "
+                         ".desktop file declares X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input"
+                       : "the compositor offers no virtual keyboard (zwp_virtual_keyboard_manager_v1)";
         return nullptr;
     }
     auto keyboard = std::unique_ptr<VirtualKeyboard>(new VirtualKeyboard());
     keyboard->connection_ = &connection;
-    keyboard->context_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-    if (!keyboard->context_) {
-        if (why) *why = "cannot create an XKB context";
-        return nullptr;
+    if (!keyboard->makeKeymap(why)) return nullptr;
+    if (!virtualKeyboard) {
+        keyboard->fakeInput_ = connection.fakeInput();
+        org_kde_kwin_fake_input_authenticate(keyboard->fakeInput_, "tandrel-helper",
+                                             "Pastes and copies text for the user's assistant");
+        if (!connection.roundtrip()) {
+            if (why) *why = "the compositor closed the connection on fake input";
+            return nullptr;
+        }
+        return keyboard;
     }
-    const std::string seat = seatKeymap(connection);
+    if (!keyboard->uploadKeymap(why)) return nullptr;
+    return keyboard;
+}
+
+bool VirtualKeyboard::makeKeymap(std::string* why) {
+    context_ = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    if (!context_) {
+        if (why) *why = "cannot create an XKB context";
+        return false;
+    }
+    const std::string seat = seatKeymap(*connection_);
     if (!seat.empty())
-        keyboard->keymap_ = xkb_keymap_new_from_string(
-            keyboard->context_, seat.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        keymap_ = xkb_keymap_new_from_string(context_, seat.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
+                                             XKB_KEYMAP_COMPILE_NO_FLAGS);
     // No keyboard on the seat yet: the defaults of the environment (XKB_DEFAULT_LAYOUT and the like), which
     // the compositor uses as well unless told otherwise.
-    if (!keyboard->keymap_)
-        keyboard->keymap_ =
-            xkb_keymap_new_from_names(keyboard->context_, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS);
-    if (!keyboard->keymap_) {
+    if (!keymap_) keymap_ = xkb_keymap_new_from_names(context_, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    if (!keymap_) {
         if (why) *why = "cannot compile a keymap";
-        return nullptr;
+        return false;
     }
-    keyboard->state_ = xkb_state_new(keyboard->keymap_);
-    char* text = xkb_keymap_get_as_string(keyboard->keymap_, XKB_KEYMAP_FORMAT_TEXT_V1);
-    keyboard->keymapText_ = text ? text : "";
+    state_ = xkb_state_new(keymap_);
+    char* text = xkb_keymap_get_as_string(keymap_, XKB_KEYMAP_FORMAT_TEXT_V1);
+    keymapText_ = text ? text : "";
     free(text);
+    return true;
+}
 
+bool VirtualKeyboard::uploadKeymap(std::string* why) {
     // The keymap travels as a file the compositor maps.
-    const std::size_t size = keyboard->keymapText_.size() + 1;
+    const std::size_t size = keymapText_.size() + 1;
     int fd = memfd_create("tandrel-keymap", MFD_CLOEXEC);
     if (fd < 0 || ftruncate(fd, static_cast<off_t>(size)) != 0 ||
-        pwrite(fd, keyboard->keymapText_.c_str(), size, 0) != static_cast<ssize_t>(size)) {
+        pwrite(fd, keymapText_.c_str(), size, 0) != static_cast<ssize_t>(size)) {
         if (fd >= 0) close(fd);
         if (why) *why = "cannot hand the keymap to the compositor";
-        return nullptr;
+        return false;
     }
-    keyboard->keyboard_ = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(
-        connection.virtualKeyboardManager(), connection.seat());
-    zwp_virtual_keyboard_v1_keymap(keyboard->keyboard_, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
+    keyboard_ = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(connection_->virtualKeyboardManager(),
+                                                                        connection_->seat());
+    zwp_virtual_keyboard_v1_keymap(keyboard_, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
                                    static_cast<std::uint32_t>(size));
     close(fd);
-    if (!connection.roundtrip()) {
+    if (!connection_->roundtrip()) {
         if (why) *why = "the compositor refused the virtual keyboard";
-        return nullptr;
+        return false;
     }
-    return keyboard;
+    return true;
 }
 
 VirtualKeyboard::~VirtualKeyboard() {
@@ -130,6 +152,11 @@ xkb_keycode_t VirtualKeyboard::keycodeOf(xkb_keysym_t keysym) const {
 
 void VirtualKeyboard::send(xkb_keycode_t keycode, bool down) {
     // Evdev numbers on the wire, XKB's are 8 higher.
+    if (!keyboard_) {
+        org_kde_kwin_fake_input_keyboard_key(
+            fakeInput_, keycode - 8, down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
+        return;
+    }
     zwp_virtual_keyboard_v1_key(keyboard_, milliseconds(), keycode - 8,
                                 down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
     xkb_state_update_key(state_, keycode, down ? XKB_KEY_DOWN : XKB_KEY_UP);

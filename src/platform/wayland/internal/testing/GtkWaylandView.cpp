@@ -53,14 +53,28 @@ def command(source, condition):
         say("ok " + line.strip())
     return True
 
+# Ready once focused and full-screen, wherever the compositor places windows.
+shown = set()
+
+def arrived(what):
+    if what not in shown and len(shown) == 1:
+        buf.place_cursor(buf.get_start_iter())
+        say("ready")
+    shown.add(what)
+
 def focused(widget, event):
-    buf.place_cursor(buf.get_start_iter())
-    say("ready")
+    arrived("focus")
+    return False
+
+def state(widget, event):
+    if event.new_window_state & Gdk.WindowState.FULLSCREEN:
+        arrived("fullscreen")
     return False
 
 view.connect("focus-in-event", focused)
+win.connect("window-state-event", state)
 GLib.io_add_watch(sys.stdin, GLib.IO_IN | GLib.IO_HUP, command)
-win.maximize()
+win.fullscreen()
 win.show_all()
 view.grab_focus()
 Gtk.main()

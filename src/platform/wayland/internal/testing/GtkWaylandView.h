@@ -17,8 +17,7 @@ namespace wayland::testing {
 //   "unexported"  stop exporting the selection as PRIMARY (as some toolkits never do);
 //   "text"        answered by "text <the whole text, line breaks as '|'>";
 //   "clicks"      answered by "clicks <n>", the button presses the view has received.
-// The window fills the compositor's one output (maximized, below the panel and title bar where the compositor
-// draws them); the text starts at its top-left corner.
+// The window is full-screen on the compositor's one output; the text starts at its top-left corner.
 class GtkWaylandView {
   public:
     // Accessibility is off unless `env` sets NO_AT_BRIDGE. Null when the window does not come up with the

@@ -14,18 +14,26 @@
 
 #include "dispatch/RunLoop.h"
 #include "platform/wayland/internal/Connection.h"
-#include "platform/wayland/internal/testing/SwayServer.h"
+#include "platform/wayland/internal/testing/Compositor.h"
 
 namespace wayland::testing {
 
-// Base fixture of the tests that need a real compositor: skipped with the reason when sway cannot start.
+// The reason a test gives for its skip when its compositor cannot start: "sway cannot start" or "KWin cannot
+// start", which the test runner looks for.
+inline std::string cannotStart(Compositor::Kind kind, const std::string& why) {
+    return std::string(kind == Compositor::Kind::Sway ? "sway" : "KWin") +
+           " cannot start, Wayland test skipped: " + why;
+}
+
+// Base fixture of the tests that need a real compositor, the one of the test's parameter (instantiate over
+// Compositor::Kind values with `compositorName`): skipped with the reason when it cannot start.
 // Holds one connection of the test's own whose events the main run loop dispatches while a test pumps it.
-class SwayTest : public ::testing::Test {
+class CompositorTest : public ::testing::TestWithParam<Compositor::Kind> {
   protected:
     void SetUp() override {
         std::string why;
-        server_ = sharedSway(&why);
-        if (!server_) GTEST_SKIP() << "sway cannot start, Wayland test skipped: " << why;
+        server_ = sharedCompositor(GetParam(), &why);
+        if (!server_) GTEST_SKIP() << cannotStart(GetParam(), why);
         connection_ = internal::Connection::open(server_->socket(), &why);
         ASSERT_TRUE(connection_) << why;
         watch_ = dispatch::RunLoop::main().watch(connection_->fd(), dispatch::RunLoop::Readable,
@@ -93,9 +101,14 @@ class SwayTest : public ::testing::Test {
         return out;
     }
 
-    SwayServer* server_ = nullptr;
+    Compositor* server_ = nullptr;
     std::unique_ptr<internal::Connection> connection_;
     std::unique_ptr<dispatch::RunLoop::Watch> watch_;
 };
+
+// Names a parameterised suite's runs after their compositor: sway/..., kwin/... .
+inline std::string compositorName(const ::testing::TestParamInfo<Compositor::Kind>& info) {
+    return info.param == Compositor::Kind::Sway ? "sway" : "kwin";
+}
 
 }  // namespace wayland::testing
