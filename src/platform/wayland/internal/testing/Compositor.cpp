@@ -95,7 +95,11 @@ Compositor::~Compositor() {
 }
 
 std::vector<std::string> Compositor::env() const {
-    return {"WAYLAND_DISPLAY=" + socket_, "XDG_RUNTIME_DIR=" + runtimeDir_, "GDK_BACKEND=wayland"};
+    std::vector<std::string> env{"WAYLAND_DISPLAY=" + socket_, "XDG_RUNTIME_DIR=" + runtimeDir_,
+                                 "GDK_BACKEND=wayland"};
+    // KWin places windows instead of tiling them: the GTK test view goes full-screen there.
+    if (kind_ == Kind::KWin) env.push_back("TANDREL_TEST_FULLSCREEN=1");
+    return env;
 }
 
 Compositor* sharedCompositor(Compositor::Kind kind, std::string* why,
