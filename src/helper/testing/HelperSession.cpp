@@ -64,9 +64,14 @@ std::unique_ptr<HelperSession> HelperSession::start(const std::string& helperPat
     if (exited) return fail(helperPath + " exited before serving " + socketPath);
     if (!accepting) return fail(helperPath + " did not serve " + socketPath + " in time");
 
-    session->queue_ = dispatch::SerialQueue::create("helper-session-client");
     if (!session->connect()) return fail("cannot connect to " + socketPath);
     return session;
+}
+
+HelperClient::HelperClient() : queue_(dispatch::SerialQueue::create("helper-client")) {}
+
+HelperClient::~HelperClient() {
+    disconnect();
 }
 
 HelperSession::~HelperSession() {
@@ -91,7 +96,7 @@ bool HelperSession::isRunning() {
     return process_ && process_->isRunning();
 }
 
-bool HelperSession::connect(std::chrono::milliseconds limit) {
+bool HelperClient::connect(std::chrono::milliseconds limit) {
     disconnect();
     std::uint64_t generation;
     {
@@ -114,14 +119,14 @@ bool HelperSession::connect(std::chrono::milliseconds limit) {
     return connection_->peerPid() >= 0;
 }
 
-void HelperSession::disconnect(std::chrono::milliseconds limit) {
+void HelperClient::disconnect(std::chrono::milliseconds limit) {
     if (!connection_) return;
     connection_->cancel();
     waitForError(xpc::ErrorCode::ConnectionInvalid, limit);
     connection_.reset();
 }
 
-void HelperSession::Inbox::record(std::uint64_t from, const xpc::Object& event) {
+void HelperClient::Inbox::record(std::uint64_t from, const xpc::Object& event) {
     HelperMessage message;
     message.arrival = Clock::now();
     if (event.isError()) {
@@ -140,7 +145,7 @@ void HelperSession::Inbox::record(std::uint64_t from, const xpc::Object& event) 
     changed.notify_all();
 }
 
-void HelperSession::send(const std::string& type, const std::optional<std::string>& data) {
+void HelperClient::send(const std::string& type, const std::optional<std::string>& data) {
     if (!connection_) return;
     xpc::Object message = xpc::Object::dictionary();
     message.set("type", xpc::Object::string(type));
@@ -148,15 +153,14 @@ void HelperSession::send(const std::string& type, const std::optional<std::strin
     connection_->send(message);
 }
 
-std::optional<HelperMessage> HelperSession::request(const std::string& type,
-                                                    const std::optional<std::string>& data,
-                                                    std::chrono::milliseconds limit) {
+std::optional<HelperMessage> HelperClient::request(const std::string& type,
+                                                   const std::optional<std::string>& data,
+                                                   std::chrono::milliseconds limit) {
     send(type, data);
     return waitFor(type, limit);
 }
 
-std::optional<HelperMessage> HelperSession::waitFor(const std::string& type,
-                                                    std::chrono::milliseconds limit) {
+std::optional<HelperMessage> HelperClient::waitFor(const std::string& type, std::chrono::milliseconds limit) {
     std::unique_lock lock(inbox_->mutex);
     std::optional<HelperMessage> found;
     inbox_->changed.wait_for(lock, limit, [&] {
@@ -172,7 +176,7 @@ std::optional<HelperMessage> HelperSession::waitFor(const std::string& type,
     return found;
 }
 
-bool HelperSession::waitForError(xpc::ErrorCode code, std::chrono::milliseconds limit) {
+bool HelperClient::waitForError(xpc::ErrorCode code, std::chrono::milliseconds limit) {
     std::unique_lock lock(inbox_->mutex);
     return inbox_->changed.wait_for(lock, limit, [&] {
         for (const auto& entry : inbox_->received) {
@@ -182,19 +186,12 @@ bool HelperSession::waitForError(xpc::ErrorCode code, std::chrono::milliseconds 
     });
 }
 
-std::size_t HelperSession::count(const std::string& type) const {
+std::size_t HelperClient::count(const std::string& type) const {
     std::lock_guard lock(inbox_->mutex);
     std::size_t n = 0;
     for (const auto& entry : inbox_->received)
         n += !entry.message.error && entry.message.type == type ? 1 : 0;
     return n;
-}
-
-std::vector<HelperMessage> HelperSession::messages() const {
-    std::lock_guard lock(inbox_->mutex);
-    std::vector<HelperMessage> all;
-    for (const auto& entry : inbox_->received) all.push_back(entry.message);
-    return all;
 }
 
 int HelperSession::stop(std::chrono::milliseconds limit) {

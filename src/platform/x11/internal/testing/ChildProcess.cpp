@@ -49,7 +49,10 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
         posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
     else
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    if (options.stderrFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, options.stderrFd, 2);
+    else
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     if (options.passFd >= 0) posix_spawn_file_actions_adddup2(&actions, options.passFd, 3);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
@@ -118,58 +121,28 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     }
 }
 
-std::string runCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env, int* status,
-                       const std::string& input) {
-    int inPipe[2] = {-1, -1};
+std::string runCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                       int* status) {
     ChildProcess::Options options;
     options.env = env;
     options.captureStdout = true;
-    if (pipe2(inPipe, O_CLOEXEC) != 0) return {};
-    options.stdinFd = inPipe[0];
     auto child = ChildProcess::start(argv, options);
-    close(inPipe[0]);
-    if (!child) {
-        close(inPipe[1]);
-        if (status) *status = -1;
-        return {};
-    }
-    // Write the input while reading the output, so neither side can fill its pipe and stall.
+    if (status) *status = -1;
+    if (!child) return {};
     std::string output;
-    size_t written = 0;
-    int inFd = inPipe[1];
-    if (input.empty()) {
-        close(inFd);
-        inFd = -1;
-    }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    int outFd = child->stdoutFd();
-    while (outFd >= 0 && std::chrono::steady_clock::now() < deadline) {
-        pollfd fds[2] = {{outFd, POLLIN, 0}, {inFd, POLLOUT, 0}};
-        if (poll(fds, inFd >= 0 ? 2 : 1, 100) <= 0) continue;
-        if (inFd >= 0 && (fds[1].revents & (POLLOUT | POLLERR | POLLHUP))) {
-            ssize_t n = write(inFd, input.data() + written, input.size() - written);
-            if (n > 0) written += static_cast<size_t>(n);
-            if (n < 0 || written == input.size()) {
-                close(inFd);
-                inFd = -1;
-            }
-        }
-        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-            char buffer[65536];
-            ssize_t n = read(outFd, buffer, sizeof buffer);
-            if (n <= 0) break;
-            output.append(buffer, static_cast<size_t>(n));
-        }
+    pollfd pfd{child->stdoutFd(), POLLIN, 0};
+    char buffer[65536];
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (poll(&pfd, 1, 100) <= 0) continue;
+        const ssize_t n = read(pfd.fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        output.append(buffer, static_cast<size_t>(n));
     }
-    if (inFd >= 0) close(inFd);
-    int rc = child->waitExit(std::chrono::milliseconds(5000));
+    const int rc = child->waitExit(std::chrono::milliseconds(5000));
     if (status) *status = rc;
     return output;
 }
-
-}  // namespace x11::testing
-
-namespace x11::testing {
 
 std::optional<std::string> LineReader::next(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

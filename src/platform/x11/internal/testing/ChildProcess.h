@@ -20,6 +20,7 @@ class ChildProcess {
         int passFd = -1;               // a descriptor the child keeps as descriptor 3
         bool captureStdout = false;    // readable through `stdoutFd`
         int stdinFd = -1;              // the child's standard input (else /dev/null)
+        int stderrFd = -1;             // the child's standard error (else /dev/null)
     };
 
     static std::unique_ptr<ChildProcess> start(const std::vector<std::string>& argv, const Options& options,
@@ -44,14 +45,10 @@ class ChildProcess {
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
-// Runs a command to completion and returns its standard output (empty on failure); `status` gets its exit
-// status.
+// Runs a command to completion (bounded) and returns its standard output (empty on failure); `status` gets
+// its exit status.
 std::string runCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                       int* status = nullptr, const std::string& input = {});
-
-}  // namespace x11::testing
-
-namespace x11::testing {
+                       int* status = nullptr);
 
 // Reads a child's standard output line by line with a bounded wait.
 class LineReader {

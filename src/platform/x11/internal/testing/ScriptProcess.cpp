@@ -10,7 +10,8 @@ namespace x11::testing {
 
 std::unique_ptr<ScriptProcess> ScriptProcess::start(const std::string& script,
                                                     const std::vector<std::string>& args,
-                                                    ChildProcess::Options options, std::string* why) {
+                                                    ChildProcess::Options options, std::string* why,
+                                                    const std::string& interpreter) {
     char path[] = "/tmp/tandrel-script-XXXXXX";
     int fd = mkstemp(path);
     if (fd < 0) {
@@ -32,7 +33,7 @@ std::unique_ptr<ScriptProcess> ScriptProcess::start(const std::string& script,
     process->stdin_ = input[1];
     options.captureStdout = true;
     options.stdinFd = input[0];
-    std::vector<std::string> argv = {"/usr/bin/python3", path};
+    std::vector<std::string> argv = {interpreter, path};
     argv.insert(argv.end(), args.begin(), args.end());
     process->process_ = ChildProcess::start(argv, options, why);
     close(input[0]);
