@@ -122,6 +122,6 @@ class XvfbTest : public ::testing::Test {
 };
 
 // The former name of the fixture with a connection; every XvfbTest has one now.
-using XvfbConnectionTest = XvfbTest;
+class XvfbConnectionTest : public XvfbTest {};
 
 }  // namespace x11::testing
