@@ -2,32 +2,14 @@
 
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 
 #include "helper/XpcService.h"
 #include "platform/x11/internal/testing/ChildProcess.h"
-#include "xpc/internal/UniqueFd.h"
 
 namespace helper::testing {
-
-namespace {
-
-// True when something accepts connections on the Unix socket at `path`.
-bool socketAccepts(const std::string& path) {
-    xpc::internal::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) return false;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    return ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-}
-
-}  // namespace
 
 std::unique_ptr<HelperSession> HelperSession::start(const std::string& helperPath, const std::string& display,
                                                     std::string* why, std::chrono::milliseconds limit,
@@ -41,30 +23,20 @@ std::unique_ptr<HelperSession> HelperSession::start(const std::string& helperPat
     if (::mkdtemp(pattern) == nullptr) return fail(std::string("mkdtemp: ") + std::strerror(errno));
     session->runtimeDirectory_ = pattern;
     if (const char* old = std::getenv("XDG_RUNTIME_DIR")) session->savedRuntimeDirectory_ = old;
-    ::setenv("XDG_RUNTIME_DIR", session->runtimeDirectory_.c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", pattern, 1);
 
     x11::testing::ChildProcess::Options options;
     options.env = {"DISPLAY=" + display, "WAYLAND_DISPLAY=" + waylandDisplay,
-                   "XDG_RUNTIME_DIR=" + session->runtimeDirectory_};
+                   std::string("XDG_RUNTIME_DIR=") + pattern};
     std::string spawnError;
-    session->process_ = x11::testing::ChildProcess::start({helperPath}, options, &spawnError);
-    if (!session->process_) return fail("cannot start " + helperPath + ": " + spawnError);
-
-    const std::string socketPath = session->runtimeDirectory_ + "/" + XpcService::kServiceName;
-    bool exited = false;
-    const bool accepting = x11::testing::waitUntil(
-        [&] {
-            if (!session->process_->isRunning()) {
-                exited = true;
-                return true;
-            }
-            return socketAccepts(socketPath);
-        },
-        limit);
-    if (exited) return fail(helperPath + " exited before serving " + socketPath);
-    if (!accepting) return fail(helperPath + " did not serve " + socketPath + " in time");
-
-    if (!session->connect()) return fail("cannot connect to " + socketPath);
+    auto& process = session->process_;
+    process = x11::testing::ChildProcess::start({helperPath}, options, &spawnError);
+    if (!process) return fail("cannot start " + helperPath + ": " + spawnError);
+    // A connection to a socket nobody serves yet fails at once.
+    x11::testing::waitUntil([&] { return !process->isRunning() || session->connect(limit); }, limit);
+    if (!process->isRunning()) return fail(helperPath + " exited before serving its socket in " + pattern);
+    if (!session->connected())
+        return fail(helperPath + " did not serve its socket in " + pattern + " in time");
     return session;
 }
 
@@ -77,14 +49,13 @@ HelperClient::~HelperClient() {
 HelperSession::~HelperSession() {
     disconnect();
     process_.reset();  // SIGTERM, then SIGKILL, by PID
-    if (!runtimeDirectory_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(runtimeDirectory_, ignored);
-        if (savedRuntimeDirectory_) {
-            ::setenv("XDG_RUNTIME_DIR", savedRuntimeDirectory_->c_str(), 1);
-        } else {
-            ::unsetenv("XDG_RUNTIME_DIR");
-        }
+    if (runtimeDirectory_.empty()) return;
+    std::error_code ignored;
+    std::filesystem::remove_all(runtimeDirectory_, ignored);
+    if (savedRuntimeDirectory_) {
+        ::setenv("XDG_RUNTIME_DIR", savedRuntimeDirectory_->c_str(), 1);
+    } else {
+        ::unsetenv("XDG_RUNTIME_DIR");
     }
 }
 
@@ -116,7 +87,7 @@ bool HelperClient::connect(std::chrono::milliseconds limit) {
             return !inbox_->received.empty();
         },
         limit);
-    return connection_->peerPid() >= 0;
+    return connected();
 }
 
 void HelperClient::disconnect(std::chrono::milliseconds limit) {

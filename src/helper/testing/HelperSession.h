@@ -30,10 +30,10 @@ struct HelperMessage {
     std::chrono::steady_clock::time_point arrival;
 };
 
-// A client on the helper's socket (resolved through XDG_RUNTIME_DIR, like the real clients). Messages arrive
-// on a private serial queue (no run loop needs pumping) and are kept in arrival order; `waitFor` hands out
-// the oldest not yet taken message of a type with a bounded wait. Methods are for one test thread; the queue
-// only appends to the message list under its mutex. Destruction cancels the connection.
+// A client on the helper's socket, found through XDG_RUNTIME_DIR like the real clients. Messages arrive on a
+// private serial queue (no run loop to pump) and are kept in arrival order; the waits are bounded. For one
+// test thread; the queue only appends to the message list under its mutex. Destruction cancels the
+// connection.
 class HelperClient {
   public:
     using Clock = std::chrono::steady_clock;
@@ -44,10 +44,11 @@ class HelperClient {
     HelperClient& operator=(const HelperClient&) = delete;
 
     // Replaces the connection with a new one (the old one is cancelled first) and clears the received
-    // messages. True once the socket is connected; the helper may not have accepted it yet (a request's
-    // answer proves that it has).
+    // messages. True once the socket is connected; only a request's answer proves that the helper accepted
+    // it.
     bool connect(std::chrono::milliseconds limit = std::chrono::seconds(5));
-    // Cancels the connection and waits (bounded) until it is closed on this side.
+    bool connected() const { return connection_ && connection_->peerPid() >= 0; }
+    // Cancels the connection and waits until it is closed on this side.
     void disconnect(std::chrono::milliseconds limit = std::chrono::seconds(5));
 
     // Sends a request; `data` becomes the string "data" (for "InsertText").
@@ -85,21 +86,16 @@ class HelperClient {
     const std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
 };
 
-// The real tandrel-helper program as a child process on an X display, with a private runtime directory, and
-// its own client connection. For end-to-end tests and benchmarks.
-//
-// `start` launches the binary with DISPLAY, WAYLAND_DISPLAY and XDG_RUNTIME_DIR (a fresh 0700 directory) set,
-// waits until its socket accepts, and connects. It points this process's XDG_RUNTIME_DIR at the private
-// directory (so that clients find the socket) and the destructor restores it: one session at a time per
-// process, and nothing else may change or read that variable meanwhile.
-//
-// Destruction cancels the connection, ends the helper by its PID (SIGTERM, then SIGKILL after a second) and
-// removes the runtime directory.
+// The real tandrel-helper program as a child process on a display, with a private runtime directory (0700),
+// and its own client connection; for end-to-end tests and benchmarks. `start` points this process's
+// XDG_RUNTIME_DIR at that directory (so that clients find the socket) and the destructor restores it: one
+// session at a time per process, and nothing else may use that variable meanwhile. Destruction also ends the
+// helper by its PID (SIGTERM, then SIGKILL after a second) and removes the directory.
 class HelperSession : public HelperClient {
   public:
-    // Null, with `why` set, when the helper cannot be started or its socket does not accept within `limit`.
-    // The helper sees `waylandDisplay` as WAYLAND_DISPLAY (empty by default, so that a session on an X
-    // display never picks the Wayland compositor of the desktop the tests run on).
+    // Null, with `why` set, when the helper cannot be started or does not serve its socket within `limit`. It
+    // sees `waylandDisplay` as WAYLAND_DISPLAY (empty by default: a session on an X display never picks the
+    // compositor of the desktop the tests run on).
     static std::unique_ptr<HelperSession> start(const std::string& helperPath, const std::string& display,
                                                 std::string* why = nullptr,
                                                 std::chrono::milliseconds limit = std::chrono::seconds(10),
@@ -108,8 +104,7 @@ class HelperSession : public HelperClient {
 
     pid_t pid() const;
     bool isRunning();
-    // Ends the helper with SIGTERM sent to its PID; its exit status, or -1 if it had not exited after
-    // `limit` (it is then killed).
+    // Ends the helper with SIGTERM; its exit status, or -1 if it had not exited after `limit` (then killed).
     int stop(std::chrono::milliseconds limit = std::chrono::seconds(5));
 
   private:
