@@ -216,7 +216,7 @@ TEST_F(ServiceProcessTest, HelpVersionAndUnknownOptionsAnswerWithoutStartingTheS
         ASSERT_TRUE(helper);
         std::string errText;
         std::thread errReader([&] { errText = readAll(err[0]); });
-        const std::string outText = readAll(helper->stdoutFd());
+        const std::string outText = helper->readOutput();
         errReader.join();
         ::close(err[0]);
         EXPECT_EQ(helper->waitExit(10s), c.status);

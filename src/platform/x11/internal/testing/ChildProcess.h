@@ -29,6 +29,8 @@ class ChildProcess {
 
     pid_t pid() const { return pid_; }
     int stdoutFd() const { return stdout_; }
+    // The captured standard output up to its end (at most 10 s); `meanwhile` runs between reads.
+    std::string readOutput(const std::function<void()>& meanwhile = {});
     bool isRunning();
     // Waits for the process to exit by itself; its exit status, or -1 on timeout (the process is left alone).
     int waitExit(std::chrono::milliseconds timeout);

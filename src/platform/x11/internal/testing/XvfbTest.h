@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -79,18 +78,7 @@ class XvfbTest : public ::testing::Test {
         options.captureStdout = true;
         auto child = ChildProcess::start({"xclip", "-o", "-selection", "clipboard", "-t", target}, options);
         if (!child) return "<xclip failed>";
-        std::string out;
-        char buffer[65536];
-        waitUntil(
-            [&] {
-                if (serve) serve();
-                pollfd pfd{child->stdoutFd(), POLLIN, 0};
-                if (poll(&pfd, 1, serve ? 0 : 5) <= 0) return false;
-                const ssize_t n = read(child->stdoutFd(), buffer, sizeof buffer);
-                if (n > 0) out.append(buffer, static_cast<size_t>(n));
-                return n <= 0;
-            },
-            std::chrono::seconds(10));
+        const std::string out = child->readOutput(serve);
         return child->waitExit(std::chrono::seconds(5)) == 0 ? out : "<xclip failed>";
     }
 
