@@ -1,11 +1,6 @@
-// End to end: the real tandrel-helper on a private Xvfb, real X clients (xterm, urxvt, a Tk text window,
-// xclip, openbox, a GTK 3 window on a private accessibility bus) driven through XTEST by xdotool, and clients
-// on the helper's socket. Skipped, with the reason, only when Xvfb cannot start (and the GTK test when the
-// GTK or accessibility packages are missing); a missing X client is a failure.
-//
-// One helper serves the whole suite; every test connects a fresh client (so every test starts with the
-// monitor stopped, since losing the previous client stopped it). Absence of an event is checked over a
-// window longer than the helper's longest deferred read (0.2 s after a multiple click).
+// End to end: the real tandrel-helper on a private Xvfb, real X clients (xterm, urxvt, Tk, xclip, openbox, a
+// GTK 3 window on a private accessibility bus) driven through XTEST by xdotool, and clients on its socket.
+// One helper serves a suite; every test connects a fresh client, so it starts with the monitor stopped.
 
 // GoogleTest and JSON before the X headers: their macros (None, Bool, Status) clash with both.
 #include <gtest/gtest.h>
@@ -56,8 +51,7 @@ int row(int r) {
 
 class X11ServiceTest : public x11::testing::XvfbTest {
   protected:
-    // The helper must still be running and end cleanly: a crash, a sanitizer report or a hang at exit shows
-    // here.
+    // A crash, a sanitizer report or a hang at exit shows here.
     static void TearDownTestSuite() {
         if (helper_) {
             EXPECT_EQ(helper_->stop(), 0) << "the helper did not end with status 0 on SIGTERM";
@@ -77,15 +71,22 @@ class X11ServiceTest : public x11::testing::XvfbTest {
         ASSERT_TRUE(reconnect(*helper_));
     }
 
+    // Later tests share the display: no window manager's properties or focus stay behind.
     void TearDown() override {
         if (helper_) helper_->disconnect();
+        if (!connection_) return;
+        XDeleteProperty(connection_->get(), connection_->root(), connection_->atom("_NET_ACTIVE_WINDOW"));
+        XDeleteProperty(connection_->get(), connection_->root(),
+                        connection_->atom("_NET_SUPPORTING_WM_CHECK"));
+        XSetInputFocus(connection_->get(), PointerRoot, RevertToPointerRoot, CurrentTime);
+        XSync(connection_->get(), False);
     }
 
     // A fresh connection, accepted once it answers.
     static bool reconnect(HelperClient& client) {
         if (!client.connect()) return false;
         auto answer = client.request("IsPermissionGranted");
-        EXPECT_EQ(json(answer), nlohmann::json::parse(R"({"type":"IsPermissionGranted","result":true})"));
+        EXPECT_EQ(json(answer), R"({"type":"IsPermissionGranted","result":true})"_json);
         return answer.has_value();
     }
     // Another client beside the session's own (the assistant, a script, the command-line tool).
@@ -96,8 +97,7 @@ class X11ServiceTest : public x11::testing::XvfbTest {
     }
 
     void startMonitor() {
-        EXPECT_EQ(json(helper_->request("StartMonitor")),
-                  nlohmann::json::parse(R"({"type":"StartMonitor","result":true})"));
+        EXPECT_EQ(json(helper_->request("StartMonitor")), R"({"type":"StartMonitor","result":true})"_json);
     }
 
     std::string selectedText() {
@@ -118,8 +118,8 @@ class X11ServiceTest : public x11::testing::XvfbTest {
     // only after a round trip, and the application loses a drag whose motion came before that.
     void drag(int x1, int y1, int x2, int y2, bool pause = false) {
         const std::string wait = pause ? "0.05" : "0";
-        std::vector<std::string> args = {"mousemove", std::to_string(x1), std::to_string(y1), "mousedown",
-                                         "1"};
+        std::vector<std::string> args = {
+            "mousemove", std::to_string(x1), std::to_string(y1), "sleep", wait, "mousedown", "1"};
         for (auto [x, y] : {std::pair{(x1 + x2) / 2, (y1 + y2) / 2}, std::pair{x2, y2}})
             args.insert(args.end(), {"sleep", wait, "mousemove", std::to_string(x), std::to_string(y)});
         args.insert(args.end(), {"sleep", wait, "mouseup", "1"});
@@ -132,12 +132,12 @@ class X11ServiceTest : public x11::testing::XvfbTest {
                  std::to_string(count), "--delay", "60", "1"});
     }
 
-    // One "SelectionEvent", and no second one within the quiet window.
+    // One "SelectionEvent", and no second one within a window longer than the helper's longest deferred read.
     void expectOneEvent(const std::string& what) {
         SCOPED_TRACE(what);
         auto event = helper_->waitFor(kEvent);
         ASSERT_TRUE(event) << "no SelectionEvent";
-        EXPECT_EQ(json(event), nlohmann::json::parse(R"({"type":"SelectionEvent"})"));
+        EXPECT_EQ(json(event), R"({"type":"SelectionEvent"})"_json);
         EXPECT_FALSE(helper_->waitFor(kEvent, kQuiet)) << "a second SelectionEvent";
     }
     void expectNoEvent(const std::string& what) {
@@ -276,18 +276,6 @@ TEST_F(X11ServiceTest, StaleActiveWindowNeitherHidesSelectionsNorSendsTheCopyCho
     ::Display* dpy = connection_->get();
     const ::Window root = connection_->root();
     const ::Atom active = connection_->atom("_NET_ACTIVE_WINDOW");
-    // Later tests share the display: no manager's properties stay behind.
-    struct Cleanup {
-        ::Display* dpy;
-        ::Window root;
-        ::Atom active, check;
-        ~Cleanup() {
-            XDeleteProperty(dpy, root, active);
-            XDeleteProperty(dpy, root, check);
-            XSetInputFocus(dpy, PointerRoot, RevertToPointerRoot, CurrentTime);
-            XSync(dpy, False);
-        }
-    } cleanup{dpy, root, active, connection_->atom("_NET_SUPPORTING_WM_CHECK")};
     auto windowManager = spawn({"openbox", "--sm-disable"});
     ASSERT_TRUE(windowManager) << "openbox cannot start";
     ASSERT_TRUE(waitUntil([&] { return WindowQueries::hasLiveWindowManager(*connection_); }));
@@ -305,50 +293,42 @@ TEST_F(X11ServiceTest, StaleActiveWindowNeitherHidesSelectionsNorSendsTheCopyCho
     const std::string tkWindow = findWindow({"--name", "^tandrel-tk$"});
     startMonitor();
 
-    auto selectIn = [&](const std::string& window, const std::string& what) {
-        SCOPED_TRACE((window == tkWindow ? "Tk, " : "urxvt, ") + what);
-        auto [x, y] = originOf(window);
-        if (window == tkWindow) {
-            drag(x + 5, y + 8, x + 250, y + 8, true);
-        } else {
-            drag(x + column(6) - 100, y + row(0) - 100, x + column(40) - 100, y + row(0) - 100, true);
-        }
-    };
-    auto readIn = [&](const std::string& window, const std::string& what) {
-        selectIn(window, what);
+    // A drag over the first word and past the end of the first line, in Tk or in the terminal.
+    auto select = [&](const std::string& window, const std::string& what, bool readable = true) {
+        const bool inTk = window == tkWindow;
+        SCOPED_TRACE((inTk ? "Tk, " : "urxvt, ") + what);
+        auto [x, y] = originOf(window);  // the terminal's columns 6 to 40 of its first row
+        drag(x + (inTk ? 5 : column(6) - 100), y + 8, x + (inTk ? 250 : column(40) - 100), y + 8, true);
+        if (!readable) return expectNoEvent("a drag");
         expectOneEvent("drag");
-        EXPECT_EQ(selectedText(), window == tkWindow ? "alpha beta\n" : "bravo charlie\n");
+        EXPECT_EQ(selectedText(), inTk ? "alpha beta\n" : "bravo charlie\n");
     };
-    readIn(urxvtWindow, "openbox running");
-    readIn(tkWindow, "openbox running");
+    select(urxvtWindow, "openbox running");
+    select(tkWindow, "openbox running");
 
     windowManager.reset();
     ASSERT_TRUE(waitUntil([&] { return !WindowQueries::hasLiveWindowManager(*connection_); }));
     for (const ::Window stale : {std::stoul(urxvtWindow), std::stoul(tkWindow), 0ul}) {
-        if (stale != 0) {
+        if (stale != 0)
             XChangeProperty(dpy, root, active, XA_WINDOW, 32, PropModeReplace,
                             reinterpret_cast<const unsigned char*>(&stale), 1);
-        } else {
+        else
             XDeleteProperty(dpy, root, active);
-        }
         XSync(dpy, False);
-        const std::string what =
-            stale == 0 ? "no active window" : "stale active window " + std::to_string(stale);
-        readIn(urxvtWindow, what);
-        readIn(tkWindow, what);
+        const std::string what = "active window " + std::to_string(stale);
+        select(urxvtWindow, what);
+        select(tkWindow, what);
     }
 
     // The focus left on Tk while the user drags in the terminal: the gesture tells where the user selected.
     XSetInputFocus(dpy, std::stoul(tkWindow), RevertToPointerRoot, CurrentTime);
     XSync(dpy, False);
-    readIn(urxvtWindow, "focus on Tk");
+    select(urxvtWindow, "focus on Tk");
     // The focus on the terminal while the user drags in Tk: the copy key stroke would reach the terminal, so
     // none is sent and Tk's selection cannot be read.
     XSetInputFocus(dpy, std::stoul(urxvtWindow), RevertToPointerRoot, CurrentTime);
     XSync(dpy, False);
-    selectIn(tkWindow, "focus on the terminal");
-    expectNoEvent("a drag in Tk while the terminal has the keyboard");
-
+    select(tkWindow, "focus on the terminal", false);
     std::this_thread::sleep_for(kQuiet);
     std::ifstream keys(typed, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(keys), {}), "") << "keys reached the terminal";
@@ -393,21 +373,12 @@ TEST_F(X11ServiceTest, CopyPathReadsTkAndRestoresEveryClipboardTargetByteForByte
         {owner->atom("text/html"), owner->atom("text/html"), 8, "<b>user</b>"},
         {owner->atom("image/png"), owner->atom("image/png"), 8, image},
     };
-    std::atomic<bool> done{false};
     std::atomic<int> owned{0};
-    std::thread ownerThread([&] {
+    std::jthread ownerThread([&](std::stop_token stop) {
         x11::internal::SelectionServer server(*owner, owner->atom("CLIPBOARD"));
         owned = image.size() <= server.incrementalThreshold() ? -2 : server.own(values) ? 1 : -1;
-        while (owned == 1 && !done) owner->waitFor([](const XEvent&) { return false; }, 5ms);
+        while (owned == 1 && !stop.stop_requested()) owner->waitFor([](const XEvent&) { return false; }, 5ms);
     });
-    struct Join {
-        std::atomic<bool>& done;
-        std::thread& thread;
-        ~Join() {
-            done = true;
-            thread.join();
-        }
-    } join{done, ownerThread};
     ASSERT_TRUE(waitUntil([&] { return owned != 0; }));
     ASSERT_EQ(owned, 1) << "-1: CLIPBOARD not owned, -2: the image is too small for INCR";
 
@@ -464,8 +435,7 @@ TEST_F(X11ServiceTest, InsertTextLandsInTkAndStaysOnTheClipboard) {
     ASSERT_TRUE(xdotool({"mousemove", "250", "600"}));
 
     const std::string text = " inserted \xc3\xa9";
-    EXPECT_EQ(json(helper_->request("InsertText", text)),
-              nlohmann::json::parse(R"({"type":"InsertText","result":true})"));
+    EXPECT_EQ(json(helper_->request("InsertText", text)), R"({"type":"InsertText","result":true})"_json);
     auto line = tk->output().until([](const std::string& l) { return l.rfind("text ", 0) == 0; });
     EXPECT_EQ(line.value_or("<nothing typed>"), "text start" + text);
     EXPECT_EQ(clipboard("UTF8_STRING"), text);
