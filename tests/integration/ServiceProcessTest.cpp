@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <thread>
 
@@ -40,17 +41,47 @@ bool privateTmp = false;
 // inside the harness the binary is first copied to the namespace's private /run.
 std::string helperPath = TANDREL_HELPER_PATH;
 
-// The helper with `arguments`, without a desktop (DISPLAY and WAYLAND_DISPLAY empty count as unset) and with
-// `environment`; its standard output is captured, its standard error goes to `err` when given.
-std::unique_ptr<ChildProcess> startHelper(std::vector<std::string> arguments = {},
-                                          std::vector<std::string> environment = {}, int err = -1) {
+// Everything written to `fd` until its last writer closes it.
+std::string readAll(int fd) {
+    std::string bytes;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0) bytes.append(buffer, static_cast<std::size_t>(n));
+    return bytes;
+}
+
+// The helper run to its end without a desktop (DISPLAY and WAYLAND_DISPLAY empty count as unset), with
+// `arguments` and `environment`: its PID (given to `whileRunning` too), exit status and output.
+struct Ended {
+    pid_t pid = -1;
+    int status = -1;
+    std::string out, err;
+};
+Ended runHelper(std::vector<std::string> arguments = {}, std::vector<std::string> environment = {},
+                const std::function<void(pid_t)>& whileRunning = {}) {
+    Ended run;
+    int err[2];
+    if (::pipe2(err, O_CLOEXEC) != 0) return run;
     ChildProcess::Options options;
     options.env = {"DISPLAY=", "WAYLAND_DISPLAY="};
     options.env.insert(options.env.end(), environment.begin(), environment.end());
     options.captureStdout = true;
-    options.stderrFd = err;
+    options.stderrFd = err[1];
     arguments.insert(arguments.begin(), helperPath);
-    return ChildProcess::start(arguments, options);
+    auto helper = ChildProcess::start(arguments, options);
+    ::close(err[1]);
+    std::thread errReader([&] { run.err = readAll(err[0]); });
+    if (helper) {
+        run.pid = helper->pid();
+        if (whileRunning) whileRunning(run.pid);
+        run.out = helper->readOutput();
+        run.status = helper->waitExit(10s);
+    }
+    helper.reset();  // a helper that did not end is killed: the reader sees the end of its output
+    errReader.join();
+    ::close(err[0]);
+    return run;
 }
 
 // Connects `client` as soon as the helper serves its socket; the answer to "IsPermissionGranted".
@@ -62,16 +93,6 @@ std::optional<HelperMessage> connectWhenServed(HelperClient& client) {
         },
         10s);
     return answer;
-}
-
-// Everything written to `fd` until its last writer closes it.
-std::string readAll(int fd) {
-    std::string bytes;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
-        if (n > 0) bytes.append(buffer, static_cast<std::size_t>(n));
-    return bytes;
 }
 
 // The helper's log files in /tmp.
@@ -136,10 +157,8 @@ TEST_F(ServiceProcessTest, ExitsWithStatusOneWhenItsSocketIsAlreadyServedAndLogs
     auto holder = xpc::Listener::create(kServiceName);
     ASSERT_NE(holder, nullptr);
     holder->resume();
-    auto helper = startHelper();
-    ASSERT_TRUE(helper);
-    const pid_t pid = helper->pid();
-    EXPECT_EQ(helper->waitExit(10s), 1);
+    const Ended run = runHelper();
+    EXPECT_EQ(run.status, 1);
 
     skipWithoutPrivateTmp();
     if (IsSkipped()) return;
@@ -148,7 +167,7 @@ TEST_F(ServiceProcessTest, ExitsWithStatusOneWhenItsSocketIsAlreadyServedAndLogs
     EXPECT_EQ(texts.back(), "[ERROR] Failed to create XPC mach service.");
     auto records = journal_harness::waitForRecords(
         [&](const journal_harness::Fields& fields) {
-            return journal_harness::get(fields, "_PID") == std::to_string(pid) &&
+            return journal_harness::get(fields, "_PID") == std::to_string(run.pid) &&
                    journal_harness::get(fields, "SUBSYSTEM") == kServiceName &&
                    journal_harness::get(fields, "CATEGORY") == "tandrel";
         },
@@ -163,18 +182,16 @@ TEST_F(ServiceProcessTest, ExitsWithStatusOneWhenItsSocketIsAlreadyServedAndLogs
 TEST_F(ServiceProcessTest, AnswersWithoutADesktopAndEndsCleanlyOnSigtermAndSigint) {
     for (int number : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(strsignal(number));
-        auto helper = startHelper();
-        ASSERT_TRUE(helper);
         HelperClient client;
-        auto answer = connectWhenServed(client);
-        ASSERT_TRUE(answer) << "the helper never answered";
-        EXPECT_EQ(answer->data, R"({"result":false,"type":"IsPermissionGranted"})");
-        answer = client.request("SelectedText");
-        ASSERT_TRUE(answer);
-        EXPECT_EQ(answer->data, R"({"content":"","type":"SelectedText"})");
-
-        ::kill(helper->pid(), number);
-        EXPECT_EQ(helper->waitExit(10s), 0);
+        const Ended run = runHelper({}, {}, [&](pid_t pid) {
+            auto answer = connectWhenServed(client);
+            EXPECT_EQ(answer.value_or(HelperMessage{}).data,
+                      R"({"result":false,"type":"IsPermissionGranted"})");
+            answer = client.request("SelectedText");
+            EXPECT_EQ(answer.value_or(HelperMessage{}).data, R"({"content":"","type":"SelectedText"})");
+            ::kill(pid, number);
+        });
+        EXPECT_EQ(run.status, 0);
         EXPECT_TRUE(client.waitForError(xpc::ErrorCode::ConnectionInterrupted));
         client.disconnect();
         // Neither the socket nor its lock stays behind: a client started now hears "not running".
@@ -209,58 +226,38 @@ TEST_F(ServiceProcessTest, HelpVersionAndUnknownOptionsAnswerWithoutStartingTheS
     std::string usage;  // what --help printed, the first case
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.back());
-        int err[2];
-        ASSERT_EQ(::pipe2(err, O_CLOEXEC), 0);
-        auto helper = startHelper(c.arguments, {}, err[1]);
-        ::close(err[1]);
-        ASSERT_TRUE(helper);
-        std::string errText;
-        std::thread errReader([&] { errText = readAll(err[0]); });
-        const std::string outText = helper->readOutput();
-        errReader.join();
-        ::close(err[0]);
-        EXPECT_EQ(helper->waitExit(10s), c.status);
-        if (c.status == 0) {
-            EXPECT_EQ(outText.rfind(c.out, 0), 0u) << outText;
-            EXPECT_EQ(errText, "");
-            if (usage.empty()) usage = outText;
-        } else {
-            EXPECT_EQ(outText, "");
-            EXPECT_EQ(errText, c.errFirstLine + usage);
-        }
+        const Ended run = runHelper(c.arguments);
+        EXPECT_EQ(run.status, c.status);
+        if (usage.empty()) usage = run.out;
+        EXPECT_EQ(run.out.rfind(c.out, 0), 0u) << run.out;
+        EXPECT_EQ(run.err, c.status == 0 ? "" : c.errFirstLine + usage);
+        EXPECT_TRUE(c.status == 0 || run.out.empty()) << run.out;
         EXPECT_FALSE(std::filesystem::exists(runtime_.socketPath(kServiceName)));
     }
 }
 
-// The log lines on the helper's standard error, after the configured loggers, the warning in its colour.
+// The log lines on the helper's standard error, after the configured loggers, the warning in its colour. A
+// pipe: the colour mode follows TERM alone (the harness's private /dev may offer no pseudo-terminals).
 TEST_F(ServiceProcessTest, LogToTerminalShowsTheLogLinesInColour) {
-    // A pipe: the colour mode follows TERM alone (the harness's private /dev may offer no pseudo-terminals).
-    int err[2];
-    ASSERT_EQ(::pipe2(err, O_CLOEXEC), 0);
-    auto helper = startHelper({"--log-to-terminal"}, {"TERM=xterm-256color", "NO_COLOR="}, err[1]);
-    ::close(err[1]);
-    ASSERT_TRUE(helper);
-    std::string bytes;
-    std::thread reader([&] { bytes = readAll(err[0]); });
     HelperClient client;
-    const bool answered = connectWhenServed(client).has_value();
-    const pid_t pid = helper->pid();
-    ::kill(pid, SIGTERM);
-    const int status = helper->waitExit(10s);
-    reader.join();
-    ::close(err[0]);
-    ASSERT_TRUE(answered) << bytes;
-    ASSERT_EQ(status, 0) << bytes;
+    bool answered = false;
+    const Ended run = runHelper({"--log-to-terminal"}, {"TERM=xterm-256color", "NO_COLOR="}, [&](pid_t pid) {
+        answered = connectWhenServed(client).has_value();
+        ::kill(pid, SIGTERM);
+    });
+    ASSERT_TRUE(answered) << run.err;
+    ASSERT_EQ(run.status, 0) << run.err;
 
-    const std::string line = R"([^\n]* tandrel-helper\[)" + std::to_string(pid) + R"(:\d+\] )";
+    const std::string line = R"([^\n]* tandrel-helper\[)" + std::to_string(run.pid) + R"(:\d+\] )";
     EXPECT_TRUE(std::regex_search(
-        bytes, std::regex("\x1b\\[38;5;130m" + line +
-                          R"(\[WARN\] No usable desktop \(DISPLAY is not set; WAYLAND_DISPLAY is not set\): )"
-                          "answering without one\n\x1b\\[0m")))
-        << bytes;
-    EXPECT_TRUE(
-        std::regex_search(bytes, std::regex("\n" + line + R"(\[INFO\] Got message: IsPermissionGranted\n)")))
-        << bytes;
+        run.err,
+        std::regex("\x1b\\[38;5;130m" + line +
+                   R"(\[WARN\] No usable desktop \(DISPLAY is not set; WAYLAND_DISPLAY is not set\): )"
+                   "answering without one\n\x1b\\[0m")))
+        << run.err;
+    EXPECT_TRUE(std::regex_search(run.err,
+                                  std::regex("\n" + line + R"(\[INFO\] Got message: IsPermissionGranted\n)")))
+        << run.err;
 }
 
 }  // namespace
