@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -69,24 +70,14 @@ bool HelperSession::isRunning() {
 
 bool HelperClient::connect(std::chrono::milliseconds limit) {
     disconnect();
-    std::uint64_t generation;
-    {
-        std::lock_guard lock(inbox_->mutex);
-        inbox_->received.clear();
-        generation = ++inbox_->generation;
-    }
+    // A fresh inbox: a late event of the old connection goes to the old one.
+    inbox_ = std::make_shared<Inbox>();
     connection_ = xpc::Connection::connectToService(XpcService::kServiceName, queue_);
-    connection_->setEventHandler(
-        [inbox = inbox_, generation](const xpc::Object& event) { inbox->record(generation, event); });
+    connection_->setEventHandler([inbox = inbox_](const xpc::Object& event) { inbox->record(event); });
     connection_->resume();
     // Connected once the peer is known; a connection that fails ends with an error instead.
-    x11::testing::waitUntil(
-        [&] {
-            if (connection_->peerPid() >= 0) return true;
-            std::lock_guard lock(inbox_->mutex);
-            return !inbox_->received.empty();
-        },
-        limit);
+    x11::testing::waitUntil([&] { return connected() || await([](auto&) { return true; }, false, {}); },
+                            limit);
     return connected();
 }
 
@@ -97,7 +88,7 @@ void HelperClient::disconnect(std::chrono::milliseconds limit) {
     connection_.reset();
 }
 
-void HelperClient::Inbox::record(std::uint64_t from, const xpc::Object& event) {
+void HelperClient::Inbox::record(const xpc::Object& event) {
     HelperMessage message;
     message.arrival = Clock::now();
     if (event.isError()) {
@@ -110,7 +101,6 @@ void HelperClient::Inbox::record(std::uint64_t from, const xpc::Object& event) {
     }
     {
         std::lock_guard lock(mutex);
-        if (from != generation) return;
         received.push_back({std::move(message), false});
     }
     changed.notify_all();
@@ -131,38 +121,34 @@ std::optional<HelperMessage> HelperClient::request(const std::string& type,
     return waitFor(type, limit);
 }
 
-std::optional<HelperMessage> HelperClient::waitFor(const std::string& type, std::chrono::milliseconds limit) {
+std::optional<HelperMessage> HelperClient::await(const std::function<bool(const HelperMessage&)>& match,
+                                                 bool take, std::chrono::milliseconds limit) const {
     std::unique_lock lock(inbox_->mutex);
     std::optional<HelperMessage> found;
     inbox_->changed.wait_for(lock, limit, [&] {
-        for (auto& entry : inbox_->received) {
-            if (!entry.taken && !entry.message.error && entry.message.type == type) {
-                entry.taken = true;
-                found = entry.message;
-                return true;
-            }
+        for (auto& [message, taken] : inbox_->received) {
+            if (taken || !match(message)) continue;
+            taken = take;
+            found = message;
+            return true;
         }
         return false;
     });
     return found;
 }
 
+std::optional<HelperMessage> HelperClient::waitFor(const std::string& type, std::chrono::milliseconds limit) {
+    return await([&](const HelperMessage& m) { return !m.error && m.type == type; }, true, limit);
+}
+
 bool HelperClient::waitForError(xpc::ErrorCode code, std::chrono::milliseconds limit) {
-    std::unique_lock lock(inbox_->mutex);
-    return inbox_->changed.wait_for(lock, limit, [&] {
-        for (const auto& entry : inbox_->received) {
-            if (entry.message.error == code) return true;
-        }
-        return false;
-    });
+    return await([&](const HelperMessage& m) { return m.error == code; }, false, limit).has_value();
 }
 
 std::size_t HelperClient::count(const std::string& type) const {
     std::lock_guard lock(inbox_->mutex);
-    std::size_t n = 0;
-    for (const auto& entry : inbox_->received)
-        n += !entry.message.error && entry.message.type == type ? 1 : 0;
-    return n;
+    return std::count_if(inbox_->received.begin(), inbox_->received.end(),
+                         [&](const auto& entry) { return !entry.first.error && entry.first.type == type; });
 }
 
 int HelperSession::stop(std::chrono::milliseconds limit) {

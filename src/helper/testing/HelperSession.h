@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -66,24 +67,21 @@ class HelperClient {
     std::size_t count(const std::string& type) const;
 
   private:
-    // What the connections delivered; shared with their handlers, which may outlive a timed-out wait.
+    // What one connection delivered, each with whether it was taken; shared with the connection's handler.
     struct Inbox {
-        struct Received {
-            HelperMessage message;
-            bool taken = false;
-        };
-        void record(std::uint64_t generation, const xpc::Object& event);
+        void record(const xpc::Object& event);
 
         std::mutex mutex;
         std::condition_variable changed;
-        std::vector<Received> received;  // guarded by mutex
-        std::uint64_t generation =
-            0;  // guarded; counts connections, so a late event of an old one is dropped
+        std::vector<std::pair<HelperMessage, bool>> received;  // guarded by mutex
     };
+    // The oldest message that `match`es and was not taken, waiting up to `limit`; with `take` it is taken.
+    std::optional<HelperMessage> await(const std::function<bool(const HelperMessage&)>& match, bool take,
+                                       std::chrono::milliseconds limit) const;
 
     std::shared_ptr<dispatch::SerialQueue> queue_;
     std::shared_ptr<xpc::Connection> connection_;
-    const std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
+    std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
 };
 
 // The real tandrel-helper program as a child process on a display, with a private runtime directory (0700),
