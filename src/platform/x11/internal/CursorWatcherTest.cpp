@@ -6,7 +6,6 @@
 #include <X11/Xcursor/Xcursor.h>
 #include <X11/cursorfont.h>
 
-#include "platform/x11/internal/testing/TestWindow.h"
 #include "platform/x11/internal/testing/XvfbTest.h"
 
 namespace x11::internal {

@@ -7,7 +7,6 @@
 
 #include "platform/x11/internal/Capabilities.h"
 #include "platform/x11/internal/PointerLocator.h"
-#include "platform/x11/internal/testing/TestWindow.h"
 #include "platform/x11/internal/testing/XvfbTest.h"
 
 namespace x11::internal {

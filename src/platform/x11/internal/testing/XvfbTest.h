@@ -109,6 +109,40 @@ class XvfbTest : public ::testing::Test {
     std::unique_ptr<x11::internal::Connection> connection_;
 };
 
+// A mapped top-level window on its own connection, at a fixed place (override-redirect: no window manager
+// moves it).
+class TestWindow {
+  public:
+    TestWindow(const std::string& display, int x, int y, int width, int height)
+        : connection_(x11::internal::Connection::open(display)), x_(x + width / 2), y_(y + height / 2) {
+        XSetWindowAttributes attributes;
+        attributes.override_redirect = True;
+        attributes.background_pixel = WhitePixel(dpy(), DefaultScreen(dpy()));
+        window_ = XCreateWindow(dpy(), connection_->root(), x, y, width, height, 0, CopyFromParent,
+                                InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &attributes);
+        XMapRaised(dpy(), window_);
+        XSync(dpy(), False);
+    }
+
+    x11::internal::Connection& connection() { return *connection_; }
+    ::Display* dpy() const { return connection_->get(); }
+    ::Window window() const { return window_; }
+    void setCursor(::Cursor cursor) {
+        XDefineCursor(dpy(), window_, cursor);
+        XSync(dpy(), False);
+    }
+    // Moves the pointer into the window's centre (a warp, as a user's motion would).
+    void pointAt() {
+        XWarpPointer(dpy(), None, connection_->root(), 0, 0, 0, 0, x_, y_);
+        XSync(dpy(), False);
+    }
+
+  private:
+    std::unique_ptr<x11::internal::Connection> connection_;  // the window goes with it
+    ::Window window_ = 0;
+    int x_, y_;
+};
+
 // The former name of the fixture with a connection; every XvfbTest has one now.
 class XvfbConnectionTest : public XvfbTest {};
 
