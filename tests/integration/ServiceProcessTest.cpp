@@ -1,9 +1,6 @@
-// The tandrel-helper program as a whole process: exit status when its socket is taken, ending on SIGTERM and
-// SIGINT, its options, the log file in /tmp and the same lines in the journal.
-//
-// Run under journal-harness.sh (CTest does). With the private journald (root, own mount namespace) /tmp is
-// replaced by a private tmpfs as well, so the helper's log file is this test's alone; without it the checks
-// of the log file and the journal are skipped with the reason, and the rest runs against the real /tmp.
+// The tandrel-helper program as a whole process: exit status, signals, options, its log file in /tmp and the
+// same lines in the journal. Run under journal-harness.sh (CTest does): with its private journald (root, own
+// mount namespace) /tmp is a private tmpfs too; without it the log and journal checks are skipped.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -35,8 +32,7 @@ using x11::testing::ChildProcess;
 
 constexpr const char* kServiceName = "com.tandrel.helper";
 
-// True once a private /tmp is mounted for this process's namespace.
-bool privateTmp = false;
+bool privateTmp = false;  // mounted for this process's namespace
 // The helper binary to start. The build tree may itself lie under /tmp, which the private /tmp hides, so
 // inside the harness the binary is first copied to the namespace's private /run.
 std::string helperPath = TANDREL_HELPER_PATH;
