@@ -5,7 +5,6 @@
 
 #include <X11/Xatom.h>
 
-#include "platform/x11/internal/SelectionOwnerWatcher.h"
 #include "platform/x11/internal/SelectionReader.h"
 #include "platform/x11/internal/testing/XvfbTest.h"
 
@@ -65,27 +64,6 @@ TEST_F(SelectionServerTest, ServesEveryTargetByteForByteAndLargeOnesIncrementall
         return lost;
     }));
     EXPECT_FALSE(restorer.owns());
-}
-
-TEST_F(SelectionServerTest, ChangeCountCountsOnlyOtherOwnersAndWaitsForANewOwner) {
-    const ::Atom clipboard = connection_->atom("CLIPBOARD");
-    SelectionOwnerWatcher watcher(*connection_, {clipboard, XA_PRIMARY});
-    SelectionServer own(*connection_, clipboard);
-    watcher.ignoreOwner(own.window());
-    auto before = watcher.state(clipboard).foreignChanges;
-    ASSERT_TRUE(own.own({{connection_->atom("UTF8_STRING"), connection_->atom("UTF8_STRING"), 8, "mine"}}));
-    EXPECT_EQ(watcher.state(clipboard).foreignChanges, before);
-
-    ::Time since = connection_->serverTime(own.window());
-    EXPECT_FALSE(watcher.waitForOwnerSince(XA_PRIMARY, since, 50ms));
-    auto xclip = xclipOwn("primary", "primary");
-    EXPECT_TRUE(watcher.waitForOwnerSince(XA_PRIMARY, since, 5000ms));
-    SelectionReader reader(*connection_);
-    EXPECT_EQ(reader.readText(XA_PRIMARY, 1000ms).value_or(""), "primary");
-
-    auto theirs = xclipOwn("clipboard", "theirs");
-    EXPECT_TRUE(waitUntil([&] { return watcher.state(clipboard).foreignChanges == before + 1; }));
-    EXPECT_NE(watcher.state(clipboard).owner, own.window());
 }
 
 TEST_F(SelectionServerTest, ReadingWithoutOwnerOrAnswerIsBounded) {
