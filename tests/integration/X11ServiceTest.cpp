@@ -170,6 +170,15 @@ TEST_F(X11ServiceTest, XtermGesturesAreAnnouncedOnceAndTheirTextReadBack) {
     expectOneEvent("drag");
     EXPECT_EQ(selectedText(), "bravo charlie\n");
 
+    // A drag over blank cells selects nothing, so xterm keeps offering its previous selection: that stale
+    // text is no new selection. The clipboard's owner answers one request and then exits: a terminal's
+    // selection is never copied, so the user's clipboard is not even read.
+    auto owner = xclipOwn("clipboard", "untouched", 1);
+    ASSERT_TRUE(owner);
+    drag(column(5), row(3), column(30), row(3));
+    expectNoEvent("a drag over blank cells");
+    EXPECT_EQ(clipboard("UTF8_STRING"), "untouched") << "the helper read the clipboard for a terminal";
+
     clicks(column(7), row(1), 2);  // "echo"
     expectOneEvent("double click");
     EXPECT_EQ(selectedText(), "echo");
@@ -181,15 +190,6 @@ TEST_F(X11ServiceTest, XtermGesturesAreAnnouncedOnceAndTheirTextReadBack) {
 
     clicks(column(3), row(0), 1);
     expectNoEvent("a single click on text");
-
-    // A drag over blank cells selects nothing, so xterm keeps offering its previous selection: that stale
-    // text is no new selection. The clipboard's owner answers one request and then exits: a terminal's
-    // selection is never copied, so the user's clipboard is not even read.
-    auto owner = xclipOwn("clipboard", "untouched", 1);
-    ASSERT_TRUE(owner);
-    drag(column(5), row(3), column(30), row(3));
-    expectNoEvent("a drag over blank cells");
-    EXPECT_EQ(clipboard("UTF8_STRING"), "untouched") << "the helper read the clipboard for a terminal";
 
     // The root window shows no I-beam. With the keyboard focus on xterm, which still owns PRIMARY, a read
     // would find text: only the cursor keeps this quiet.
