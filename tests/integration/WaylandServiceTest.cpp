@@ -245,17 +245,17 @@ TEST_P(WaylandServiceTest, EventsReachEveryWatchingClientAndStopWithTheirClient)
     auto view = gtk("alpha bravo charlie|delta echo foxtrot");
     ASSERT_TRUE(view);
     wakeWindow();
-    auto watcher = helper::testing::OtherClient::open();
-    ASSERT_TRUE(watcher && watcher->request("StartMonitor"));
+    auto watcher = std::make_unique<helper::testing::HelperClient>();
+    ASSERT_TRUE(watcher->connect() && watcher->request("StartMonitor"));
     startMonitor();
     drag(4, 8, 900, 8);
     expectOneEvent("drag with two watchers");
-    EXPECT_TRUE(x11::testing::waitUntil([&] { return watcher->events() == 1; }));
+    EXPECT_TRUE(x11::testing::waitUntil([&] { return watcher->count(kEvent) == 1; }));
 
     ASSERT_TRUE(helper_->connect());
     ASSERT_TRUE(helper_->request("IsPermissionGranted"));
     click(4, 30, 2);
-    EXPECT_TRUE(x11::testing::waitUntil([&] { return watcher->events() == 2; }))
+    EXPECT_TRUE(x11::testing::waitUntil([&] { return watcher->count(kEvent) == 2; }))
         << "the watcher was silenced";
     expectNoEvent("a double click, to the new client that did not ask");
 

@@ -3,7 +3,7 @@
 # its own skip: without Xvfb, or without the GTK and accessibility packages.
 if(TARGET tandrel-helper AND TARGET helper_testing)
   find_package(nlohmann_json REQUIRED)
-  add_executable(x11_service_test X11ServiceTest.cpp X11AtspiServiceTest.cpp)
+  add_executable(x11_service_test X11ServiceTest.cpp)
   target_link_libraries(x11_service_test
     PRIVATE helper_testing nlohmann_json::nlohmann_json GTest::gtest GTest::gtest_main)
   target_compile_definitions(x11_service_test PRIVATE TANDREL_HELPER_PATH="$<TARGET_FILE:tandrel-helper>")

@@ -2,32 +2,15 @@
 
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
 #include "helper/XpcService.h"
 #include "platform/x11/internal/testing/ChildProcess.h"
-#include "xpc/internal/UniqueFd.h"
 
 namespace helper::testing {
-
-namespace {
-
-// True when something accepts connections on the Unix socket at `path`.
-bool socketAccepts(const std::string& path) {
-    xpc::internal::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path) return false;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    return ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-}
-
-}  // namespace
 
 std::unique_ptr<HelperSession> HelperSession::start(const std::string& helperPath, const std::string& display,
                                                     std::string* why, std::chrono::milliseconds limit,
@@ -42,46 +25,40 @@ std::unique_ptr<HelperSession> HelperSession::start(const std::string& helperPat
     if (::mkdtemp(pattern) == nullptr) return fail(std::string("mkdtemp: ") + std::strerror(errno));
     session->runtimeDirectory_ = pattern;
     if (const char* old = std::getenv("XDG_RUNTIME_DIR")) session->savedRuntimeDirectory_ = old;
-    ::setenv("XDG_RUNTIME_DIR", session->runtimeDirectory_.c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", pattern, 1);
 
     x11::testing::ChildProcess::Options options;
     options.env = {"DISPLAY=" + display, "WAYLAND_DISPLAY=" + waylandDisplay,
-                   "XDG_RUNTIME_DIR=" + session->runtimeDirectory_};
+                   std::string("XDG_RUNTIME_DIR=") + pattern};
     options.env.insert(options.env.end(), env.begin(), env.end());
     std::string spawnError;
-    session->process_ = x11::testing::ChildProcess::start({helperPath}, options, &spawnError);
-    if (!session->process_) return fail("cannot start " + helperPath + ": " + spawnError);
-
-    const std::string socketPath = session->runtimeDirectory_ + "/" + XpcService::kServiceName;
-    bool exited = false;
-    const bool accepting = x11::testing::waitUntil(
-        [&] {
-            if (!session->process_->isRunning()) {
-                exited = true;
-                return true;
-            }
-            return socketAccepts(socketPath);
-        },
-        limit);
-    if (exited) return fail(helperPath + " exited before serving " + socketPath);
-    if (!accepting) return fail(helperPath + " did not serve " + socketPath + " in time");
-
-    session->queue_ = dispatch::SerialQueue::create("helper-session-client");
-    if (!session->connect()) return fail("cannot connect to " + socketPath);
+    auto& process = session->process_;
+    process = x11::testing::ChildProcess::start({helperPath}, options, &spawnError);
+    if (!process) return fail("cannot start " + helperPath + ": " + spawnError);
+    // A connection to a socket nobody serves yet fails at once.
+    x11::testing::waitUntil([&] { return !process->isRunning() || session->connect(limit); }, limit);
+    if (!process->isRunning()) return fail(helperPath + " exited before serving its socket in " + pattern);
+    if (!session->connected())
+        return fail(helperPath + " did not serve its socket in " + pattern + " in time");
     return session;
+}
+
+HelperClient::HelperClient() : queue_(dispatch::SerialQueue::create("helper-client")) {}
+
+HelperClient::~HelperClient() {
+    disconnect();
 }
 
 HelperSession::~HelperSession() {
     disconnect();
     process_.reset();  // SIGTERM, then SIGKILL, by PID
-    if (!runtimeDirectory_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(runtimeDirectory_, ignored);
-        if (savedRuntimeDirectory_) {
-            ::setenv("XDG_RUNTIME_DIR", savedRuntimeDirectory_->c_str(), 1);
-        } else {
-            ::unsetenv("XDG_RUNTIME_DIR");
-        }
+    if (runtimeDirectory_.empty()) return;
+    std::error_code ignored;
+    std::filesystem::remove_all(runtimeDirectory_, ignored);
+    if (savedRuntimeDirectory_) {
+        ::setenv("XDG_RUNTIME_DIR", savedRuntimeDirectory_->c_str(), 1);
+    } else {
+        ::unsetenv("XDG_RUNTIME_DIR");
     }
 }
 
@@ -93,37 +70,27 @@ bool HelperSession::isRunning() {
     return process_ && process_->isRunning();
 }
 
-bool HelperSession::connect(std::chrono::milliseconds limit) {
+bool HelperClient::connect(std::chrono::milliseconds limit) {
     disconnect();
-    std::uint64_t generation;
-    {
-        std::lock_guard lock(inbox_->mutex);
-        inbox_->received.clear();
-        generation = ++inbox_->generation;
-    }
+    // A fresh inbox: a late event of the old connection goes to the old one.
+    inbox_ = std::make_shared<Inbox>();
     connection_ = xpc::Connection::connectToService(XpcService::kServiceName, queue_);
-    connection_->setEventHandler(
-        [inbox = inbox_, generation](const xpc::Object& event) { inbox->record(generation, event); });
+    connection_->setEventHandler([inbox = inbox_](const xpc::Object& event) { inbox->record(event); });
     connection_->resume();
     // Connected once the peer is known; a connection that fails ends with an error instead.
-    x11::testing::waitUntil(
-        [&] {
-            if (connection_->peerPid() >= 0) return true;
-            std::lock_guard lock(inbox_->mutex);
-            return !inbox_->received.empty();
-        },
-        limit);
-    return connection_->peerPid() >= 0;
+    x11::testing::waitUntil([&] { return connected() || await([](auto&) { return true; }, false, {}); },
+                            limit);
+    return connected();
 }
 
-void HelperSession::disconnect(std::chrono::milliseconds limit) {
+void HelperClient::disconnect(std::chrono::milliseconds limit) {
     if (!connection_) return;
     connection_->cancel();
     waitForError(xpc::ErrorCode::ConnectionInvalid, limit);
     connection_.reset();
 }
 
-void HelperSession::Inbox::record(std::uint64_t from, const xpc::Object& event) {
+void HelperClient::Inbox::record(const xpc::Object& event) {
     HelperMessage message;
     message.arrival = Clock::now();
     if (event.isError()) {
@@ -136,13 +103,12 @@ void HelperSession::Inbox::record(std::uint64_t from, const xpc::Object& event) 
     }
     {
         std::lock_guard lock(mutex);
-        if (from != generation) return;
         received.push_back({std::move(message), false});
     }
     changed.notify_all();
 }
 
-void HelperSession::send(const std::string& type, const std::optional<std::string>& data) {
+void HelperClient::send(const std::string& type, const std::optional<std::string>& data) {
     if (!connection_) return;
     xpc::Object message = xpc::Object::dictionary();
     message.set("type", xpc::Object::string(type));
@@ -150,53 +116,41 @@ void HelperSession::send(const std::string& type, const std::optional<std::strin
     connection_->send(message);
 }
 
-std::optional<HelperMessage> HelperSession::request(const std::string& type,
-                                                    const std::optional<std::string>& data,
-                                                    std::chrono::milliseconds limit) {
+std::optional<HelperMessage> HelperClient::request(const std::string& type,
+                                                   const std::optional<std::string>& data,
+                                                   std::chrono::milliseconds limit) {
     send(type, data);
     return waitFor(type, limit);
 }
 
-std::optional<HelperMessage> HelperSession::waitFor(const std::string& type,
-                                                    std::chrono::milliseconds limit) {
+std::optional<HelperMessage> HelperClient::await(const std::function<bool(const HelperMessage&)>& match,
+                                                 bool take, std::chrono::milliseconds limit) const {
     std::unique_lock lock(inbox_->mutex);
     std::optional<HelperMessage> found;
     inbox_->changed.wait_for(lock, limit, [&] {
-        for (auto& entry : inbox_->received) {
-            if (!entry.taken && !entry.message.error && entry.message.type == type) {
-                entry.taken = true;
-                found = entry.message;
-                return true;
-            }
+        for (auto& [message, taken] : inbox_->received) {
+            if (taken || !match(message)) continue;
+            taken = take;
+            found = message;
+            return true;
         }
         return false;
     });
     return found;
 }
 
-bool HelperSession::waitForError(xpc::ErrorCode code, std::chrono::milliseconds limit) {
-    std::unique_lock lock(inbox_->mutex);
-    return inbox_->changed.wait_for(lock, limit, [&] {
-        for (const auto& entry : inbox_->received) {
-            if (entry.message.error == code) return true;
-        }
-        return false;
-    });
+std::optional<HelperMessage> HelperClient::waitFor(const std::string& type, std::chrono::milliseconds limit) {
+    return await([&](const HelperMessage& m) { return !m.error && m.type == type; }, true, limit);
 }
 
-std::size_t HelperSession::count(const std::string& type) const {
-    std::lock_guard lock(inbox_->mutex);
-    std::size_t n = 0;
-    for (const auto& entry : inbox_->received)
-        n += !entry.message.error && entry.message.type == type ? 1 : 0;
-    return n;
+bool HelperClient::waitForError(xpc::ErrorCode code, std::chrono::milliseconds limit) {
+    return await([&](const HelperMessage& m) { return m.error == code; }, false, limit).has_value();
 }
 
-std::vector<HelperMessage> HelperSession::messages() const {
+std::size_t HelperClient::count(const std::string& type) const {
     std::lock_guard lock(inbox_->mutex);
-    std::vector<HelperMessage> all;
-    for (const auto& entry : inbox_->received) all.push_back(entry.message);
-    return all;
+    return std::count_if(inbox_->received.begin(), inbox_->received.end(),
+                         [&](const auto& entry) { return !entry.first.error && entry.first.type == type; });
 }
 
 int HelperSession::stop(std::chrono::milliseconds limit) {

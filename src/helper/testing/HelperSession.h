@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -30,47 +31,25 @@ struct HelperMessage {
     std::chrono::steady_clock::time_point arrival;
 };
 
-// The real tandrel-helper program as a child process on an X display, with a private runtime directory, and a
-// client connection to it. For end-to-end tests and benchmarks.
-//
-// `start` launches the binary with DISPLAY, WAYLAND_DISPLAY and XDG_RUNTIME_DIR (a fresh 0700 directory) set,
-// waits until its socket accepts, and connects a client. Messages arrive on a private serial queue (no run
-// loop needs to be pumped) and are kept in arrival order; `waitFor` hands out the oldest not yet taken
-// message of a type with a bounded wait.
-//
-// The client resolves the service's socket through this process's XDG_RUNTIME_DIR, so `start` points the
-// variable at the private directory and the destructor restores it: one session at a time per process, and
-// nothing else may change or read that variable meanwhile. Methods are meant for one test thread; the
-// queue only appends to the message list under its mutex.
-//
-// Destruction cancels the connection, ends the helper by its PID (SIGTERM, then SIGKILL after a second) and
-// removes the runtime directory.
-class HelperSession {
+// A client on the helper's socket, found through XDG_RUNTIME_DIR like the real clients. Messages arrive on a
+// private serial queue (no run loop to pump) and are kept in arrival order; the waits are bounded. For one
+// test thread; the queue only appends to the message list under its mutex. Destruction cancels the
+// connection.
+class HelperClient {
   public:
     using Clock = std::chrono::steady_clock;
 
-    // Null, with `why` set, when the helper cannot be started or its socket does not accept within `limit`.
-    // The helper sees `waylandDisplay` as WAYLAND_DISPLAY (empty by default, so that a session on an X
-    // display never picks the Wayland compositor of the desktop the tests run on); `env` adds entries
-    // ("NAME=value").
-    static std::unique_ptr<HelperSession> start(const std::string& helperPath, const std::string& display,
-                                                std::string* why = nullptr,
-                                                std::chrono::milliseconds limit = std::chrono::seconds(10),
-                                                const std::string& waylandDisplay = {},
-                                                const std::vector<std::string>& env = {});
-    ~HelperSession();
-    HelperSession(const HelperSession&) = delete;
-    HelperSession& operator=(const HelperSession&) = delete;
+    HelperClient();
+    virtual ~HelperClient();
+    HelperClient(const HelperClient&) = delete;
+    HelperClient& operator=(const HelperClient&) = delete;
 
-    pid_t pid() const;
-    bool isRunning();
-    const std::string& runtimeDirectory() const { return runtimeDirectory_; }
-
-    // Replaces the client connection with a new one (the old one is cancelled first, see `disconnect`) and
-    // clears the received messages. True once the socket is connected; the helper may not have accepted the
-    // connection yet (a request's answer proves that it has).
+    // Replaces the connection with a new one (the old one is cancelled first) and clears the received
+    // messages. True once the socket is connected; only a request's answer proves that the helper accepted
+    // it.
     bool connect(std::chrono::milliseconds limit = std::chrono::seconds(5));
-    // Cancels the client connection and waits (bounded) until it is closed on this side.
+    bool connected() const { return connection_ && connection_->peerPid() >= 0; }
+    // Cancels the connection and waits until it is closed on this side.
     void disconnect(std::chrono::milliseconds limit = std::chrono::seconds(5));
 
     // Sends a request; `data` becomes the string "data" (for "InsertText").
@@ -86,37 +65,53 @@ class HelperSession {
     bool waitForError(xpc::ErrorCode code, std::chrono::milliseconds limit = std::chrono::seconds(5));
     // How many messages of `type` arrived on the current connection, taken or not.
     std::size_t count(const std::string& type) const;
-    // Everything the current connection delivered so far.
-    std::vector<HelperMessage> messages() const;
-
-    // Ends the helper with SIGTERM sent to its PID; its exit status, or -1 if it had not exited after
-    // `limit` (it is then killed).
-    int stop(std::chrono::milliseconds limit = std::chrono::seconds(5));
 
   private:
-    // What the connections delivered; shared with their handlers, which may outlive a timed-out wait.
+    // What one connection delivered, each with whether it was taken; shared with the connection's handler.
     struct Inbox {
-        struct Received {
-            HelperMessage message;
-            bool taken = false;
-        };
-        void record(std::uint64_t generation, const xpc::Object& event);
+        void record(const xpc::Object& event);
 
         std::mutex mutex;
         std::condition_variable changed;
-        std::vector<Received> received;  // guarded by mutex
-        std::uint64_t generation =
-            0;  // guarded; counts connections, so a late event of an old one is dropped
+        std::vector<std::pair<HelperMessage, bool>> received;  // guarded by mutex
     };
+    // The oldest message that `match`es and was not taken, waiting up to `limit`; with `take` it is taken.
+    std::optional<HelperMessage> await(const std::function<bool(const HelperMessage&)>& match, bool take,
+                                       std::chrono::milliseconds limit) const;
 
+    std::shared_ptr<dispatch::SerialQueue> queue_;
+    std::shared_ptr<xpc::Connection> connection_;
+    std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
+};
+
+// The real tandrel-helper program as a child process on a display, with a private runtime directory (0700),
+// and its own client connection; for end-to-end tests and benchmarks. `start` points this process's
+// XDG_RUNTIME_DIR at that directory (so that clients find the socket) and the destructor restores it: one
+// session at a time per process, and nothing else may use that variable meanwhile. Destruction also ends the
+// helper by its PID (SIGTERM, then SIGKILL after a second) and removes the directory.
+class HelperSession : public HelperClient {
+  public:
+    // Null, with `why` set, when the helper cannot be started or does not serve its socket within `limit`. It
+    // sees `waylandDisplay` as WAYLAND_DISPLAY (empty by default: a session on an X display never picks the
+    // compositor of the desktop the tests run on); `env` adds entries ("NAME=value").
+    static std::unique_ptr<HelperSession> start(const std::string& helperPath, const std::string& display,
+                                                std::string* why = nullptr,
+                                                std::chrono::milliseconds limit = std::chrono::seconds(10),
+                                                const std::string& waylandDisplay = {},
+                                                const std::vector<std::string>& env = {});
+    ~HelperSession() override;
+
+    pid_t pid() const;
+    bool isRunning();
+    // Ends the helper with SIGTERM; its exit status, or -1 if it had not exited after `limit` (then killed).
+    int stop(std::chrono::milliseconds limit = std::chrono::seconds(5));
+
+  private:
     HelperSession() = default;
 
     std::string runtimeDirectory_;
     std::optional<std::string> savedRuntimeDirectory_;
     std::unique_ptr<x11::testing::ChildProcess> process_;
-    std::shared_ptr<dispatch::SerialQueue> queue_;
-    std::shared_ptr<xpc::Connection> connection_;
-    const std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
 };
 
 }  // namespace helper::testing

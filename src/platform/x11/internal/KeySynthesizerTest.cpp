@@ -6,7 +6,6 @@
 #include <X11/keysym.h>
 
 #include "platform/x11/internal/SelectionReader.h"
-#include "platform/x11/internal/SelectionServer.h"
 #include "platform/x11/internal/testing/TkTextWindow.h"
 #include "platform/x11/internal/testing/XvfbTest.h"
 
@@ -16,9 +15,9 @@ namespace {
 using namespace std::chrono_literals;
 using x11::testing::TkTextWindow;
 
-class KeySynthesizerTest : public x11::testing::XvfbConnectionTest {};
+class KeySynthesizerTest : public x11::testing::XvfbTest {};
 
-TEST_F(KeySynthesizerTest, ControlInsertCopiesInTkEvenWithShiftHeldAndShiftInsertPastes) {
+TEST_F(KeySynthesizerTest, ControlInsertCopiesInTkEvenWithShiftHeldAndUnknownKeysSendNothing) {
     std::string why;
     auto tk = TkTextWindow::start(server_->displayEnv(), "alpha beta", 50, 500, true, &why);
     ASSERT_TRUE(tk) << why;
@@ -36,29 +35,10 @@ TEST_F(KeySynthesizerTest, ControlInsertCopiesInTkEvenWithShiftHeldAndShiftInser
     EXPECT_TRUE(keys.heldModifiers().empty());
 
     SelectionReader reader(*connection_);
-    ::Atom clipboard = connection_->atom("CLIPBOARD");
-    std::optional<std::string> copied;
-    ASSERT_TRUE(
-        x11::testing::waitUntil([&] { return (copied = reader.readText(clipboard, 200ms)).has_value(); }));
-    EXPECT_EQ(*copied, "alpha");
-
-    // Paste what this process owns.
-    SelectionServer server(*connection_, clipboard);
-    ASSERT_TRUE(
-        server.own({{connection_->atom("UTF8_STRING"), connection_->atom("UTF8_STRING"), 8, " pasted"}}));
-    ASSERT_TRUE(keys.strike({XK_Shift_L}, XK_Insert));
-    // Tk asks this process for the clipboard: serve while waiting for its report.
-    std::optional<std::string> text;
-    ASSERT_TRUE(x11::testing::waitUntil([&] {
-        connection_->waitFor([](const XEvent&) { return false; }, 5ms);
-        text = tk->output().until([](const std::string& l) { return l.rfind("text ", 0) == 0; }, 5ms);
-        return text && text->find("pasted") != std::string::npos;
+    EXPECT_TRUE(x11::testing::waitUntil([&] {
+        return reader.readText(connection_->atom("CLIPBOARD"), 200ms) == std::optional<std::string>("alpha");
     }));
-    EXPECT_EQ(*text, "text alpha beta pasted");
-}
-
-TEST_F(KeySynthesizerTest, UnknownKeysymSendsNothing) {
-    KeySynthesizer keys(*connection_);
+    // A key the keyboard cannot type sends nothing.
     EXPECT_FALSE(keys.strike({XK_Control_L}, 0x1234567));
     EXPECT_FALSE(keys.strike({0x1234567}, XK_Insert));
 }

@@ -4,7 +4,6 @@
 #include "platform/x11/internal/PointerEventTranslator.h"
 
 #include <X11/X.h>
-#include <gtest/gtest.h>
 
 namespace x11::internal {
 namespace {

@@ -17,39 +17,35 @@ namespace x11::testing {
 
 std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>& argv,
                                                   const Options& options, std::string* why) {
-    std::vector<std::string> envStrings;
+    std::vector<std::string> envStrings = options.env;
     for (char** e = environ; *e; ++e) {
-        std::string entry = *e;
-        bool overridden = false;
-        for (const auto& o : options.env) {
-            auto eq = o.find('=');
-            if (entry.compare(0, eq + 1, o, 0, eq + 1) == 0) overridden = true;
-        }
-        if (!overridden) envStrings.push_back(entry);
+        const std::string entry = *e;
+        if (std::none_of(options.env.begin(), options.env.end(), [&](const std::string& o) {
+                return entry.compare(0, o.find('=') + 1, o, 0, o.find('=') + 1) == 0;
+            }))
+            envStrings.push_back(entry);
     }
-    for (const auto& o : options.env) envStrings.push_back(o);
-    std::vector<char*> envp;
-    for (auto& s : envStrings) envp.push_back(s.data());
-    envp.push_back(nullptr);
     std::vector<std::string> args = argv;
-    std::vector<char*> argp;
+    std::vector<char*> envp, argp;
+    for (auto& s : envStrings) envp.push_back(s.data());
     for (auto& s : args) argp.push_back(s.data());
+    envp.push_back(nullptr);
     argp.push_back(nullptr);
 
     int outPipe[2] = {-1, -1};
     if (options.captureStdout && pipe2(outPipe, O_CLOEXEC) != 0) return nullptr;
-
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (options.stdinFd >= 0)
-        posix_spawn_file_actions_adddup2(&actions, options.stdinFd, 0);
-    else
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    if (options.captureStdout)
-        posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-    else
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    auto redirect = [&](int from, int to, int flags) {
+        if (from >= 0) {
+            posix_spawn_file_actions_adddup2(&actions, from, to);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, to, "/dev/null", flags, 0);
+        }
+    };
+    redirect(options.stdinFd, 0, O_RDONLY);
+    redirect(outPipe[1], 1, O_WRONLY);
+    redirect(options.stderrFd, 2, O_WRONLY);
     if (options.passFd >= 0) posix_spawn_file_actions_adddup2(&actions, options.passFd, 3);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
@@ -118,58 +114,33 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     }
 }
 
-std::string runCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env, int* status,
-                       const std::string& input) {
-    int inPipe[2] = {-1, -1};
-    ChildProcess::Options options;
-    options.env = env;
-    options.captureStdout = true;
-    if (pipe2(inPipe, O_CLOEXEC) != 0) return {};
-    options.stdinFd = inPipe[0];
-    auto child = ChildProcess::start(argv, options);
-    close(inPipe[0]);
-    if (!child) {
-        close(inPipe[1]);
-        if (status) *status = -1;
-        return {};
-    }
-    // Write the input while reading the output, so neither side can fill its pipe and stall.
+std::string ChildProcess::readOutput(const std::function<void()>& meanwhile) {
     std::string output;
-    size_t written = 0;
-    int inFd = inPipe[1];
-    if (input.empty()) {
-        close(inFd);
-        inFd = -1;
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    int outFd = child->stdoutFd();
-    while (outFd >= 0 && std::chrono::steady_clock::now() < deadline) {
-        pollfd fds[2] = {{outFd, POLLIN, 0}, {inFd, POLLOUT, 0}};
-        if (poll(fds, inFd >= 0 ? 2 : 1, 100) <= 0) continue;
-        if (inFd >= 0 && (fds[1].revents & (POLLOUT | POLLERR | POLLHUP))) {
-            ssize_t n = write(inFd, input.data() + written, input.size() - written);
-            if (n > 0) written += static_cast<size_t>(n);
-            if (n < 0 || written == input.size()) {
-                close(inFd);
-                inFd = -1;
-            }
-        }
-        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-            char buffer[65536];
-            ssize_t n = read(outFd, buffer, sizeof buffer);
-            if (n <= 0) break;
-            output.append(buffer, static_cast<size_t>(n));
-        }
-    }
-    if (inFd >= 0) close(inFd);
-    int rc = child->waitExit(std::chrono::milliseconds(5000));
-    if (status) *status = rc;
+    char buffer[65536];
+    waitUntil(
+        [&] {
+            if (meanwhile) meanwhile();
+            pollfd pfd{stdout_, POLLIN, 0};
+            if (poll(&pfd, 1, meanwhile ? 0 : 5) <= 0) return false;
+            const ssize_t n = read(stdout_, buffer, sizeof buffer);
+            if (n > 0) output.append(buffer, static_cast<size_t>(n));
+            return n <= 0;
+        },
+        std::chrono::seconds(10));
     return output;
 }
 
-}  // namespace x11::testing
-
-namespace x11::testing {
+std::string runCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                       int* status) {
+    ChildProcess::Options options;
+    options.env = env;
+    options.captureStdout = true;
+    auto child = ChildProcess::start(argv, options);
+    const std::string output = child ? child->readOutput() : "";
+    const int rc = child ? child->waitExit(std::chrono::seconds(5)) : -1;
+    if (status) *status = rc;
+    return output;
+}
 
 std::optional<std::string> LineReader::next(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -199,11 +170,9 @@ std::optional<std::string> LineReader::until(const std::function<bool(const std:
                                              std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                          std::chrono::steady_clock::now());
-        auto line = next(std::max(left, std::chrono::milliseconds(0)));
-        if (!line) return std::nullopt;
-        if (match(*line)) return line;
+        auto line = next(std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now()));
+        if (!line || match(*line)) return line;
     }
 }
 

@@ -20,6 +20,7 @@ class ChildProcess {
         int passFd = -1;               // a descriptor the child keeps as descriptor 3
         bool captureStdout = false;    // readable through `stdoutFd`
         int stdinFd = -1;              // the child's standard input (else /dev/null)
+        int stderrFd = -1;             // the child's standard error (else /dev/null)
     };
 
     static std::unique_ptr<ChildProcess> start(const std::vector<std::string>& argv, const Options& options,
@@ -28,6 +29,8 @@ class ChildProcess {
 
     pid_t pid() const { return pid_; }
     int stdoutFd() const { return stdout_; }
+    // The captured standard output up to its end (at most 10 s); `meanwhile` runs between reads.
+    std::string readOutput(const std::function<void()>& meanwhile = {});
     bool isRunning();
     // Waits for the process to exit by itself; its exit status, or -1 on timeout (the process is left alone).
     int waitExit(std::chrono::milliseconds timeout);
@@ -44,14 +47,10 @@ class ChildProcess {
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
-// Runs a command to completion and returns its standard output (empty on failure); `status` gets its exit
-// status.
+// Runs a command to completion (bounded) and returns its standard output (empty on failure); `status` gets
+// its exit status.
 std::string runCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                       int* status = nullptr, const std::string& input = {});
-
-}  // namespace x11::testing
-
-namespace x11::testing {
+                       int* status = nullptr);
 
 // Reads a child's standard output line by line with a bounded wait.
 class LineReader {

@@ -30,12 +30,7 @@ box.pack_start(password, False, False, 0)
 win.add(box)
 win.connect("destroy", Gtk.main_quit)
 keys = [0]
-
-def key(widget, event):
-    keys[0] += 1
-    return False
-
-win.connect("key-press-event", key)
+win.connect("key-press-event", lambda widget, event: keys.__setitem__(0, keys[0] + 1))
 
 def say(line):
     sys.stdout.write(line + "\n")
@@ -43,32 +38,25 @@ def say(line):
 
 def selected():
     bounds = buf.get_selection_bounds()
-    if not bounds:
-        return ""
-    return buf.get_text(bounds[0], bounds[1], True).replace("\n", "|")
+    return buf.get_text(bounds[0], bounds[1], True).replace("\n", "|") if bounds else ""
 
 def command(source, condition):
     line = sys.stdin.readline()
     if not line:
         Gtk.main_quit()
         return False
-    words = line.split()
-    if words[:1] == ["select"]:
+    words = line.split() or [""]
+    if words[0] == "select":
         view.grab_focus()
         buf.select_range(buf.get_iter_at_offset(int(words[1])), buf.get_iter_at_offset(int(words[2])))
-    elif words[:1] == ["password"]:
+    elif words[0] == "password":
         password.grab_focus()
         password.select_region(0, -1)
-    if words[:1] == ["query"]:
-        say("selected " + selected())
-    elif words[:1] == ["keys"]:
-        say("keys %d" % keys[0])
-    elif words[:1] == ["focus"]:
-        focus = win.get_focus()
-        name = "view" if focus is view else "password" if focus is password else "none"
-        say("focus %s %s" % (name, "active" if win.is_active() else "inactive"))
-    else:
-        say("ok " + line.strip())
+    focus = win.get_focus()
+    focus = "view" if focus is view else "password" if focus is password else "none"
+    answers = {"query": "selected " + selected(), "keys": "keys %d" % keys[0],
+               "focus": "focus %s %s" % (focus, "active" if win.is_active() else "inactive")}
+    say(answers.get(words[0], "ok " + line.strip()))
     return True
 
 def ready():

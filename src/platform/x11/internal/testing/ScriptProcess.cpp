@@ -10,29 +10,24 @@ namespace x11::testing {
 
 std::unique_ptr<ScriptProcess> ScriptProcess::start(const std::string& script,
                                                     const std::vector<std::string>& args,
-                                                    ChildProcess::Options options, std::string* why) {
+                                                    ChildProcess::Options options, std::string* why,
+                                                    const std::string& interpreter) {
+    auto process = std::unique_ptr<ScriptProcess>(new ScriptProcess());
     char path[] = "/tmp/tandrel-script-XXXXXX";
     int fd = mkstemp(path);
-    if (fd < 0) {
-        if (why) *why = "cannot create the script file";
+    int input[2] = {-1, -1};
+    if (fd < 0 || pipe2(input, O_CLOEXEC) != 0) {
+        if (why) *why = "cannot create the script file or its input pipe";
+        if (fd >= 0) close(fd);
         return nullptr;
     }
     close(fd);
-    auto process = std::unique_ptr<ScriptProcess>(new ScriptProcess());
     process->scriptPath_ = path;
-    {
-        std::ofstream file(path);
-        file << script;
-    }
-    int input[2];
-    if (pipe2(input, O_CLOEXEC) != 0) {
-        if (why) *why = "cannot make the script's input pipe";
-        return nullptr;
-    }
+    std::ofstream(path) << script;
     process->stdin_ = input[1];
     options.captureStdout = true;
     options.stdinFd = input[0];
-    std::vector<std::string> argv = {"/usr/bin/python3", path};
+    std::vector<std::string> argv = {interpreter, path};
     argv.insert(argv.end(), args.begin(), args.end());
     process->process_ = ChildProcess::start(argv, options, why);
     close(input[0]);

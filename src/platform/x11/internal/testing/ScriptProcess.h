@@ -10,15 +10,16 @@
 
 namespace x11::testing {
 
-// A Python script of a test (run by the system interpreter, whose GObject bindings the GTK windows need)
-// driven line by line: lines written to its standard input, lines read from its standard output. The script
-// lives in a temporary file for as long as the process. Test thread only.
+// A script of a test (by default Python of the system interpreter, whose GObject bindings the GTK windows
+// need) driven line by line: lines written to its standard input, lines read from its standard output. The
+// script lives in a temporary file for as long as the process. Test thread only.
 class ScriptProcess {
   public:
     // Null when the script cannot be written or the interpreter cannot be started (`why` says so).
     static std::unique_ptr<ScriptProcess> start(const std::string& script,
                                                 const std::vector<std::string>& args,
-                                                ChildProcess::Options options, std::string* why = nullptr);
+                                                ChildProcess::Options options, std::string* why = nullptr,
+                                                const std::string& interpreter = "/usr/bin/python3");
     ~ScriptProcess();
     ScriptProcess(const ScriptProcess&) = delete;
     ScriptProcess& operator=(const ScriptProcess&) = delete;

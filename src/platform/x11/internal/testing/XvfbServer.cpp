@@ -1,7 +1,6 @@
 #include "platform/x11/internal/testing/XvfbServer.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -27,24 +26,15 @@ std::unique_ptr<XvfbServer> XvfbServer::start(std::string* why, const std::vecto
         return nullptr;
     }
     // The server writes its display number once it accepts connections.
-    std::string number;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (std::chrono::steady_clock::now() < deadline) {
-        pollfd pfd{fds[0], POLLIN, 0};
-        if (poll(&pfd, 1, 100) <= 0) continue;
-        char c;
-        ssize_t n = read(fds[0], &c, 1);
-        if (n <= 0 || c == '\n') break;
-        number.push_back(c);
-    }
+    const auto number = LineReader(fds[0]).next(std::chrono::seconds(15));
     close(fds[0]);
-    if (number.empty()) {
+    if (!number || number->empty()) {
         if (why) *why = "Xvfb did not report a display number (is it installed?)";
         return nullptr;
     }
     auto server = std::unique_ptr<XvfbServer>(new XvfbServer());
     server->process_ = std::move(process);
-    server->name_ = ":" + number;
+    server->name_ = ":" + *number;
     return server;
 }
 

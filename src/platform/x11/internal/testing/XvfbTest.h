@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,7 +18,9 @@
 
 namespace x11::testing {
 
-// Base fixture of the tests that need a real X server: skipped with the reason when Xvfb cannot start.
+// Base fixture of the tests that need a real X server (the one shared by the binary), with an open
+// connection to it in `connection_` and the real X clients the tests drive: skipped with the reason when
+// Xvfb cannot start. A missing X client is a failure.
 class XvfbTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -24,6 +28,8 @@ class XvfbTest : public ::testing::Test {
         server_ = sharedXvfb(&why);
         if (!server_) GTEST_SKIP() << "Xvfb cannot start, X11 test skipped: " << why;
         display_ = server_->displayName();
+        connection_ = x11::internal::Connection::open(display_);
+        ASSERT_TRUE(connection_);
     }
 
     std::vector<std::string> env() const { return {server_->displayEnv()}; }
@@ -36,10 +42,44 @@ class XvfbTest : public ::testing::Test {
         return status == 0;
     }
 
-    std::unique_ptr<ChildProcess> spawn(const std::vector<std::string>& argv) const {
+    std::unique_ptr<ChildProcess> spawn(const std::vector<std::string>& argv,
+                                        const std::vector<std::string>& extraEnv = {}) const {
         ChildProcess::Options options;
         options.env = env();
+        options.env.insert(options.env.end(), extraEnv.begin(), extraEnv.end());
         return ChildProcess::start(argv, options);
+    }
+
+    // The first visible window xdotool finds with these search arguments (waiting for it), as xdotool names
+    // windows; empty when there is none.
+    std::string findWindow(const std::vector<std::string>& search) const {
+        std::vector<std::string> argv = {"xdotool", "search", "--sync", "--onlyvisible"};
+        argv.insert(argv.end(), search.begin(), search.end());
+        std::istringstream windows(runCommand(argv, env()));
+        std::string window;
+        windows >> window;
+        return window;
+    }
+
+    // An xterm at `geometry` running the shell command `command`, once its window is visible; null when it
+    // does not come up.
+    std::unique_ptr<ChildProcess> xterm(const std::string& geometry, const std::string& command,
+                                        const std::vector<std::string>& extraEnv = {}) const {
+        auto child = spawn({"xterm", "-geometry", geometry, "-e", "sh", "-c", command}, extraEnv);
+        if (!child || findWindow({"--pid", std::to_string(child->pid())}).empty()) return nullptr;
+        return child;
+    }
+
+    // What xclip reads from CLIPBOARD as `target`, or "<xclip failed>"; `serve` runs while it waits (for an
+    // owner on this thread).
+    std::string clipboard(const std::string& target, const std::function<void()>& serve = {}) const {
+        ChildProcess::Options options;
+        options.env = env();
+        options.captureStdout = true;
+        auto child = ChildProcess::start({"xclip", "-o", "-selection", "clipboard", "-t", target}, options);
+        if (!child) return "<xclip failed>";
+        const std::string out = child->readOutput(serve);
+        return child->waitExit(std::chrono::seconds(5)) == 0 ? out : "<xclip failed>";
     }
 
     // An xclip that owns `selection` with `text` (as UTF8_STRING) until it loses it or the test ends, or,
@@ -47,19 +87,16 @@ class XvfbTest : public ::testing::Test {
     std::unique_ptr<ChildProcess> xclipOwn(const std::string& selection, const std::string& text,
                                            int requests = 0) {
         std::string path = "/tmp/tandrel-xclip-" + std::to_string(getpid()) + "-" + std::to_string(++files_);
-        {
-            std::ofstream file(path, std::ios::binary);
-            file << text;
-        }
+        std::ofstream(path, std::ios::binary) << text;
         std::vector<std::string> argv = {"xclip", "-quiet", "-i", "-selection", selection, path};
         if (requests > 0) argv.insert(argv.end(), {"-loops", std::to_string(requests)});
         auto child = spawn(argv);
         // xclip has read the file once it owns the selection; wait for that, then the file can go.
-        auto conn = x11::internal::Connection::open(display_);
-        ::Atom atom = XInternAtom(conn->get(), selection == "clipboard" ? "CLIPBOARD" : "PRIMARY", False);
-        ::Window before = XGetSelectionOwner(conn->get(), atom);
+        ::Display* dpy = connection_->get();
+        ::Atom atom = XInternAtom(dpy, selection == "clipboard" ? "CLIPBOARD" : "PRIMARY", False);
+        ::Window before = XGetSelectionOwner(dpy, atom);
         waitUntil([&] {
-            ::Window now = XGetSelectionOwner(conn->get(), atom);
+            ::Window now = XGetSelectionOwner(dpy, atom);
             return now != None && now != before;
         });
         std::remove(path.c_str());
@@ -69,19 +106,44 @@ class XvfbTest : public ::testing::Test {
     XvfbServer* server_ = nullptr;
     int files_ = 0;
     std::string display_;
-};
-
-// An XvfbTest with one open connection to the server in `connection_`.
-class XvfbConnectionTest : public XvfbTest {
-  protected:
-    void SetUp() override {
-        XvfbTest::SetUp();
-        if (IsSkipped()) return;
-        connection_ = x11::internal::Connection::open(display_);
-        ASSERT_TRUE(connection_);
-    }
-
     std::unique_ptr<x11::internal::Connection> connection_;
 };
+
+// A mapped top-level window on its own connection, at a fixed place (override-redirect: no window manager
+// moves it).
+class TestWindow {
+  public:
+    TestWindow(const std::string& display, int x, int y, int width, int height)
+        : connection_(x11::internal::Connection::open(display)), x_(x + width / 2), y_(y + height / 2) {
+        XSetWindowAttributes attributes;
+        attributes.override_redirect = True;
+        attributes.background_pixel = WhitePixel(dpy(), DefaultScreen(dpy()));
+        window_ = XCreateWindow(dpy(), connection_->root(), x, y, width, height, 0, CopyFromParent,
+                                InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &attributes);
+        XMapRaised(dpy(), window_);
+        XSync(dpy(), False);
+    }
+
+    x11::internal::Connection& connection() { return *connection_; }
+    ::Display* dpy() const { return connection_->get(); }
+    ::Window window() const { return window_; }
+    void setCursor(::Cursor cursor) {
+        XDefineCursor(dpy(), window_, cursor);
+        XSync(dpy(), False);
+    }
+    // Moves the pointer into the window's centre (a warp, as a user's motion would).
+    void pointAt() {
+        XWarpPointer(dpy(), None, connection_->root(), 0, 0, 0, 0, x_, y_);
+        XSync(dpy(), False);
+    }
+
+  private:
+    std::unique_ptr<x11::internal::Connection> connection_;  // the window goes with it
+    ::Window window_ = 0;
+    int x_, y_;
+};
+
+// The former name of the fixture with a connection; every XvfbTest has one now.
+class XvfbConnectionTest : public XvfbTest {};
 
 }  // namespace x11::testing
