@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <nlohmann/json.hpp>
@@ -83,7 +84,9 @@ std::optional<double> parseOriginHeight(const std::string& answer) {
     });
     if (origin == json.end()) origin = json.begin();
     // Odd transforms turn the output by 90 or 270 degrees.
-    const bool turned = isNumber(*origin, "transform") && (*origin)["transform"].get<int>() % 2 == 1;
+    const auto transform = origin->find("transform");
+    const bool turned = transform != origin->end() && transform->is_number_integer() &&
+                        transform->get<std::int64_t>() % 2 != 0;
     return (*origin)[turned ? "width" : "height"].get<double>() / (*origin)["scale"].get<double>();
 }
 

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "dispatch/internal/UniqueFd.h"
@@ -123,13 +124,11 @@ TEST(HyprlandCursorTest, LocatesThePointerFlipsAgainstTheOriginOutputAndFailsCle
         // Bounded, not fast: a hang would last Hyprland's own 5 s time-out or more.
         EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
         ASSERT_EQ(found.has_value(), c.expected.has_value()) << why;
-        if (found) {
-            EXPECT_EQ(found->x, c.expected->x);
-            EXPECT_EQ(found->y, c.expected->y);
-            EXPECT_EQ(found->primaryHeight, c.expected->primaryHeight);
-        } else {
+        if (found)
+            EXPECT_EQ(std::tuple(found->x, found->y, found->primaryHeight),
+                      std::tuple(c.expected->x, c.expected->y, c.expected->primaryHeight));
+        else
             EXPECT_EQ(why, c.why);
-        }
     }
 
     ScopedEnv runtime("XDG_RUNTIME_DIR", "/nonexistent");
