@@ -1,0 +1,143 @@
+#include "platform/wayland/internal/HyprlandCursor.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "dispatch/internal/UniqueFd.h"
+
+namespace wayland::internal {
+namespace {
+
+using namespace std::chrono_literals;
+using dispatch::internal::UniqueFd;
+
+// Stands in for Hyprland's request socket, <runtime dir>/hypr/test/.socket.sock in a directory of its own:
+// answers each request it knows and closes the connection, answers others "unknown request"; a request whose
+// answer is empty is held open, unanswered, until the server ends.
+class FakeHyprland {
+  public:
+    explicit FakeHyprland(std::map<std::string, std::string> answers) : answers_(std::move(answers)) {
+        char base[] = "/tmp/hyprland-test-XXXXXX";
+        runtimeDir_ = mkdtemp(base);
+        std::filesystem::create_directories(runtimeDir_ + "/hypr/test");
+        const std::string path = runtimeDir_ + "/hypr/test/.socket.sock";
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strcpy(address.sun_path, path.c_str());
+        listener_.reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        EXPECT_EQ(bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(listen(listener_.get(), 8), 0);
+        int ends[2];
+        EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
+        stopped_.reset(ends[0]);
+        stop_.reset(ends[1]);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~FakeHyprland() {
+        stop_.reset();
+        thread_.join();
+        std::filesystem::remove_all(runtimeDir_);
+    }
+    const std::string& runtimeDir() const { return runtimeDir_; }
+
+  private:
+    void serve() {
+        std::vector<UniqueFd> held;
+        for (;;) {
+            pollfd fds[] = {{listener_.get(), POLLIN, 0}, {stopped_.get(), POLLIN, 0}};
+            if (poll(fds, 2, -1) < 0 || fds[1].revents) return;
+            UniqueFd client(accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            char request[256];
+            const ssize_t length = read(client.get(), request, sizeof request);
+            if (length <= 0) continue;
+            const auto found = answers_.find(std::string(request, static_cast<std::size_t>(length)));
+            const std::string answer = found == answers_.end() ? "unknown request" : found->second;
+            if (answer.empty())
+                held.push_back(std::move(client));
+            else
+                EXPECT_EQ(write(client.get(), answer.data(), answer.size()),
+                          static_cast<ssize_t>(answer.size()));
+        }
+    }
+
+    const std::map<std::string, std::string> answers_;
+    std::string runtimeDir_;
+    UniqueFd listener_, stopped_, stop_;
+    std::thread thread_;
+};
+
+// Sets an environment variable for its lifetime.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(HyprlandCursorTest, LocatesThePointerFlipsAgainstTheOriginOutputAndFailsClearlyInTime) {
+    const std::string oneOutput = R"([{"x": 0, "y": 0, "width": 1280, "height": 800, "scale": 1}])";
+    struct Case {
+        const char* name;
+        std::string cursor, outputs;
+        std::optional<PointerProbe::Position> expected;
+        std::string why;  // the start of the failure's reason
+    };
+    const Case cases[] = {
+        {"one output", R"({"x": 300, "y": 200})", oneOutput, PointerProbe::Position{300, 200, 800}, ""},
+        {"the origin's output listed second, scaled and turned; the pointer left of it",
+         R"({"x": -100.5, "y": 40})",
+         R"([{"x": -1280, "y": 0, "width": 1280, "height": 1024, "scale": 1},
+             {"x": 0, "y": 0, "width": 1600, "height": 2560, "scale": 2, "transform": 1}])",
+         PointerProbe::Position{-100.5, 40, 800}, ""},
+        {"no JSON", "ok", oneOutput, std::nullopt, "Hyprland answered \"ok\" to j/cursorpos"},
+        {"an output without its size", R"({"x": 1, "y": 2})", R"([{"x": 0, "y": 0}])", std::nullopt,
+         "Hyprland answered \"[{\"x\": 0, \"y\": 0}]\" to j/monitors"},
+        {"no answer", "", oneOutput, std::nullopt, "Hyprland's socket, j/cursorpos: no answer in time"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeHyprland hyprland({{"j/cursorpos", c.cursor}, {"j/monitors", c.outputs}});
+        ScopedEnv runtime("XDG_RUNTIME_DIR", hyprland.runtimeDir());
+        ScopedEnv signature("HYPRLAND_INSTANCE_SIGNATURE", "test");
+        std::string why;
+        const auto cursor = HyprlandCursor::create(&why);
+        ASSERT_TRUE(cursor) << why;
+        const auto start = std::chrono::steady_clock::now();
+        const auto found = cursor->locate(250ms, &why);
+        // Bounded, not fast: a hang would last Hyprland's own 5 s time-out or more.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+        ASSERT_EQ(found.has_value(), c.expected.has_value()) << why;
+        if (found)
+            EXPECT_EQ(std::tuple(found->x, found->y, found->primaryHeight),
+                      std::tuple(c.expected->x, c.expected->y, c.expected->primaryHeight));
+        else
+            EXPECT_EQ(why, c.why);
+    }
+
+    ScopedEnv runtime("XDG_RUNTIME_DIR", "/nonexistent");
+    ScopedEnv signature("HYPRLAND_INSTANCE_SIGNATURE", "gone");
+    std::string why;
+    EXPECT_FALSE(HyprlandCursor::create(&why));
+    EXPECT_EQ(why,
+              "no Hyprland socket at /nonexistent/hypr/gone/.socket.sock nor /tmp/hypr/gone/.socket.sock");
+}
+
+}  // namespace
+}  // namespace wayland::internal
