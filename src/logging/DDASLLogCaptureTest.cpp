@@ -16,7 +16,7 @@
 #include "logging/DDLog.h"
 #include "logging/DDLogFlags.h"
 #include "logging/internal/FileLoggingTestSupport.h"
-#include "logging/internal/JournalFake.h"
+#include "logging/testing/JournalFake.h"
 #include "logging/testing/DDTestLogger.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "logging/DDASLLogger.h"
 #include "logging/DDLogFlags.h"
 #include "logging/DDOSLogger.h"
-#include "logging/internal/JournalFake.h"
+#include "logging/testing/JournalFake.h"
 
 namespace {
 

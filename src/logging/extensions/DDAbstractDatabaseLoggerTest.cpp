@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "logging/DDLog.h"
-#include "logging/extensions/internal/ManualTimerClock.h"
+#include "logging/extensions/testing/ManualTimerClock.h"
 #include "logging/internal/FileLoggingTestSupport.h"
 
 namespace {
