@@ -200,13 +200,7 @@ TEST_F(JournalIntegrationTest, CaptureTakesOwnRecordsOfOtherChannelsOnly) {
                                                 prefix + " syslog warning"}));
     ownUnmarked.push_back(prefix + " fence");
     EXPECT_EQ(captured, ownUnmarked);
-    EXPECT_EQ(find(*collector, prefix + " syslog warning")->flag(), LogFlag::Info);
-    EXPECT_EQ(find(*collector, prefix + " print error")->flag(), LogFlag::Warning);
-    EXPECT_EQ(find(*collector, prefix + " syslog critical")->flag(), LogFlag::Error);
-    EXPECT_EQ(find(*collector, prefix + " fence")->flag(), LogFlag::Debug);
-    auto age = std::chrono::system_clock::now() - find(*collector, prefix + " fence")->timestamp();
-    EXPECT_LT(age, 30s);
-    EXPECT_GE(age, 0s);
+    EXPECT_EQ(find(*collector, prefix + " print error")->flag(), LogFlag::Warning);  // the rest: unit tests
 
     // The journal loggers did not write the captured lines back.
     auto copies = journal_harness::readRecords(
