@@ -9,6 +9,7 @@
 #include "dispatch/SerialQueue.h"
 #include "logging/DDLogFileManagerDefault.h"
 #include "logging/internal/FileLoggingTestSupport.h"
+#include "logging/testing/DDTestLogger.h"
 
 using namespace logging::internal::testing;
 
@@ -21,11 +22,6 @@ std::shared_ptr<DDLogFileManagerDefault> makeManager(const TempDir& dir, DDWallC
     manager->setMaximumNumberOfLogFiles(0);
     manager->setLogFilesDiskQuota(0);
     return manager;
-}
-
-// Hands a record to the logger on its queue, as the dispatcher does.
-void logLine(const std::shared_ptr<DDFileLogger>& logger, const DDLogMessagePtr& message) {
-    logger->loggerQueue()->sync([&] { logger->logMessage(message); });
 }
 
 std::string currentPath(const std::shared_ptr<DDFileLogger>& logger) {
@@ -61,21 +57,21 @@ TEST(DDFileLoggerTest, LineFormatNewlineRulesAndSuppressedRecords) {
         logger->maximumFileSize();  // both hops have run once this returns
     };
     format([](const DDLogMessage&) { return DDText(); });
-    logLine(logger, record("dropped"));
+    deliver(*logger, record("dropped"));
     format([](const DDLogMessage&) { return std::make_shared<const std::string>(""); });
-    logLine(logger, record("dropped too"));
+    deliver(*logger, record("dropped too"));
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));  // no file opened or created for nothing
 
     format(nullptr);
-    logLine(logger, record("Started", system_clock::time_point(seconds(1796527574)) + milliseconds(123)));
+    deliver(*logger, record("Started", system_clock::time_point(seconds(1796527574)) + milliseconds(123)));
     logger->setAutomaticallyAppendNewlineForCustomFormatters(false);
     format(
         [](const DDLogMessage& m) { return std::make_shared<const std::string>("<" + m.message() + ">"); });
-    logLine(logger, record("custom"));
+    deliver(*logger, record("custom"));
     // Handing back the record's own text is not custom formatting: it gets its newline.
     format([](const DDLogMessage& m) { return m.messageText(); });
-    logLine(logger, record("same"));
-    logLine(logger, record("ends\n"));
+    deliver(*logger, record("same"));
+    deliver(*logger, record("ends\n"));
     EXPECT_EQ(readFile(currentPath(logger)), "2026/12/06 03:26:14:123  Started\n<custom>same\nends\n");
 }
 

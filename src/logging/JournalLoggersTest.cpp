@@ -13,6 +13,7 @@
 #include "logging/DDASLLogger.h"
 #include "logging/DDLogFlags.h"
 #include "logging/DDOSLogger.h"
+#include "logging/testing/DDTestLogger.h"
 #include "logging/testing/JournalFake.h"
 
 namespace {
@@ -23,11 +24,6 @@ using logging::internal::JournalFake;
 DDLogMessagePtr record(std::uint64_t flag, std::string text = "text", const char* file = "src/Thing.cpp") {
     return std::make_shared<const DDLogMessage>(std::move(text), LogLevel::All, flag, 0, file, "doThing", 42,
                                                 nullptr, 0, std::nullopt);
-}
-
-// Calls the logger the way the dispatcher does: on its own queue.
-void write(const std::shared_ptr<DDAbstractLogger>& logger, const DDLogMessagePtr& message) {
-    logger->loggerQueue()->sync([&] { logger->logMessage(message); });
 }
 
 std::vector<std::string> messages(const JournalFake& journal) {
@@ -58,17 +54,17 @@ TEST(JournalLoggersTest, SkipsCapturedAndRejectedRecordsAndSurvivesARefusal) {
         SCOPED_TRACE(name);
         auto journal = std::make_shared<JournalFake>();
         auto logger = make(journal);
-        write(logger, record(LogFlag::Error, "captured", "DDASLLogCapture"));
-        write(logger, record(LogFlag::Error, "captured", "/some/where/DDASLLogCapture.m"));
+        deliver(*logger, record(LogFlag::Error, "captured", "DDASLLogCapture"));
+        deliver(*logger, record(LogFlag::Error, "captured", "/some/where/DDASLLogCapture.m"));
         logger->setLogFormatter(std::make_shared<Rejecting>());
         ASSERT_NE(logger->logFormatter(), nullptr);  // waits until the change has been applied
-        write(logger, record(LogFlag::Info, "reject"));
-        write(logger, record(LogFlag::Info, "keep"));
-        write(logger, record(LogFlag::Info, "again", "DDASLLogCapture"));
+        deliver(*logger, record(LogFlag::Info, "reject"));
+        deliver(*logger, record(LogFlag::Info, "keep"));
+        deliver(*logger, record(LogFlag::Info, "again", "DDASLLogCapture"));
         journal->setRefuseSends(true);
-        write(logger, record(LogFlag::Info, "lost"));
+        deliver(*logger, record(LogFlag::Info, "lost"));
         journal->setRefuseSends(false);
-        write(logger, record(LogFlag::Info, "after"));
+        deliver(*logger, record(LogFlag::Info, "after"));
         EXPECT_EQ(messages(*journal), (std::vector<std::string>{"> keep", "> after"}));
     }
 }
@@ -82,7 +78,7 @@ TEST(JournalLoggersTest, OneSharedSystemLogLoggerAndJournalLoggersWithoutBothNam
                         DDOSLogger::create(std::nullopt, "tandrel", journal),
                         DDOSLogger::create(std::nullopt, std::nullopt, journal)}) {
         EXPECT_TRUE(logger->logger()->isDefaultLog());
-        write(logger, record(LogFlag::Info));
+        deliver(*logger, record(LogFlag::Info));
     }
     for (const auto& fields : journal->sent()) {
         EXPECT_EQ(fieldValue(fields, "SUBSYSTEM"), "<absent>");
@@ -99,18 +95,18 @@ TEST(JournalLoggersTest, HandleIsKeptAndItsPriorityCeilingDecidesWhatIsWritten) 
     EXPECT_EQ(handle, logger->logger());
 
     handle->setPriorityCeiling(6);  // debug off
-    write(logger, record(LogFlag::Debug, "debug"));
-    write(logger, record(LogFlag::Warning, "warning"));
+    deliver(*logger, record(LogFlag::Debug, "debug"));
+    deliver(*logger, record(LogFlag::Warning, "warning"));
     handle->setPriorityCeiling(3);  // only errors
-    write(logger, record(LogFlag::Info, "info"));
-    write(logger, record(LogFlag::Error, "error"));
+    deliver(*logger, record(LogFlag::Info, "info"));
+    deliver(*logger, record(LogFlag::Error, "error"));
     EXPECT_EQ(messages(*journal), (std::vector<std::string>{"warning", "error"}));
 
     // A replaced handle is used from then on; a cleared one is rebuilt with every type enabled.
     auto other = std::make_shared<DDOSLogger::LogHandle>(journal, "other", "cat");
     logger->setLogger(other);
     EXPECT_EQ(logger->logger(), other);
-    write(logger, record(LogFlag::Debug, "to other"));
+    deliver(*logger, record(LogFlag::Debug, "to other"));
     logger->setLogger(nullptr);
     auto rebuilt = logger->logger();
     EXPECT_NE(rebuilt, other);

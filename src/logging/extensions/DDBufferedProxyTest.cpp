@@ -8,6 +8,7 @@
 #include "logging/DDLogFileManagerDefault.h"
 #include "logging/extensions/internal/RootBlockSizes.h"
 #include "logging/internal/FileLoggingTestSupport.h"
+#include "logging/testing/DDTestLogger.h"
 
 using namespace logging::internal::testing;
 using logging::internal::probeRootBlockSizes;
@@ -38,10 +39,7 @@ struct Fixture {
         fileLogger->maximumFileSize();         // the change has reached the logger's queue
         proxy = wrapWithBuffer(std::static_pointer_cast<DDFileLogger>(fileLogger));
     }
-    void log(const std::string& text) {
-        auto message = record(text);
-        proxy->loggerQueue()->sync([&] { proxy->logMessage(message); });
-    }
+    void log(const std::string& text) { deliver(*proxy, record(text)); }
     std::vector<int> writes() {
         std::vector<int> out;
         fileLogger->loggerQueue()->sync([&] { out = fileLogger->writes; });
