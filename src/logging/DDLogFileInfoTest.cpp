@@ -7,11 +7,7 @@
 
 #include "logging/internal/FileLoggingTestSupport.h"
 
-using logging::internal::testing::makeManualClock;
-using logging::internal::testing::occurrences;
-using logging::internal::testing::readFile;
-using logging::internal::testing::TempDir;
-using logging::internal::testing::writeFile;
+using namespace logging::internal::testing;
 
 namespace {
 
@@ -55,42 +51,44 @@ TEST(DDLogFileInfoTest, ArchivedMarkReadsOneByteAndRepairsOddValues) {
     info.setIsArchived(false);
     EXPECT_FALSE(info.isArchived());
     EXPECT_EQ(markValue(path), "<none>");
-}
 
-TEST(DDLogFileInfoTest, MarkingMissingFilesAndUnmarkingUnmarkedFilesIsQuiet) {
-    TempDir dir;
-    const std::string path = dir.file("app 1.log");
-    writeFile(path, "x");
-    DDLogFileInfo info(path);
-
+    // Unmarking an unmarked file and marking one deleted behind our back are quiet.
     ::testing::internal::CaptureStderr();
-    info.setIsArchived(false);  // nothing to remove
+    info.setIsArchived(false);
     ::unlink(path.c_str());
-    info.setIsArchived(true);  // deleted behind our back
+    info.setIsArchived(true);
     EXPECT_FALSE(info.isArchived());
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+
+    // A symbolic link is seen as a link, and marking it leaves its target untouched.
+    const std::string target = dir.file("target");
+    writeFile(target, "secret");
+    ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
+    DDLogFileInfo link(path);
+    EXPECT_FALSE(link.fileAttributes().isRegularFile());
+    EXPECT_FALSE(link.isArchived());
+    ::testing::internal::CaptureStderr();
+    link.setIsArchived(true);
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(markValue(target), "<none>");
 }
 
-TEST(DDLogFileInfoTest, MissingFileGivesEmptyAnswersAndReportsEachRead) {
+TEST(DDLogFileInfoTest, AttributesAreKeptUntilResetButTheSizeStaysAndAMissingFileIsReportedAtEachRead) {
     TempDir dir;
-    DDLogFileInfo info(dir.file("gone.log"));
+    DDLogFileInfo missing(dir.file("gone.log"));
     ::testing::internal::CaptureStderr();
-    EXPECT_TRUE(info.fileAttributes().empty());
-    EXPECT_FALSE(info.creationDate().has_value());
-    EXPECT_EQ(info.fileSize(), 0u);
-    EXPECT_EQ(info.age(), 0.0);
+    EXPECT_TRUE(missing.fileAttributes().empty());
+    EXPECT_FALSE(missing.creationDate().has_value());
+    EXPECT_EQ(missing.fileSize(), 0u);
+    EXPECT_EQ(missing.age(), 0.0);
     const std::string err = ::testing::internal::GetCapturedStderr();
-    // Every attempt reads again and reports again.
     EXPECT_GE(occurrences(err, "DDLogFileInfo: Failed to read file attributes: "), 3u) << err;
     EXPECT_NE(err.find("[" + std::to_string(getpid()) + "] "), std::string::npos) << err;
-}
 
-TEST(DDLogFileInfoTest, AttributesAreKeptUntilResetButTheSizeStays) {
-    TempDir dir;
     const std::string path = dir.file("app 1.log");
     writeFile(path, "12345");
-    auto clock = makeManualClock();
-    DDLogFileInfo info(path, clock->function());
+    ManualClock clock;
+    DDLogFileInfo info(path, clock.function());
 
     ASSERT_TRUE(info.creationDate().has_value());
     EXPECT_EQ(info.fileSize(), 5u);
@@ -98,7 +96,7 @@ TEST(DDLogFileInfoTest, AttributesAreKeptUntilResetButTheSizeStays) {
     EXPECT_EQ(*info.fileAttributes().ownerUid, ::geteuid());
     EXPECT_EQ(info.fileName(), "app 1.log");
 
-    clock->set(*info.creationDate() + std::chrono::seconds(90));
+    clock.set(*info.creationDate() + std::chrono::seconds(90));
     EXPECT_NEAR(info.age(), 90.0, 1e-6);
 
     writeFile(path, "1234567890");
@@ -107,21 +105,6 @@ TEST(DDLogFileInfoTest, AttributesAreKeptUntilResetButTheSizeStays) {
     info.reset();
     EXPECT_EQ(*info.fileAttributes().fileSize, 10u);  // attributes read anew
     EXPECT_EQ(info.fileSize(), 5u);                   // the kept size stays
-}
-
-TEST(DDLogFileInfoTest, SymbolicLinkIsSeenAsALinkNotItsTarget) {
-    TempDir dir;
-    const std::string target = dir.file("target");
-    writeFile(target, "secret");
-    const std::string link = dir.file("app 1.log");
-    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
-    DDLogFileInfo info(link);
-    EXPECT_FALSE(info.fileAttributes().isRegularFile());
-    EXPECT_FALSE(info.isArchived());
-    ::testing::internal::CaptureStderr();
-    info.setIsArchived(true);  // user attributes cannot be put on a link; the target stays untouched
-    ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(markValue(target), "<none>");
 }
 
 TEST(DDLogFileInfoTest, RenameReplacesTakenNamesAndFollowsTheNewPathEvenOnFailure) {

@@ -8,11 +8,7 @@
 
 #include "logging/internal/FileLoggingTestSupport.h"
 
-using logging::internal::testing::makeManualClock;
-using logging::internal::testing::occurrences;
-using logging::internal::testing::readFile;
-using logging::internal::testing::TempDir;
-using logging::internal::testing::writeFile;
+using namespace logging::internal::testing;
 
 namespace {
 
@@ -23,10 +19,6 @@ const system_clock::time_point kMoment = system_clock::time_point(seconds(179652
 
 std::string appName() {
     return DDLogFileManagerDefault().applicationName();
-}
-
-std::string logName(const std::string& date) {
-    return appName() + " " + date + ".log";
 }
 
 std::vector<std::string> sortedNamesOnDisk(const std::string& dir) {
@@ -42,9 +34,9 @@ std::shared_ptr<DDLogFileManagerDefault> makeManager(const TempDir& dir, DDWallC
 
 TEST(DDLogFileManagerDefaultTest, NamesFilesByUtcTimeAndNumbersCollisionsWithoutOverwriting) {
     TempDir dir;
-    auto clock = makeManualClock();
-    clock->set(kMoment);
-    auto manager = makeManager(dir, clock->function());
+    ManualClock clock;
+    clock.set(kMoment);
+    auto manager = makeManager(dir, clock.function());
     manager->setMaximumNumberOfLogFiles(0);
     manager->setLogFilesDiskQuota(0);
     EXPECT_EQ(manager->newLogFileName(), logName("2026-12-06--03-26-14-123"));
@@ -149,9 +141,9 @@ TEST(DDLogFileManagerDefaultTest, CountLimitDeletesTheOldest) {
     manager->setMaximumNumberOfLogFiles(1);
     manager->waitForDeletionPasses();
     std::error_code error;
-    auto clock = makeManualClock();
-    clock->set(kMoment + hours(24 * 30));
-    auto later = makeManager(dir, clock->function());
+    ManualClock clock;
+    clock.set(kMoment + hours(24 * 30));
+    auto later = makeManager(dir, clock.function());
     later->setLogFilesDiskQuota(0);
     later->setMaximumNumberOfLogFiles(1);
     const auto created = later->createNewLogFileWithError(error);
@@ -194,24 +186,6 @@ TEST(DDLogFileManagerDefaultTest, QuotaWalkStopsAtTheFirstFileOverTheLimit) {
     DDLogFileInfo(newest).setIsArchived(true);
     manager->deleteOldLogFiles();
     EXPECT_TRUE(manager->sortedLogFilePaths().empty());
-}
-
-TEST(DDLogFileManagerDefaultTest, CreationFailuresAreReportedAndGivenUpAfterFiveErrors) {
-    TempDir dir;
-    writeFile(dir.file("plain-file"), "");
-    auto manager = std::make_shared<DDLogFileManagerDefault>(dir.file("plain-file/logs"));
-    ::testing::internal::CaptureStderr();
-    std::error_code error;
-    EXPECT_FALSE(manager->createNewLogFileWithError(error).has_value());
-    const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(error, std::errc::not_a_directory);
-    EXPECT_NE(err.find("DDFileLogManagerDefault: Error creating logsDirectory: "), std::string::npos) << err;
-    EXPECT_EQ(occurrences(err, "DDLogFileManagerDefault: Critical error while creating log file: "), 5u)
-        << err;
-    EXPECT_NE(err.find("DDLogFileManagerDefault: Bailing file creation, encountered 5 errors.\n"),
-              std::string::npos)
-        << err;
-    EXPECT_TRUE(manager->sortedLogFileInfos().empty());
 }
 
 class HeaderManager : public DDLogFileManagerDefault {

@@ -1,17 +1,8 @@
 #pragma once
 
 // Helpers for GoogleTest programs that run under tests/integration/journal-harness.sh (see the comment at its
-// top): whether the private journald is there, and reading its records back with sd-journal.
-//
-//   TEST(MyService, FirstLineReachesTheJournal) {
-//       JOURNAL_HARNESS_REQUIRED();   // GTEST_SKIP with the harness's reason when there is no journald
-//       ... run the program ...
-//       auto records = journal_harness::waitForRecords(
-//           [](const journal_harness::Fields& f) { return journal_harness::get(f, "SYSLOG_IDENTIFIER") ==
-//           "x"; }, 1);
-//   }
-//
-// Header-only; link libsystemd (the `logging` target brings it).
+// top): JOURNAL_HARNESS_REQUIRED() skips with the harness's reason when there is no private journald, and
+// waitForRecords/readRecords read its records back with sd-journal. Header-only; link libsystemd.
 
 #include <systemd/sd-journal.h>
 

@@ -97,8 +97,9 @@ class JournalIntegrationTest : public ::testing::Test {
     std::vector<DDLoggerPtr> added_;
 };
 
-// One record per line, with the priority each logger gives the flags error, warning, info, debug and verbose,
-// and the fields it adds; lines the capture took from the journal are never written back.
+// One record per line, with the priority each logger gives the flags error, warning, info, debug, verbose
+// and error|warning, and the fields it adds; lines the capture took from the journal are
+// never written back.
 TEST_F(JournalIntegrationTest, LoggersWriteOneRecordPerLineWithPriorityAndTheirFields) {
     struct Case {
         const char* name;
@@ -110,36 +111,37 @@ TEST_F(JournalIntegrationTest, LoggersWriteOneRecordPerLineWithPriorityAndTheirF
     const Case cases[] = {
         {"os-named",
          DDOSLogger::create(subsystem, "tandrel"),
-         {"3", "6", "6", "7", "7"},
+         {"3", "6", "6", "7", "7", "7"},
          {{"SUBSYSTEM", subsystem},
           {"CATEGORY", "tandrel"},
           {"CODE_FILE", __FILE__},
           {"CODE_LINE", "77"},
           {"CODE_FUNC", "testFunction"},
+          {"DDLOG", "1"},
           {"_TRANSPORT", "journal"}}},
         // A subsystem without a category: the default log, without either field.
         {"os-default",
          DDOSLogger::create(subsystem, std::nullopt),
-         {"3", "6", "6", "7", "7"},
+         {"3", "6", "6", "7", "7", "7"},
          {{"SUBSYSTEM", "<absent>"}, {"CATEGORY", "<absent>"}}},
         {"system-log",
          DDASLLogger::sharedInstance(),
-         {"2", "3", "4", "5", "5"},
+         {"2", "3", "4", "5", "5", "5"},
          {{"READ_UID", std::to_string(geteuid())}, {"DDLOG", "1"}}},
     };
-    const std::uint64_t flags[] = {LogFlag::Error, LogFlag::Warning, LogFlag::Info, LogFlag::Debug,
-                                   LogFlag::Verbose};
+    const std::uint64_t flags[] = {LogFlag::Error, LogFlag::Warning, LogFlag::Info,
+                                   LogFlag::Debug, LogFlag::Verbose, LogFlag::Error | LogFlag::Warning};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         add(c.logger);
         const std::string prefix = token(c.name);
         log(LogFlag::Error, prefix + " captured", "DDASLLogCapture");
-        for (int i = 0; i < 5; ++i) log(flags[i], prefix + " " + std::to_string(i) + "\nsecond line");
+        for (int i = 0; i < 6; ++i) log(flags[i], prefix + " " + std::to_string(i) + "\nsecond line");
         DDLog::sharedInstance().flushLog();
         DDLog::sharedInstance().removeLogger(c.logger);
-        const auto records = waitForRecords(prefix, 5);
-        ASSERT_EQ(records.size(), 5u);
-        for (int i = 0; i < 5; ++i) {
+        const auto records = waitForRecords(prefix, 6);
+        ASSERT_EQ(records.size(), 6u);
+        for (int i = 0; i < 6; ++i) {
             const auto& r = records[i];
             EXPECT_EQ(get(r, "MESSAGE"), prefix + " " + std::to_string(i) + "\nsecond line");
             EXPECT_EQ(get(r, "PRIORITY"), c.priorities[i]);
@@ -198,13 +200,7 @@ TEST_F(JournalIntegrationTest, CaptureTakesOwnRecordsOfOtherChannelsOnly) {
                                                 prefix + " syslog warning"}));
     ownUnmarked.push_back(prefix + " fence");
     EXPECT_EQ(captured, ownUnmarked);
-    EXPECT_EQ(find(*collector, prefix + " syslog warning")->flag(), LogFlag::Info);
-    EXPECT_EQ(find(*collector, prefix + " print error")->flag(), LogFlag::Warning);
-    EXPECT_EQ(find(*collector, prefix + " syslog critical")->flag(), LogFlag::Error);
-    EXPECT_EQ(find(*collector, prefix + " fence")->flag(), LogFlag::Debug);
-    auto age = std::chrono::system_clock::now() - find(*collector, prefix + " fence")->timestamp();
-    EXPECT_LT(age, 30s);
-    EXPECT_GE(age, 0s);
+    EXPECT_EQ(find(*collector, prefix + " print error")->flag(), LogFlag::Warning);  // the rest: unit tests
 
     // The journal loggers did not write the captured lines back.
     auto copies = journal_harness::readRecords(
@@ -213,33 +209,6 @@ TEST_F(JournalIntegrationTest, CaptureTakesOwnRecordsOfOtherChannelsOnly) {
 
     DDASLLogCapture::stop();
     EXPECT_TRUE(nudgeUntil([&] { return journalFileDescriptors() == journalFilesBefore; }));
-}
-
-TEST_F(JournalIntegrationTest, CaptureLevelFiltersAndStopEndsTheWatch) {
-    auto collector = DDTestLogger::create("collector");
-    add(collector);
-    const int journalFilesBefore = journalFileDescriptors();
-    DDASLLogCapture::setCaptureLevel(LogLevel::Error);
-    DDASLLogCapture::start();
-
-    const std::string prefix = token("level");
-    syslog(LOG_WARNING, "%s warning", prefix.c_str());
-    syslog(LOG_ALERT, "%s alert", prefix.c_str());
-    ASSERT_TRUE(nudgeUntil([&] { return find(*collector, prefix + " alert") != nullptr; }));
-    DDLog::sharedInstance().flushLog();
-    EXPECT_EQ(find(*collector, prefix + " warning"), nullptr);
-    EXPECT_EQ(find(*collector, prefix + " alert")->level(), LogLevel::Error);
-    EXPECT_GT(journalFileDescriptors(), journalFilesBefore);  // the run has the journal open
-
-    // After stop the run handles one more change, then closes the journal.
-    DDASLLogCapture::stop();
-    ASSERT_TRUE(nudgeUntil([&] { return journalFileDescriptors() == journalFilesBefore; }));
-    syslog(LOG_CRIT, "%s after stop", prefix.c_str());
-    ASSERT_EQ(waitForRecords(prefix + " after stop", 1).size(), 1u);
-    std::this_thread::sleep_for(300ms);  // longer than journald's change-notification delay
-    DDLog::sharedInstance().flushLog();
-    EXPECT_EQ(find(*collector, prefix + " after stop"), nullptr);
-    DDASLLogCapture::setCaptureLevel(LogLevel::Verbose);
 }
 
 }  // namespace

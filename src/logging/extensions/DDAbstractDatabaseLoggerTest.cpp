@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "logging/DDLog.h"
-#include "logging/extensions/internal/ManualTimerClock.h"
+#include "logging/extensions/testing/ManualTimerClock.h"
 #include "logging/internal/FileLoggingTestSupport.h"
 
 namespace {
@@ -60,12 +60,7 @@ class DDAbstractDatabaseLoggerTest : public ::testing::Test {
         logger->loggerQueue()->sync([] {});
     }
     void add() {
-        DDLog::sharedInstance().addLogger(logger);
-        settle();
-    }
-    void remove() {
-        DDLog::sharedInstance().removeLogger(logger);
-        settle();
+        changed([&] { DDLog::sharedInstance().addLogger(logger); });
     }
     std::string counts() {
         return "saves " + std::to_string(logger->saves) + " deletes " + std::to_string(logger->deletes);
@@ -146,7 +141,7 @@ TEST_F(DDAbstractDatabaseLoggerTest, SaveTimerFiresAnIntervalAfterTheFirstEntryT
     EXPECT_EQ(changed([&] { logger->setSaveInterval(10); }), "saves 3 deletes 3");
 
     feed(2);
-    remove();  // saves before the timers go
+    changed([&] { DDLog::sharedInstance().removeLogger(logger); });  // saves before the timers go
     EXPECT_EQ(counts(), "saves 4 deletes 3");
     EXPECT_EQ(logger->timersAtLastSave, 2);
     EXPECT_EQ(timers(), "live 0 running 0");

@@ -89,25 +89,19 @@ TEST(DDTTYLoggerModeTest, ColourModeComesFromTheEnvironmentAndEveryLineIsWritten
         std::vector<std::string> environment;
         const char *error, *warning, *red, *reset;  // the sequences, "" for none
     };
+    const char* end = "\033[0m";
+    // clang-format off
     const Mode modes[] = {
-        {"256", {"TERM=xterm-256color"}, "\033[38;5;124m", "\033[38;5;130m", "\033[38;5;160m", "\033[0m"},
-        {"16", {"TERM=xterm-color"}, "\033[31m", "\033[33m", "\033[1;31m", "\033[0m"},
-        {"empty NO_COLOR",
-         {"TERM=XTERM-COLOR", "NO_COLOR="},
-         "\033[31m",
-         "\033[33m",
-         "\033[1;31m",
-         "\033[0m"},
-        {"RGB",
-         {"XcodeColors=YES", "TERM=dumb"},
-         "\033[fg214,57,30;",
-         "\033[fg204,121,32;",
-         "\033[fg255,0,0;",
-         "\033[;"},
+        {"256", {"TERM=xterm-256color"}, "\033[38;5;124m", "\033[38;5;130m", "\033[38;5;160m", end},
+        {"16", {"TERM=xterm-color"}, "\033[31m", "\033[33m", "\033[1;31m", end},
+        {"empty NO_COLOR", {"TERM=XTERM-COLOR", "NO_COLOR="}, "\033[31m", "\033[33m", "\033[1;31m", end},
+        {"RGB", {"XcodeColors=YES", "TERM=dumb"}, "\033[fg214,57,30;", "\033[fg204,121,32;",
+         "\033[fg255,0,0;", "\033[;"},
         {"NO_COLOR", {"TERM=xterm-256color", "NO_COLOR=1"}, "", "", "", ""},
         {"dumb", {"TERM=dumb", "XcodeColors=yes"}, "", "", "", ""},
         {"no TERM", {}, "", "", "", ""},
     };
+    // clang-format on
     for (Sink sink : {Sink::Terminal, Sink::Pipe}) {
         for (const Mode& mode : modes) {
             SCOPED_TRACE(std::string(mode.name) + (sink == Sink::Terminal ? " on a terminal" : " on a pipe"));

@@ -1,7 +1,7 @@
 #pragma once
 
-// Helpers shared by the file-logging tests: a temporary directory removed at the end, whole-file reads, a
-// manual wall clock, and a wait-until for work that other queues finish.
+// Helpers shared by the file-logging tests: a temporary directory removed at the end, whole-file reads, log
+// file names and marks, records, a manual wall clock, and a wait-until for work that other queues finish.
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -17,6 +17,9 @@
 #include <thread>
 
 #include "logging/DDLogFileInfo.h"
+#include "logging/DDLogFileManagerDefault.h"
+#include "logging/DDLogFlags.h"
+#include "logging/DDLogMessage.h"
 
 namespace logging::internal::testing {
 
@@ -47,45 +50,50 @@ inline std::string readFile(const std::string& path) {
     return out.str();
 }
 
-// How often `needle` occurs in `text` (for diagnostics printed once per attempt).
+inline void writeFile(const std::string& path, const std::string& contents) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << contents;
+}
+
+// How often `needle` occurs in `text`.
 inline std::size_t occurrences(const std::string& text, const std::string& needle) {
     std::size_t n = 0;
     for (std::size_t at = 0; (at = text.find(needle, at)) != std::string::npos; at += needle.size()) ++n;
     return n;
 }
 
-inline void writeFile(const std::string& path, const std::string& contents) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << contents;
+// The name of this application's log file for a date such as "2026-12-06--03-26-14-123".
+inline std::string logName(const std::string& date) {
+    return DDLogFileManagerDefault().applicationName() + " " + date + ".log";
 }
 
-// A wall clock that stands still until moved; safe to read from any queue.
+inline bool archived(const std::string& path) {
+    return DDLogFileInfo(path).isArchived();
+}
+
+inline DDLogMessagePtr record(std::string text,
+                              std::optional<std::chrono::system_clock::time_point> when = std::nullopt) {
+    return std::make_shared<DDLogMessage>(std::move(text), LogLevel::All, LogFlag::Info, 0, "f.cpp", "fn", 1,
+                                          nullptr, 0, when);
+}
+
+// A wall clock that stands still until moved; copies share one time, readable from any queue.
 class ManualClock {
   public:
-    ManualClock() : nanos_(std::chrono::system_clock::now().time_since_epoch().count()) {}
     std::chrono::system_clock::time_point now() const {
-        return std::chrono::system_clock::time_point(std::chrono::system_clock::duration(nanos_.load()));
+        return std::chrono::system_clock::time_point(std::chrono::system_clock::duration(nanos_->load()));
     }
-    void set(std::chrono::system_clock::time_point t) { nanos_.store(t.time_since_epoch().count()); }
-    void advance(std::chrono::duration<double> d) {
-        nanos_.fetch_add(std::chrono::duration_cast<std::chrono::system_clock::duration>(d).count());
-    }
-    DDWallClock function() {
-        return [self = shared()] { return self->now(); };
+    void set(std::chrono::system_clock::time_point t) { nanos_->store(t.time_since_epoch().count()); }
+    void advance(std::chrono::system_clock::duration d) { nanos_->fetch_add(d.count()); }
+    DDWallClock function() const {
+        return [clock = *this] { return clock.now(); };
     }
 
   private:
-    std::shared_ptr<ManualClock> shared() { return self_.lock(); }
-    friend std::shared_ptr<ManualClock> makeManualClock();
-    std::weak_ptr<ManualClock> self_;
-    std::atomic<std::chrono::system_clock::rep> nanos_;
+    std::shared_ptr<std::atomic<std::chrono::system_clock::rep>> nanos_ =
+        std::make_shared<std::atomic<std::chrono::system_clock::rep>>(
+            std::chrono::system_clock::now().time_since_epoch().count());
 };
-
-inline std::shared_ptr<ManualClock> makeManualClock() {
-    auto clock = std::make_shared<ManualClock>();
-    clock->self_ = clock;
-    return clock;
-}
 
 // Polls `condition` for up to five seconds; for results that another queue produces asynchronously.
 inline bool eventually(const std::function<bool()>& condition,

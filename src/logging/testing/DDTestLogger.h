@@ -111,3 +111,9 @@ class DDTestLogger : public DDAbstractLogger {
     std::atomic<bool> busy_{false};
     std::atomic<int> violations_{0};
 };
+
+// Hands a record to `logger` on its own queue, as the dispatcher does.
+template <typename Logger>
+void deliver(Logger& logger, const DDLogMessagePtr& message) {
+    logger.loggerQueue()->sync([&] { logger.logMessage(message); });
+}

@@ -36,10 +36,6 @@ class JournalFake : public Journal, public std::enable_shared_from_this<JournalF
         std::lock_guard lock(mutex_);
         return sent_;
     }
-    void clearSent() {
-        std::lock_guard lock(mutex_);
-        sent_.clear();
-    }
     void setRefuseSends(bool refuse) {
         std::lock_guard lock(mutex_);
         refuseSends_ = refuse;
