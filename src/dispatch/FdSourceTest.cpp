@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "dispatch/SerialQueue.h"
+#include "dispatch/testing/WaitUntil.h"
 
 namespace dispatch {
 namespace {
@@ -29,8 +30,7 @@ TEST(FdSourceTest, LevelTriggeredReadsUntilDrainedAndStopsWhenCancelled) {
     });
     ASSERT_TRUE(source);
     ASSERT_EQ(::write(fds[1], "abc", 3), 3);
-    for (int i = 0; i < 2000 && bytes < 3; ++i) std::this_thread::sleep_for(1ms);
-    EXPECT_EQ(bytes.load(), 3);
+    EXPECT_TRUE(testing::waitUntil([&] { return bytes == 3; }));
     EXPECT_TRUE(onQueue);
 
     source->cancel();
@@ -58,7 +58,7 @@ TEST(FdSourceTest, WritableAndUnwatchableDescriptors) {
     });
     publish.set_value();
     ASSERT_TRUE(source);
-    for (int i = 0; i < 2000 && calls == 0; ++i) std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(testing::waitUntil([&] { return calls > 0; }));
     std::this_thread::sleep_for(10ms);
     queue->sync([] {});
     EXPECT_EQ(calls.load(), 1);

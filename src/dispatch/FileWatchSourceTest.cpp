@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "dispatch/SerialQueue.h"
+#include "dispatch/testing/WaitUntil.h"
 
 namespace dispatch {
 namespace {
@@ -35,7 +36,7 @@ class FileWatchSourceTest : public ::testing::Test {
     fs::path dir_;
 };
 
-// Collects delivered events; `waitFor` polls without long sleeps.
+// Collects delivered events.
 struct Events {
     std::atomic<std::uint32_t> seen{0};
     std::function<void(std::uint32_t)> handler() {
@@ -43,8 +44,7 @@ struct Events {
     }
     std::uint32_t get() const { return seen; }
     bool waitFor(std::uint32_t events) {
-        for (int i = 0; i < 2000 && (get() & events) != events; ++i) std::this_thread::sleep_for(1ms);
-        return (get() & events) == events;
+        return testing::waitUntil([&] { return (get() & events) == events; });
     }
 };
 

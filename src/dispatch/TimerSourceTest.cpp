@@ -10,6 +10,7 @@
 
 #include "dispatch/SerialQueue.h"
 #include "dispatch/internal/EventLoop.h"
+#include "dispatch/testing/WaitUntil.h"
 
 namespace dispatch {
 namespace {
@@ -34,8 +35,7 @@ struct Recorder {
         return times.size();
     }
     bool waitFor(std::size_t n) {
-        for (int i = 0; i < 2000 && count() < n; ++i) std::this_thread::sleep_for(1ms);
-        return count() >= n;
+        return testing::waitUntil([&] { return count() >= n; });
     }
 };
 
