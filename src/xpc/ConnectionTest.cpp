@@ -317,12 +317,7 @@ TEST_F(ConnectionTest, WithoutDescriptorsNewPeersAreClosedAtOnce) {
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
     std::vector<Fd> filler;
     for (Fd fd; (fd = Fd(::open("/dev/null", O_RDONLY | O_CLOEXEC)));) filler.push_back(std::move(fd));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    for (const auto& peer : peers) {
-        ASSERT_EQ(::connect(peer.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    }
+    for (const auto& peer : peers) ASSERT_TRUE(testing::connectTo(peer, path));
     for (const auto& peer : peers) EXPECT_TRUE(closedByService(peer, std::chrono::milliseconds(800)));
     filler.clear();
     ::setrlimit(RLIMIT_NOFILE, &saved);
