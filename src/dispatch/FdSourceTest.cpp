@@ -16,10 +16,19 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(FdSourceTest, LevelTriggeredReadsUntilDrainedAndStopsWhenCancelled) {
-    int fds[2];
-    ASSERT_EQ(pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
-    auto queue = SerialQueue::create("test.fd");
+class FdSourceTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_EQ(pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0); }
+    void TearDown() override {
+        ::close(fds[0]);
+        ::close(fds[1]);
+    }
+
+    int fds[2] = {-1, -1};
+    std::shared_ptr<SerialQueue> queue = SerialQueue::create("test.fd");
+};
+
+TEST_F(FdSourceTest, LevelTriggeredReadsUntilDrainedAndStopsWhenCancelled) {
     std::atomic<int> bytes{0};
     std::atomic<bool> onQueue{true};
     auto source = FdSource::create(fds[0], FdSource::Kind::Read, queue, [&] {
@@ -35,18 +44,11 @@ TEST(FdSourceTest, LevelTriggeredReadsUntilDrainedAndStopsWhenCancelled) {
 
     source->cancel();
     ASSERT_EQ(::write(fds[1], "d", 1), 1);
-    std::this_thread::sleep_for(20ms);
-    queue->sync([] {});
+    testing::settle(*queue, 20ms);
     EXPECT_EQ(bytes.load(), 3);
-    source.reset();
-    ::close(fds[0]);
-    ::close(fds[1]);
 }
 
-TEST(FdSourceTest, WritableAndUnwatchableDescriptors) {
-    int fds[2];
-    ASSERT_EQ(pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
-    auto queue = SerialQueue::create("test.fdw");
+TEST_F(FdSourceTest, WritableAndUnwatchableDescriptors) {
     std::atomic<int> calls{0};
     std::unique_ptr<FdSource> source;
     std::promise<void> publish;
@@ -59,8 +61,7 @@ TEST(FdSourceTest, WritableAndUnwatchableDescriptors) {
     publish.set_value();
     ASSERT_TRUE(source);
     ASSERT_TRUE(testing::waitUntil([&] { return calls > 0; }));
-    std::this_thread::sleep_for(10ms);
-    queue->sync([] {});
+    testing::settle(*queue, 10ms);
     EXPECT_EQ(calls.load(), 1);
     source.reset();
 
@@ -72,8 +73,6 @@ TEST(FdSourceTest, WritableAndUnwatchableDescriptors) {
     EXPECT_EQ(FdSource::create(file, FdSource::Kind::Read, queue, [] {}), nullptr);
     EXPECT_EQ(FdSource::create(-1, FdSource::Kind::Read, queue, [] {}), nullptr);
     ::close(file);
-    ::close(fds[0]);
-    ::close(fds[1]);
 }
 
 }  // namespace

@@ -112,8 +112,7 @@ TEST_F(FileWatchSourceTest, RenameIsReportedEventsBeforeResumeWaitAndBadDescript
     ASSERT_TRUE(source);
     source->setEventHandler(events.handler());
     fs::rename(path, dir_ / "b.old");
-    std::this_thread::sleep_for(20ms);
-    queue->sync([] {});
+    testing::settle(*queue, 20ms);
     EXPECT_EQ(events.get(), 0u);  // inactive until resumed
     source->resume();
     EXPECT_TRUE(events.waitFor(FileWatchSource::Rename));

@@ -50,8 +50,7 @@ TEST(TimerSourceTest, OneShotAndRepeatingNeverFireEarly) {
     oneShot->setTimer(start + 15ms, TimerSource::kNever, 30ms);
     periodic->setTimer(start + 5ms, 5ms, 0ms);
     // Created inactive: nothing fires before the first resume.
-    std::this_thread::sleep_for(20ms);
-    queue->sync([] {});
+    testing::settle(*queue, 20ms);
     EXPECT_EQ(once.count(), 0u);
     EXPECT_EQ(repeating.count(), 0u);
 
@@ -61,8 +60,7 @@ TEST(TimerSourceTest, OneShotAndRepeatingNeverFireEarly) {
     ASSERT_TRUE(once.waitFor(1));
     ASSERT_TRUE(repeating.waitFor(4));
     periodic->cancel();
-    std::this_thread::sleep_for(20ms);
-    queue->sync([] {});
+    testing::settle(*queue, 20ms);
     EXPECT_EQ(once.count(), 1u);
     std::lock_guard lock(repeating.mutex);
     EXPECT_GE(once.times[0], start + 15ms);
@@ -86,8 +84,7 @@ TEST(TimerSourceTest, MissedFiringsCoalesceIntoOneDeliveryAndReprogrammingReplac
     timer->setTimer(t0 - 500ms, 200ms, 0ms);
     timer->resume();
     ASSERT_TRUE(rec.waitFor(1));
-    std::this_thread::sleep_for(30ms);
-    queue->sync([] {});
+    testing::settle(*queue, 30ms);
     if (Clock::now() < t0 + 100ms) {
         EXPECT_EQ(rec.count(), 1u);
     }
@@ -105,22 +102,19 @@ TEST(TimerSourceTest, MissedFiringsCoalesceIntoOneDeliveryAndReprogrammingReplac
     timer->setTimer(Clock::now() + 5ms, 5ms, 0ms);  // re-programmed while suspended
     std::this_thread::sleep_for(30ms);
     timer->resume();
-    std::this_thread::sleep_for(10ms);
-    queue->sync([] {});
+    testing::settle(*queue, 10ms);
     EXPECT_EQ(rec.count(), before);
     timer->resume();
     ASSERT_TRUE(rec.waitFor(before + 1));
 
     // Programming a running timer replaces its schedule: a one-shot in 10 ms instead of every millisecond.
     timer->setTimer(Clock::now() + std::chrono::hours(1), 1ms, 0ms);
-    std::this_thread::sleep_for(10ms);  // a firing of the old schedule may still be on its way
-    queue->sync([] {});
+    testing::settle(*queue, 10ms);  // a firing of the old schedule may still be on its way
     const auto count = rec.count();
     const auto t1 = Clock::now();
     timer->setTimer(t1 + 10ms, TimerSource::kNever, 0ms);
     ASSERT_TRUE(rec.waitFor(count + 1));
-    std::this_thread::sleep_for(20ms);
-    queue->sync([] {});
+    testing::settle(*queue, 20ms);
     EXPECT_EQ(rec.count(), count + 1);
     std::lock_guard lock(rec.mutex);
     EXPECT_GE(rec.times.back(), t1 + 10ms);
@@ -170,8 +164,7 @@ TEST(TimerSourceTest, CancelStopsDeliveriesAndRunsCancelHandlerOnce) {
         timer->cancel();
         timer->cancel();
         EXPECT_TRUE(timer->isCancelled());
-        std::this_thread::sleep_for(25ms);
-        queue->sync([] {});
+        testing::settle(*queue, 25ms);
         EXPECT_EQ(rec.count(), 0u);
         EXPECT_EQ(rec.cancels.load(), 1);
     }
@@ -195,8 +188,7 @@ TEST(TimerSourceTest, CancelStopsDeliveriesAndRunsCancelHandlerOnce) {
         started.get_future().wait();
         timer->cancel();
         release.set_value();
-        std::this_thread::sleep_for(10ms);
-        queue->sync([] {});
+        testing::settle(*queue, 10ms);
         EXPECT_EQ(runs.load(), 1);
         EXPECT_TRUE(cancelAfterHandler);
     }

@@ -4,6 +4,8 @@
 #include <functional>
 #include <thread>
 
+#include "dispatch/Queue.h"
+
 namespace dispatch::testing {
 
 // Polls `condition` every millisecond until it holds, for tests whose work runs on other threads; false after
@@ -16,6 +18,12 @@ inline bool waitUntil(const std::function<bool()>& condition,
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+// Lets `time` pass, then waits for what `queue` has started by then: for checking that nothing (more) came.
+inline void settle(Queue& queue, std::chrono::milliseconds time) {
+    std::this_thread::sleep_for(time);
+    queue.sync([] {});
 }
 
 }  // namespace dispatch::testing
