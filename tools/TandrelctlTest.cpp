@@ -156,9 +156,6 @@ TEST_F(TandrelctlTest, FailsWithStatusOneAndOneLineWhenNoAnswerComes) {
     const std::string silent = "tandrelctl: no answer from com.tandrel.ctltest within 0.2 s\n";
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"--timeout", "0.2", "selected-text"}, silent},
-        // Requests nobody answers: wrong letter case, no type.
-        {{"--timeout=0.2", "send", R"({"type":"startmonitor"})"}, silent},
-        {{"send", "{}", "--timeout", "0.2"}, silent},
         {{"mouse"}, "tandrelctl: com.tandrel.ctltest went away\n"},
     };
     for (const auto& [arguments, error] : cases) {
@@ -167,10 +164,7 @@ TEST_F(TandrelctlTest, FailsWithStatusOneAndOneLineWhenNoAnswerComes) {
         EXPECT_EQ(exitCode(run), 1);
         EXPECT_EQ(run.err, error);
     }
-    const auto received = service.requests();
-    ASSERT_EQ(received.size(), 4u);
-    EXPECT_EQ(*received[1].getString("type"), "startmonitor");
-    EXPECT_EQ(received[2], Object::dictionary());
+    EXPECT_EQ(service.requests().size(), 2u);
 }
 
 TEST_F(TandrelctlTest, WatchPrintsEventsAndWithTextTheSelection) {

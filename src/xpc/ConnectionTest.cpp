@@ -43,15 +43,14 @@ TEST_F(ConnectionTest, MessagesRoundTripInOrderOnTheMainQueueAndOnSerialQueues) 
         if (serial) echo.queue = dispatch::SerialQueue::create("service");
         const std::string service = name + (serial ? ".serial" : "");
         ASSERT_TRUE(echo.start(service));
-        auto onClientQueue = [&](const std::function<bool()>& check) {
+        // Reads a recorder on the queue that writes it.
+        auto on = [](const std::shared_ptr<dispatch::SerialQueue>& queue,
+                     const std::function<bool()>& check) {
             bool result = false;
-            if (clientQueue) {
-                clientQueue->sync([&] { result = check(); });
-            } else {
-                result = check();
-            }
+            queue ? queue->sync([&] { result = check(); }) : void(result = check());
             return result;
         };
+        auto onClientQueue = [&](const std::function<bool()>& check) { return on(clientQueue, check); };
         auto recorder = std::make_shared<Recorder>();
         auto client = connectRecording(service, recorder, clientQueue);
         client->send(testing::everyKind());
@@ -76,12 +75,8 @@ TEST_F(ConnectionTest, MessagesRoundTripInOrderOnTheMainQueueAndOnSerialQueues) 
         client->cancel();
         ASSERT_TRUE(runUntil(
             [&] { return onClientQueue([&] { return recorder->has(ErrorCode::ConnectionInvalid); }); }));
-        ASSERT_TRUE(runUntil([&] {
-            bool ended = false;
-            auto check = [&] { ended = echo.received.size() == 1 && echo.allEnded(); };
-            echo.queue ? echo.queue->sync(check) : check();
-            return ended;
-        }));
+        ASSERT_TRUE(runUntil(
+            [&] { return on(echo.queue, [&] { return echo.received.size() == 1 && echo.allEnded(); }); }));
         EXPECT_EQ(echo.accepted[0]->peerPid(), ::getpid());
         EXPECT_TRUE(echo.warnings.empty());
         if (echo.queue) echo.queue->sync([&] { echo.listener.reset(); });
