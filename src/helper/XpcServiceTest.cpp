@@ -75,14 +75,11 @@ TEST_F(XpcServiceTest, AnswersTheFiveRequestsWithJsonOnTheWire) {
     select("hello");
     Client& client = connect();
 
-    client.send("StartMonitor");
-    ASSERT_TRUE(client.waitFor(1));
+    ASSERT_TRUE(client.ask("StartMonitor", 1));
     EXPECT_EQ(content(client.received()[0], "StartMonitor")["result"], true);
     EXPECT_TRUE(monitor_.isTapInstalled());
 
-    client.send("IsPermissionGranted");
-    client.send("MouseLocation");
-    client.send("SelectedText");
+    for (const char* type : {"IsPermissionGranted", "MouseLocation", "SelectedText"}) client.send(type);
     client.send(insertText("inserted"));
     ASSERT_TRUE(client.waitFor(4));
     auto received = client.received();
@@ -166,14 +163,11 @@ TEST_F(XpcServiceTest, DeferredAnswersLeaveAfterLaterRequestsAnswers) {
     sim_.setTrusted(true);
     copyOnly("copied text");
     sim_.pasteboard().copyFromOtherApplication({});
-    platform::PasteboardItem saved;
-    saved.setStringForType("user's clipboard", platform::kPasteboardTypeString);
-    sim_.pasteboard().copyFromOtherApplication({saved});
+    sim_.pasteboard().copyFromOtherApplication({helper::testing::textItem("user's clipboard")});
     Client& client = connect();
 
     client.send("SelectedText");
-    client.send("IsPermissionGranted");
-    ASSERT_TRUE(client.waitFor(1));
+    ASSERT_TRUE(client.ask("IsPermissionGranted", 1));
     settle(20ms);
     ASSERT_EQ(client.messages(), 1u);
     content(client.received()[0], "IsPermissionGranted");
@@ -184,8 +178,7 @@ TEST_F(XpcServiceTest, DeferredAnswersLeaveAfterLaterRequestsAnswers) {
     EXPECT_EQ(sim_.pasteboard().firstString(), "user's clipboard");  // restored after the answer
 
     client.send(insertText("later"));
-    client.send("MouseLocation");
-    ASSERT_TRUE(client.waitFor(3));
+    ASSERT_TRUE(client.ask("MouseLocation", 3));
     content(client.received()[2], "MouseLocation");
     sim_.scheduler().advance(50ms);
     ASSERT_TRUE(client.waitFor(4));
@@ -219,11 +212,9 @@ TEST_F(XpcServiceTest, MonitoringEndsWithTheLastWatchingClientAndTheServiceGoesO
     // The only watcher goes away after a newer, non-watching client was accepted: monitoring ends, and the
     // error leaves the peer in place.
     Client& starter = connect();
-    starter.send("StartMonitor");
-    ASSERT_TRUE(starter.waitFor(1));
+    ASSERT_TRUE(starter.ask("StartMonitor", 1));
     Client& newer = connect();
-    newer.send("IsPermissionGranted");
-    ASSERT_TRUE(newer.waitFor(1));
+    ASSERT_TRUE(newer.ask("IsPermissionGranted", 1));
     ASSERT_TRUE(monitor_.isTapInstalled());
     const auto peer = service_->peer();
     starter.connection->cancel();
@@ -234,10 +225,7 @@ TEST_F(XpcServiceTest, MonitoringEndsWithTheLastWatchingClientAndTheServiceGoesO
     // Two watchers: the first to ask goes first, then a non-watcher, then the last watcher.
     Client& older = connect();
     Client& latest = connect();
-    older.send("StartMonitor");
-    latest.send("StartMonitor");
-    ASSERT_TRUE(older.waitFor(1));
-    ASSERT_TRUE(latest.waitFor(1));
+    ASSERT_TRUE(older.ask("StartMonitor", 1) && latest.ask("StartMonitor", 1));
     EXPECT_NE(service_->peer(), peer);
     older.connection->cancel();
     newer.connection->cancel();
@@ -250,14 +238,12 @@ TEST_F(XpcServiceTest, MonitoringEndsWithTheLastWatchingClientAndTheServiceGoesO
 
     // The process is about to exit: every open connection hears it, the monitor stops, answers still come.
     Client& last = connect();
-    last.send("StartMonitor");
-    ASSERT_TRUE(last.waitFor(1));
+    ASSERT_TRUE(last.ask("StartMonitor", 1));
     ASSERT_TRUE(monitor_.isTapInstalled());
     service_->deliverTerminationImminent();
     ASSERT_TRUE(runUntil([&] { return !monitor_.isTapInstalled(); }));
     EXPECT_EQ(countLines("[WARN] Got XPC_ERROR_TERMINATION_IMMINENT"), 1u);
-    last.send("IsPermissionGranted");
-    EXPECT_TRUE(last.waitFor(2));
+    EXPECT_TRUE(last.ask("IsPermissionGranted", 2));
 }
 
 TEST_F(XpcServiceTest, SecondStartIsRefusedAndMalformedTextIsStillAnswered) {
@@ -266,8 +252,7 @@ TEST_F(XpcServiceTest, SecondStartIsRefusedAndMalformedTextIsStillAnswered) {
 
     select("caf\xc3");  // cut in the middle of a character
     Client& client = connect();
-    client.send("SelectedText");
-    ASSERT_TRUE(client.waitFor(1));
+    ASSERT_TRUE(client.ask("SelectedText", 1));
     EXPECT_EQ(content(client.received()[0], "SelectedText")["content"], "caf\xef\xbf\xbd");
 }
 

@@ -116,8 +116,7 @@ TEST_F(ConnectionTest, PeerLossAndServiceLossAreReported) {
     ASSERT_TRUE(service.start(name));
     // The client goes away: the service's connection becomes invalid, exactly once, as its last event.
     Client leaving(name);
-    leaving.send("Hello");
-    ASSERT_TRUE(leaving.waitFor(1));
+    ASSERT_TRUE(leaving.ask("Hello", 1));
     ASSERT_TRUE(leaving.end());
     ASSERT_TRUE(runUntil([&] { return service.received[0]->has(ErrorCode::ConnectionInvalid); }));
     testing::settle();
@@ -127,8 +126,7 @@ TEST_F(ConnectionTest, PeerLossAndServiceLossAreReported) {
 
     // The service goes away: the client is interrupted, sends are dropped, and cancel ends it.
     Client staying(name);
-    staying.send("Hello");
-    ASSERT_TRUE(staying.waitFor(1));
+    ASSERT_TRUE(staying.ask("Hello", 1));
     service.listener.reset();
     service.accepted[1]->cancel();
     ASSERT_TRUE(staying.waitFor(ErrorCode::ConnectionInterrupted));
@@ -154,8 +152,7 @@ TEST_F(ConnectionTest, MissingServicesAndUnsendableMessagesAreWarnedAbout) {
     ASSERT_TRUE(service.start(name));
     Client client(name, warn);
     client.send(Object::string("not a dictionary"));
-    client.send("Fine");
-    ASSERT_TRUE(client.waitFor(1));
+    ASSERT_TRUE(client.ask("Fine", 1));
     ASSERT_EQ(warnings.size(), 2u);
     EXPECT_NE(warnings[1].find("Dropped a message that cannot be sent: only a dictionary"),
               std::string::npos);
@@ -165,8 +162,7 @@ TEST_F(ConnectionTest, MissingServicesAndUnsendableMessagesAreWarnedAbout) {
 TEST_F(ConnectionTest, BadFramesEndOnlyTheirConnection) {
     ASSERT_TRUE(service.start(name));
     Client good(name);
-    good.send("Before");
-    ASSERT_TRUE(good.waitFor(1));
+    ASSERT_TRUE(good.ask("Before", 1));
 
     struct Case {
         std::vector<std::uint8_t> bytes;
@@ -200,8 +196,7 @@ TEST_F(ConnectionTest, BadFramesEndOnlyTheirConnection) {
         EXPECT_TRUE(service.warned(cases[i].warning));
         EXPECT_TRUE(service.warned("pid " + std::to_string(::getpid())));
     }
-    good.send("After");
-    ASSERT_TRUE(good.waitFor(2));
+    ASSERT_TRUE(good.ask("After", 2));
     EXPECT_FALSE(service.received[0]->has(ErrorCode::ConnectionInvalid));
     ASSERT_TRUE(good.end());
 }

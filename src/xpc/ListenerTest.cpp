@@ -87,8 +87,7 @@ TEST_F(ListenerTest, TmpFallbackNeedsAPrivateDirectoryOwnedByTheUser) {
         EXPECT_EQ(info.st_mode & 0777, 0700u);
         // A client finds it there too.
         testing::Client client(name);
-        client.send("Hello");
-        ASSERT_TRUE(client.waitFor(1));
+        ASSERT_TRUE(client.ask("Hello", 1));
     }
     ASSERT_EQ(::chmod(directory.c_str(), 0755), 0);
     EXPECT_FALSE(create(name));
@@ -180,8 +179,7 @@ TEST_F(ListenerTest, ASocketPassedByTheServiceManagerIsServed) {
     bound.reset();
 
     testing::Client client("activated");
-    client.send("ThroughSystemd");
-    ASSERT_TRUE(client.waitFor(1));
+    ASSERT_TRUE(client.ask("ThroughSystemd", 1));
     // The client's peer credentials name whoever called listen() (this process), so the child says who it is.
     EXPECT_EQ(client.received()[0].get("servedBy")->asInt64(), child);
     client.connection->cancel();

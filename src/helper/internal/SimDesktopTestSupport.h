@@ -16,6 +16,12 @@
 
 namespace helper::testing {
 
+inline platform::PasteboardItem textItem(const std::string& text) {
+    platform::PasteboardItem item;
+    item.setStringForType(text, platform::kPasteboardTypeString);
+    return item;
+}
+
 // The service's parts on a simulated desktop whose frontmost application has one focused field, with the log
 // lines collected. For the helper's own tests, on the main thread.
 class SimDesktopTest : public ::testing::Test {

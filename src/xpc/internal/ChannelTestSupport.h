@@ -119,6 +119,11 @@ struct Client {
     void send(const Object& request) { connection->send(request); }
     std::size_t messages() const { return recorder->messages(); }
     std::vector<Object> received() const { return recorder->received(); }
+    // Sends a message of `type` and waits until `count` messages have come in all.
+    bool ask(const std::string& type, std::size_t count) {
+        send(type);
+        return waitFor(count);
+    }
     bool waitFor(std::size_t count) {
         return runUntil([&] { return messages() >= count; });
     }
