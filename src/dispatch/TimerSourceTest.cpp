@@ -24,11 +24,15 @@ struct Recorder {
     std::vector<Clock::time_point> times;
     std::atomic<int> cancels{0};
 
-    Work handler() {
-        return [this] {
+    // A timer on `queue`, inactive, that records here.
+    std::shared_ptr<TimerSource> timerOn(const std::shared_ptr<SerialQueue>& queue) {
+        auto timer = TimerSource::create(queue);
+        timer->setEventHandler([this] {
             std::lock_guard lock(mutex);
             times.push_back(Clock::now());
-        };
+        });
+        timer->setCancelHandler([this] { cancels++; });
+        return timer;
     }
     std::size_t count() {
         std::lock_guard lock(mutex);
@@ -42,10 +46,8 @@ struct Recorder {
 TEST(TimerSourceTest, OneShotAndRepeatingNeverFireEarly) {
     auto queue = SerialQueue::create("test.timer");
     Recorder once, repeating;
-    auto oneShot = TimerSource::create(queue);
-    auto periodic = TimerSource::create(queue);
-    oneShot->setEventHandler(once.handler());
-    periodic->setEventHandler(repeating.handler());
+    auto oneShot = once.timerOn(queue);
+    auto periodic = repeating.timerOn(queue);
     const auto start = Clock::now();
     oneShot->setTimer(start + 15ms, TimerSource::kNever, 30ms);
     periodic->setTimer(start + 5ms, 5ms, 0ms);
@@ -77,8 +79,7 @@ TEST(TimerSourceTest, OneShotAndRepeatingNeverFireEarly) {
 TEST(TimerSourceTest, MissedFiringsCoalesceIntoOneDeliveryAndReprogrammingReplacesTheSchedule) {
     auto queue = SerialQueue::create("test.coalesce");
     Recorder rec;
-    auto timer = TimerSource::create(queue);
-    timer->setEventHandler(rec.handler());
+    auto timer = rec.timerOn(queue);
     // Three firings are already due (t0-500, -300, -100); the next is at t0+100.
     const auto t0 = Clock::now();
     timer->setTimer(t0 - 500ms, 200ms, 0ms);
@@ -156,9 +157,7 @@ TEST(TimerSourceTest, CancelStopsDeliveriesAndRunsCancelHandlerOnce) {
     // Cancelled before its first firing.
     {
         Recorder rec;
-        auto timer = TimerSource::create(queue);
-        timer->setEventHandler(rec.handler());
-        timer->setCancelHandler([&] { rec.cancels++; });
+        auto timer = rec.timerOn(queue);
         timer->setTimer(Clock::now() + 10ms, TimerSource::kNever, 0ms);
         timer->resume();
         timer->cancel();
@@ -195,8 +194,7 @@ TEST(TimerSourceTest, CancelStopsDeliveriesAndRunsCancelHandlerOnce) {
     // Never resumed, then dropped: dropping the last handle cancels.
     {
         Recorder rec;
-        auto timer = TimerSource::create(queue);
-        timer->setCancelHandler([&] { rec.cancels++; });
+        auto timer = rec.timerOn(queue);
         timer.reset();
         queue->sync([] {});
         EXPECT_EQ(rec.cancels.load(), 1);
