@@ -169,13 +169,13 @@ TEST_F(ConnectionTest, BadFramesEndOnlyTheirConnection) {
         bool closeAfterwards;
         std::string warning;
     };
+    // Refused from its header, and cut short by the peer's close; what the decoder refuses inside a frame
+    // ends the connection as the first does (the codec test has those errors).
     const std::vector<Case> cases = {
         {{0x00, 0x80, 0x00, 0x01, 0x80}, false, "frame of 8388609 bytes exceeds the limit of 8388608 bytes"},
         {{0x00, 0x00, 0x00, 0x03, 0x93, 0x01},
          true,
          "ended with a truncated frame: the stream ended after 2 of 3"},
-        {{0x00, 0x00, 0x00, 0x02, 0xa1, 'x'}, false, "the frame is not a MessagePack map"},
-        {{0x00, 0x00, 0x00, 0x01, 0xc1}, false, "malformed MessagePack"},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(cases[i].warning);
