@@ -23,8 +23,7 @@ using xpc::Object;
 
 xpc::Object answer(const std::string& type, nlohmann::json content) {
     content["type"] = type;
-    Object message = Object::dictionary();
-    message.set("type", Object::string(type));
+    Object message = xpc::testing::message(type);
     message.set("data", Object::data(std::string_view(content.dump())));
     return message;
 }
@@ -255,10 +254,8 @@ TEST(TandrelctlCommandLineTest, UsageErrorsOptionsAndHelp) {
     EXPECT_EQ(run.out, all.text);
 }
 
-TEST(TandrelctlMessageJsonTest, LinesShowTheDataJsonOrTheWholeMessage) {
-    EXPECT_EQ(MessageJson::line(answer("X", {{"a", 1}})), R"({"a":1,"type":"X"})");
-    Object bare = Object::dictionary();
-    bare.set("type", Object::string("NoData"));
+TEST(TandrelctlMessageJsonTest, MessagesWhoseDataIsNotJsonShowWholeAndOnlyObjectsBecomeMessages) {
+    Object bare = xpc::testing::message("NoData");
     bare.set("data", Object::data(std::string_view("not json")));
     EXPECT_EQ(MessageJson::line(bare), R"({"data":"not json","type":"NoData"})");
     std::string error;
