@@ -31,7 +31,6 @@ struct Recorder {
             std::lock_guard lock(mutex);
             times.push_back(Clock::now());
         });
-        timer->setCancelHandler([this] { cancels++; });
         return timer;
     }
     std::size_t count() {
@@ -158,6 +157,7 @@ TEST(TimerSourceTest, CancelStopsDeliveriesAndRunsCancelHandlerOnce) {
     {
         Recorder rec;
         auto timer = rec.timerOn(queue);
+        timer->setCancelHandler([&] { rec.cancels++; });
         timer->setTimer(Clock::now() + 10ms, TimerSource::kNever, 0ms);
         timer->resume();
         timer->cancel();
@@ -195,6 +195,7 @@ TEST(TimerSourceTest, CancelStopsDeliveriesAndRunsCancelHandlerOnce) {
     {
         Recorder rec;
         auto timer = rec.timerOn(queue);
+        timer->setCancelHandler([&] { rec.cancels++; });
         timer.reset();
         queue->sync([] {});
         EXPECT_EQ(rec.cancels.load(), 1);
