@@ -1,7 +1,8 @@
 #pragma once
 
 // Helpers shared by the channel's tests and its users' tests: a private runtime directory, a main-loop
-// driver, an event recorder, a recording client and a scripted in-process service.
+// driver, an event recorder, a recording client, a scripted in-process service, raw sockets and child
+// processes.
 
 #include <spawn.h>
 #include <stdlib.h>
@@ -89,7 +90,10 @@ struct Recorder {
                      [](auto& e) { return e.isDictionary(); });
         return out;
     }
-    std::size_t messages() const { return received().size(); }
+    std::size_t messages() const {
+        return static_cast<std::size_t>(
+            std::count_if(events.begin(), events.end(), [](auto& e) { return e.isDictionary(); }));
+    }
 };
 
 inline std::shared_ptr<Connection> connectRecording(const std::string& name,
