@@ -28,7 +28,6 @@ class EventMonitorTest : public helper::testing::SimDesktopTest {
     void SetUp() override {
         SimDesktopTest::SetUp();
         monitor_.setTextSelectedHandler([this] { ++announcements_; });
-        sim_.setTrusted(true);
     }
 
     // Plays a gesture written as words: ibeam, arrow, down[N], shiftdown, drag, up[N], stop.

@@ -70,7 +70,6 @@ class XpcServiceTest : public helper::testing::SimDesktopTest {
 };
 
 TEST_F(XpcServiceTest, AnswersTheFiveRequestsWithJsonOnTheWire) {
-    sim_.setTrusted(true);
     sim_.setMouseLocation({12.5, 700});
     select("hello");
     Client& client = connect();
@@ -160,7 +159,6 @@ TEST_F(XpcServiceTest, RefusedRequestsAnswerFalseAndTouchNothing) {
 }
 
 TEST_F(XpcServiceTest, DeferredAnswersLeaveAfterLaterRequestsAnswers) {
-    sim_.setTrusted(true);
     copyOnly("copied text");
     sim_.pasteboard().copyFromOtherApplication({});
     sim_.pasteboard().copyFromOtherApplication({helper::testing::textItem("user's clipboard")});
@@ -186,7 +184,6 @@ TEST_F(XpcServiceTest, DeferredAnswersLeaveAfterLaterRequestsAnswers) {
 }
 
 TEST_F(XpcServiceTest, MessagesWithoutAKnownTypeGetNoAnswer) {
-    sim_.setTrusted(true);
     Client& client = connect();
     Object untyped = Object::dictionary(), numericType = Object::dictionary();
     untyped.set("kind", Object::string("StartMonitor"));
@@ -208,7 +205,6 @@ TEST_F(XpcServiceTest, MessagesWithoutAKnownTypeGetNoAnswer) {
 }
 
 TEST_F(XpcServiceTest, MonitoringEndsWithTheLastWatchingClientAndTheServiceGoesOn) {
-    sim_.setTrusted(true);
     // The only watcher goes away after a newer, non-watching client was accepted: monitoring ends, and the
     // error leaves the peer in place.
     Client& starter = connect();

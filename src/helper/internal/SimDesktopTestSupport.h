@@ -22,8 +22,8 @@ inline platform::PasteboardItem textItem(const std::string& text) {
     return item;
 }
 
-// The service's parts on a simulated desktop whose frontmost application has one focused field, with the log
-// lines collected. For the helper's own tests, on the main thread.
+// The service's parts on a simulated desktop that trusts the helper and whose frontmost application has one
+// focused field, with the log lines collected. For the helper's own tests, on the main thread.
 class SimDesktopTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -31,6 +31,7 @@ class SimDesktopTest : public ::testing::Test {
         cursorHelper_.setup();
         app_->setFocusedElement(field_);
         sim_.setFrontmost(app_);
+        sim_.setTrusted(true);
     }
     void TearDown() override {
         DDLog::sharedInstance().removeAllLoggers();
