@@ -12,6 +12,7 @@
 
 #include "dispatch/SerialQueue.h"
 #include "dispatch/internal/WorkerPool.h"
+#include "dispatch/testing/WaitUntil.h"
 
 namespace dispatch {
 namespace {
@@ -98,12 +99,8 @@ TEST(ConcurrentQueueTest, IdleWorkerThreadsRetire) {
         return n;
     };
     // Both the pool's count and the threads themselves go to zero.
-    auto waitForNoWorkers = [&] {
-        for (int i = 0; i < 500 && (pool.threadCount() != 0 || workerTasks() != 0); ++i)
-            std::this_thread::sleep_for(5ms);
-        return pool.threadCount() + workerTasks();
-    };
-    ASSERT_EQ(waitForNoWorkers(), 0u);
+    auto noWorkers = [&] { return pool.threadCount() == 0 && workerTasks() == 0; };
+    ASSERT_TRUE(testing::waitUntil(noWorkers));
 
     // Four items that wait for each other need four threads at once.
     constexpr int kThreads = 4;
@@ -119,7 +116,7 @@ TEST(ConcurrentQueueTest, IdleWorkerThreadsRetire) {
     }
     done.wait();
     EXPECT_GE(workerTasks(), std::size_t{kThreads});
-    EXPECT_EQ(waitForNoWorkers(), 0u);
+    EXPECT_TRUE(testing::waitUntil(noWorkers));
     pool.setIdleTimeout(std::chrono::seconds(5));
 }
 

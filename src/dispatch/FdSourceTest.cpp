@@ -9,16 +9,26 @@
 #include <thread>
 
 #include "dispatch/SerialQueue.h"
+#include "dispatch/testing/WaitUntil.h"
 
 namespace dispatch {
 namespace {
 
 using namespace std::chrono_literals;
 
-TEST(FdSourceTest, LevelTriggeredReadsUntilDrainedAndStopsWhenCancelled) {
-    int fds[2];
-    ASSERT_EQ(pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
-    auto queue = SerialQueue::create("test.fd");
+class FdSourceTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_EQ(pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0); }
+    void TearDown() override {
+        ::close(fds[0]);
+        ::close(fds[1]);
+    }
+
+    int fds[2] = {-1, -1};
+    std::shared_ptr<SerialQueue> queue = SerialQueue::create("test.fd");
+};
+
+TEST_F(FdSourceTest, LevelTriggeredReadsUntilDrainedAndStopsWhenCancelled) {
     std::atomic<int> bytes{0};
     std::atomic<bool> onQueue{true};
     auto source = FdSource::create(fds[0], FdSource::Kind::Read, queue, [&] {
@@ -29,24 +39,16 @@ TEST(FdSourceTest, LevelTriggeredReadsUntilDrainedAndStopsWhenCancelled) {
     });
     ASSERT_TRUE(source);
     ASSERT_EQ(::write(fds[1], "abc", 3), 3);
-    for (int i = 0; i < 2000 && bytes < 3; ++i) std::this_thread::sleep_for(1ms);
-    EXPECT_EQ(bytes.load(), 3);
+    EXPECT_TRUE(testing::waitUntil([&] { return bytes == 3; }));
     EXPECT_TRUE(onQueue);
 
     source->cancel();
     ASSERT_EQ(::write(fds[1], "d", 1), 1);
-    std::this_thread::sleep_for(20ms);
-    queue->sync([] {});
+    testing::settle(*queue, 20ms);
     EXPECT_EQ(bytes.load(), 3);
-    source.reset();
-    ::close(fds[0]);
-    ::close(fds[1]);
 }
 
-TEST(FdSourceTest, WritableAndUnwatchableDescriptors) {
-    int fds[2];
-    ASSERT_EQ(pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
-    auto queue = SerialQueue::create("test.fdw");
+TEST_F(FdSourceTest, WritableAndUnwatchableDescriptors) {
     std::atomic<int> calls{0};
     std::unique_ptr<FdSource> source;
     std::promise<void> publish;
@@ -58,9 +60,8 @@ TEST(FdSourceTest, WritableAndUnwatchableDescriptors) {
     });
     publish.set_value();
     ASSERT_TRUE(source);
-    for (int i = 0; i < 2000 && calls == 0; ++i) std::this_thread::sleep_for(1ms);
-    std::this_thread::sleep_for(10ms);
-    queue->sync([] {});
+    ASSERT_TRUE(testing::waitUntil([&] { return calls > 0; }));
+    testing::settle(*queue, 10ms);
     EXPECT_EQ(calls.load(), 1);
     source.reset();
 
@@ -72,8 +73,6 @@ TEST(FdSourceTest, WritableAndUnwatchableDescriptors) {
     EXPECT_EQ(FdSource::create(file, FdSource::Kind::Read, queue, [] {}), nullptr);
     EXPECT_EQ(FdSource::create(-1, FdSource::Kind::Read, queue, [] {}), nullptr);
     ::close(file);
-    ::close(fds[0]);
-    ::close(fds[1]);
 }
 
 }  // namespace

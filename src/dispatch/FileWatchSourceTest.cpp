@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "dispatch/SerialQueue.h"
+#include "dispatch/testing/WaitUntil.h"
 
 namespace dispatch {
 namespace {
@@ -35,16 +36,20 @@ class FileWatchSourceTest : public ::testing::Test {
     fs::path dir_;
 };
 
-// Collects delivered events; `waitFor` polls without long sleeps.
+// Collects delivered events.
 struct Events {
     std::atomic<std::uint32_t> seen{0};
-    std::function<void(std::uint32_t)> handler() {
-        return [this](std::uint32_t events) { seen |= events; };
+    // A source on `fd` that collects here, resumed unless asked not to be.
+    std::shared_ptr<FileWatchSource> watch(int fd, std::uint32_t mask,
+                                           const std::shared_ptr<SerialQueue>& queue, bool resume = true) {
+        auto source = FileWatchSource::create(fd, mask, queue);
+        if (source) source->setEventHandler([this](std::uint32_t events) { seen |= events; });
+        if (source && resume) source->resume();
+        return source;
     }
     std::uint32_t get() const { return seen; }
     bool waitFor(std::uint32_t events) {
-        for (int i = 0; i < 2000 && (get() & events) != events; ++i) std::this_thread::sleep_for(1ms);
-        return (get() & events) == events;
+        return testing::waitUntil([&] { return (get() & events) == events; });
     }
 };
 
@@ -55,21 +60,13 @@ TEST_F(FileWatchSourceTest, UnlinkOfOpenFileReportsDeleteToEverySourceOnIt) {
     auto queue = SerialQueue::create("test.watch");
     const auto all = FileWatchSource::Delete | FileWatchSource::Rename | FileWatchSource::Revoke;
     Events first, second, renameOnly, deleteOnly;
-    auto a = FileWatchSource::create(fd, all, queue);
-    auto b = FileWatchSource::create(fd2, all, queue);
-    auto c = FileWatchSource::create(fd, FileWatchSource::Rename, queue);
-    auto d = FileWatchSource::create(fd2, FileWatchSource::Delete, queue);
+    auto d = deleteOnly.watch(fd2, FileWatchSource::Delete, queue);
+    auto a = first.watch(fd, all, queue);
+    auto b = second.watch(fd2, all, queue);
+    auto c = renameOnly.watch(fd, FileWatchSource::Rename, queue);
     ASSERT_TRUE(a && b && c && d);
-    d->setEventHandler(deleteOnly.handler());
-    d->resume();
-    a->setEventHandler(first.handler());
-    b->setEventHandler(second.handler());
-    c->setEventHandler(renameOnly.handler());
     std::atomic<int> cancels{0};
     a->setCancelHandler([&] { cancels++; });
-    a->resume();
-    b->resume();
-    c->resume();
 
     // Sources on one inode share one inotify watch: cancelling one must leave the others watching.
     c->cancel();
@@ -108,12 +105,10 @@ TEST_F(FileWatchSourceTest, RenameIsReportedEventsBeforeResumeWaitAndBadDescript
     const int fd = openFile(path);
     auto queue = SerialQueue::create("test.rename");
     Events events;
-    auto source = FileWatchSource::create(fd, FileWatchSource::Delete | FileWatchSource::Rename, queue);
+    auto source = events.watch(fd, FileWatchSource::Delete | FileWatchSource::Rename, queue, false);
     ASSERT_TRUE(source);
-    source->setEventHandler(events.handler());
     fs::rename(path, dir_ / "b.old");
-    std::this_thread::sleep_for(20ms);
-    queue->sync([] {});
+    testing::settle(*queue, 20ms);
     EXPECT_EQ(events.get(), 0u);  // inactive until resumed
     source->resume();
     EXPECT_TRUE(events.waitFor(FileWatchSource::Rename));
@@ -121,10 +116,8 @@ TEST_F(FileWatchSourceTest, RenameIsReportedEventsBeforeResumeWaitAndBadDescript
     // A second source on the same file after the first is gone still gets events.
     source->cancel();
     Events later;
-    auto again = FileWatchSource::create(fd, FileWatchSource::Delete | FileWatchSource::Rename, queue);
+    auto again = later.watch(fd, FileWatchSource::Delete | FileWatchSource::Rename, queue);
     ASSERT_TRUE(again);
-    again->setEventHandler(later.handler());
-    again->resume();
     fs::rename(dir_ / "b.old", dir_ / "b.older");
     EXPECT_TRUE(later.waitFor(FileWatchSource::Rename));
     fs::remove(dir_ / "b.older");

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dispatch/WorkItem.h"
+#include "dispatch/testing/WaitUntil.h"
 
 namespace dispatch {
 namespace {
@@ -212,8 +213,7 @@ TEST(SerialQueueTest, WorkItemCancelledBeforeStartNeverRunsAfterStartCompletes) 
     started.get_future().wait();
     running->cancel();  // too late: it has started
     release.set_value();
-    std::this_thread::sleep_for(10ms);  // past the delayed item's deadline
-    queue->sync([] {});
+    testing::settle(*queue, 10ms);  // past the delayed item's deadline
     EXPECT_TRUE(finished);
     EXPECT_TRUE(running->isCancelled());
     EXPECT_FALSE(cancelledRan);

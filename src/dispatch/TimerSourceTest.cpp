@@ -10,6 +10,7 @@
 
 #include "dispatch/SerialQueue.h"
 #include "dispatch/internal/EventLoop.h"
+#include "dispatch/testing/WaitUntil.h"
 
 namespace dispatch {
 namespace {
@@ -23,35 +24,34 @@ struct Recorder {
     std::vector<Clock::time_point> times;
     std::atomic<int> cancels{0};
 
-    Work handler() {
-        return [this] {
+    // A timer on `queue`, inactive, that records here.
+    std::shared_ptr<TimerSource> timerOn(const std::shared_ptr<SerialQueue>& queue) {
+        auto timer = TimerSource::create(queue);
+        timer->setEventHandler([this] {
             std::lock_guard lock(mutex);
             times.push_back(Clock::now());
-        };
+        });
+        return timer;
     }
     std::size_t count() {
         std::lock_guard lock(mutex);
         return times.size();
     }
     bool waitFor(std::size_t n) {
-        for (int i = 0; i < 2000 && count() < n; ++i) std::this_thread::sleep_for(1ms);
-        return count() >= n;
+        return testing::waitUntil([&] { return count() >= n; });
     }
 };
 
 TEST(TimerSourceTest, OneShotAndRepeatingNeverFireEarly) {
     auto queue = SerialQueue::create("test.timer");
     Recorder once, repeating;
-    auto oneShot = TimerSource::create(queue);
-    auto periodic = TimerSource::create(queue);
-    oneShot->setEventHandler(once.handler());
-    periodic->setEventHandler(repeating.handler());
+    auto oneShot = once.timerOn(queue);
+    auto periodic = repeating.timerOn(queue);
     const auto start = Clock::now();
     oneShot->setTimer(start + 15ms, TimerSource::kNever, 30ms);
     periodic->setTimer(start + 5ms, 5ms, 0ms);
     // Created inactive: nothing fires before the first resume.
-    std::this_thread::sleep_for(20ms);
-    queue->sync([] {});
+    testing::settle(*queue, 20ms);
     EXPECT_EQ(once.count(), 0u);
     EXPECT_EQ(repeating.count(), 0u);
 
@@ -61,8 +61,7 @@ TEST(TimerSourceTest, OneShotAndRepeatingNeverFireEarly) {
     ASSERT_TRUE(once.waitFor(1));
     ASSERT_TRUE(repeating.waitFor(4));
     periodic->cancel();
-    std::this_thread::sleep_for(20ms);
-    queue->sync([] {});
+    testing::settle(*queue, 20ms);
     EXPECT_EQ(once.count(), 1u);
     std::lock_guard lock(repeating.mutex);
     EXPECT_GE(once.times[0], start + 15ms);
@@ -79,15 +78,13 @@ TEST(TimerSourceTest, OneShotAndRepeatingNeverFireEarly) {
 TEST(TimerSourceTest, MissedFiringsCoalesceIntoOneDeliveryAndReprogrammingReplacesTheSchedule) {
     auto queue = SerialQueue::create("test.coalesce");
     Recorder rec;
-    auto timer = TimerSource::create(queue);
-    timer->setEventHandler(rec.handler());
+    auto timer = rec.timerOn(queue);
     // Three firings are already due (t0-500, -300, -100); the next is at t0+100.
     const auto t0 = Clock::now();
     timer->setTimer(t0 - 500ms, 200ms, 0ms);
     timer->resume();
     ASSERT_TRUE(rec.waitFor(1));
-    std::this_thread::sleep_for(30ms);
-    queue->sync([] {});
+    testing::settle(*queue, 30ms);
     if (Clock::now() < t0 + 100ms) {
         EXPECT_EQ(rec.count(), 1u);
     }
@@ -105,22 +102,19 @@ TEST(TimerSourceTest, MissedFiringsCoalesceIntoOneDeliveryAndReprogrammingReplac
     timer->setTimer(Clock::now() + 5ms, 5ms, 0ms);  // re-programmed while suspended
     std::this_thread::sleep_for(30ms);
     timer->resume();
-    std::this_thread::sleep_for(10ms);
-    queue->sync([] {});
+    testing::settle(*queue, 10ms);
     EXPECT_EQ(rec.count(), before);
     timer->resume();
     ASSERT_TRUE(rec.waitFor(before + 1));
 
     // Programming a running timer replaces its schedule: a one-shot in 10 ms instead of every millisecond.
     timer->setTimer(Clock::now() + std::chrono::hours(1), 1ms, 0ms);
-    std::this_thread::sleep_for(10ms);  // a firing of the old schedule may still be on its way
-    queue->sync([] {});
+    testing::settle(*queue, 10ms);  // a firing of the old schedule may still be on its way
     const auto count = rec.count();
     const auto t1 = Clock::now();
     timer->setTimer(t1 + 10ms, TimerSource::kNever, 0ms);
     ASSERT_TRUE(rec.waitFor(count + 1));
-    std::this_thread::sleep_for(20ms);
-    queue->sync([] {});
+    testing::settle(*queue, 20ms);
     EXPECT_EQ(rec.count(), count + 1);
     std::lock_guard lock(rec.mutex);
     EXPECT_GE(rec.times.back(), t1 + 10ms);
@@ -162,16 +156,14 @@ TEST(TimerSourceTest, CancelStopsDeliveriesAndRunsCancelHandlerOnce) {
     // Cancelled before its first firing.
     {
         Recorder rec;
-        auto timer = TimerSource::create(queue);
-        timer->setEventHandler(rec.handler());
+        auto timer = rec.timerOn(queue);
         timer->setCancelHandler([&] { rec.cancels++; });
         timer->setTimer(Clock::now() + 10ms, TimerSource::kNever, 0ms);
         timer->resume();
         timer->cancel();
         timer->cancel();
         EXPECT_TRUE(timer->isCancelled());
-        std::this_thread::sleep_for(25ms);
-        queue->sync([] {});
+        testing::settle(*queue, 25ms);
         EXPECT_EQ(rec.count(), 0u);
         EXPECT_EQ(rec.cancels.load(), 1);
     }
@@ -195,15 +187,14 @@ TEST(TimerSourceTest, CancelStopsDeliveriesAndRunsCancelHandlerOnce) {
         started.get_future().wait();
         timer->cancel();
         release.set_value();
-        std::this_thread::sleep_for(10ms);
-        queue->sync([] {});
+        testing::settle(*queue, 10ms);
         EXPECT_EQ(runs.load(), 1);
         EXPECT_TRUE(cancelAfterHandler);
     }
     // Never resumed, then dropped: dropping the last handle cancels.
     {
         Recorder rec;
-        auto timer = TimerSource::create(queue);
+        auto timer = rec.timerOn(queue);
         timer->setCancelHandler([&] { rec.cancels++; });
         timer.reset();
         queue->sync([] {});

@@ -11,16 +11,13 @@
 
 #include <nlohmann/json.hpp>
 
-#include "logging/DDLog.h"
-#include "logging/testing/DDTestLogger.h"
-#include "platform/sim/SimPlatform.h"
+#include "helper/internal/SimDesktopTestSupport.h"
 #include "xpc/internal/ChannelTestSupport.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using nlohmann::json;
-using platform::sim::SimApplication;
 using xpc::Object;
 using xpc::testing::Client;
 using xpc::testing::runUntil;
@@ -45,17 +42,11 @@ json content(const Object& message, const std::string& kind) {
     return parsed;
 }
 
-class XpcServiceTest : public ::testing::Test {
+class XpcServiceTest : public helper::testing::SimDesktopTest {
   protected:
     void SetUp() override {
-        logger_ = DDTestLogger::create();
-        DDLog::sharedInstance().addLogger(logger_);
-        cursorHelper_.setup();
-        app_ = desktop_.addApplication(200, "Editor");
-        field_ = desktop_.makeElement("field");
-        app_->setFocusedElement(field_);
-        desktop_.setFrontmost(app_);
-        service_ = std::make_unique<XpcService>(monitor_, pasteboardHelper_, desktop_.mainScheduler());
+        SimDesktopTest::SetUp();
+        service_ = std::make_unique<XpcService>(monitor_, pasteboardHelper_, sim_.mainScheduler());
         ASSERT_TRUE(service_->startWithServiceName(XpcService::kServiceName));
     }
     void TearDown() override {
@@ -63,62 +54,31 @@ class XpcServiceTest : public ::testing::Test {
         settle(20ms);
         service_.reset();
         settle(20ms);
-        DDLog::sharedInstance().removeAllLoggers();
-        DDLog::sharedInstance().flushLog();
+        SimDesktopTest::TearDown();
     }
 
     Client& connect() { return clients_.emplace_back(XpcService::kServiceName); }
-    std::vector<std::string> logLines() {
-        DDLog::sharedInstance().flushLog();
-        return logger_->texts();
-    }
-    std::size_t countLines(const std::string& prefix) {
-        const auto lines = logLines();
-        return static_cast<std::size_t>(std::count_if(
-            lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
-    }
     static Object insertText(const std::string& text) {
         Object message = xpc::testing::message("InsertText");
         message.set("data", Object::string(text));
         return message;
     }
-    void selectByAccessibility(const std::string& text) {
-        field_->setAttribute(platform::kAXSelectedTextAttribute, text);
-    }
-    // The accessibility interface yields nothing; the application copies `text` when asked.
-    void selectForCopyOnly(const std::string& text) {
-        field_->setAttributeError(platform::kAXSelectedTextAttribute, platform::AXError::NoValue);
-        field_->setAttributeError(platform::kAXSelectedTextMarkerRangeAttribute, platform::AXError::NoValue);
-        app_->setSelection(text);
-        app_->setCopyReaction(SimApplication::CopyReaction::Immediately);
-    }
 
     xpc::testing::RuntimeDirectory runtime_;
-    std::shared_ptr<DDTestLogger> logger_;
-    platform::sim::SimPlatform desktop_;
-    CursorHelper cursorHelper_{desktop_.cursors()};
-    PasteboardHelper pasteboardHelper_{desktop_.generalPasteboard(), desktop_.keyboard()};
-    EventMonitor monitor_{desktop_, cursorHelper_, pasteboardHelper_};
-    std::shared_ptr<SimApplication> app_;
-    std::shared_ptr<platform::sim::SimElement> field_;
     std::unique_ptr<XpcService> service_;
     std::deque<Client> clients_;
 };
 
 TEST_F(XpcServiceTest, AnswersTheFiveRequestsWithJsonOnTheWire) {
-    desktop_.setTrusted(true);
-    desktop_.setMouseLocation({12.5, 700});
-    selectByAccessibility("hello");
+    sim_.setMouseLocation({12.5, 700});
+    select("hello");
     Client& client = connect();
 
-    client.send("StartMonitor");
-    ASSERT_TRUE(client.waitFor(1));
+    ASSERT_TRUE(client.ask("StartMonitor", 1));
     EXPECT_EQ(content(client.received()[0], "StartMonitor")["result"], true);
     EXPECT_TRUE(monitor_.isTapInstalled());
 
-    client.send("IsPermissionGranted");
-    client.send("MouseLocation");
-    client.send("SelectedText");
+    for (const char* type : {"IsPermissionGranted", "MouseLocation", "SelectedText"}) client.send(type);
     client.send(insertText("inserted"));
     ASSERT_TRUE(client.waitFor(4));
     auto received = client.received();
@@ -128,21 +88,21 @@ TEST_F(XpcServiceTest, AnswersTheFiveRequestsWithJsonOnTheWire) {
     EXPECT_EQ(location["y"], 700.0);
     EXPECT_EQ(content(received[3], "SelectedText")["content"], "hello");
     // The prompt only for StartMonitor.
-    EXPECT_EQ(desktop_.trustChecks(), (std::vector<bool>{true, false, false}));
+    EXPECT_EQ(sim_.trustChecks(), (std::vector<bool>{true, false, false}));
 
     // InsertText: the text is on the pasteboard at once, the paste 50 ms later, then the answer.
-    ASSERT_TRUE(runUntil([&] { return desktop_.pasteboard().firstString() == "inserted"; }));
+    ASSERT_TRUE(runUntil([&] { return sim_.pasteboard().firstString() == "inserted"; }));
     settle(20ms);
     EXPECT_EQ(client.messages(), 4u);
-    EXPECT_TRUE(desktop_.postedKeyEvents().empty());
-    desktop_.scheduler().advance(49ms);
-    EXPECT_TRUE(desktop_.postedKeyEvents().empty());
-    desktop_.scheduler().advance(1ms);
-    ASSERT_EQ(desktop_.postedKeyEvents().size(), 2u);
-    EXPECT_EQ(desktop_.postedKeyEvents()[0].event.keyCode, platform::kVK_ANSI_V);
+    EXPECT_TRUE(sim_.postedKeyEvents().empty());
+    sim_.scheduler().advance(49ms);
+    EXPECT_TRUE(sim_.postedKeyEvents().empty());
+    sim_.scheduler().advance(1ms);
+    ASSERT_EQ(sim_.postedKeyEvents().size(), 2u);
+    EXPECT_EQ(sim_.postedKeyEvents()[0].event.keyCode, platform::kVK_ANSI_V);
     ASSERT_TRUE(client.waitFor(5));
     EXPECT_EQ(content(client.received()[4], "InsertText")["result"], true);
-    EXPECT_EQ(desktop_.pasteboard().firstString(), "inserted");  // stays there
+    EXPECT_EQ(sim_.pasteboard().firstString(), "inserted");  // stays there
 
     for (const char* line : {"[INFO] Reply Start request: ", "[INFO] Reply IsPermissionGranted request: ",
                              "[INFO] Reply MouseLocation request: ", "[INFO] Reply SelectedText request: ",
@@ -156,8 +116,8 @@ TEST_F(XpcServiceTest, AnswersTheFiveRequestsWithJsonOnTheWire) {
     const std::string text = std::string(4 * 1024 * 1024, '\x01') + "end";
     client.send(insertText(text));
     // The paste is due 50 ms after the request was handled, which a loaded machine may take a while for.
-    ASSERT_TRUE(runUntil([&] { return desktop_.pasteboard().firstString() == text; }));
-    desktop_.scheduler().advance(50ms);
+    ASSERT_TRUE(runUntil([&] { return sim_.pasteboard().firstString() == text; }));
+    sim_.scheduler().advance(50ms);
     ASSERT_TRUE(client.waitFor(6));
     std::size_t logged = 0;
     for (const auto& line : logLines()) logged += line.size();
@@ -184,86 +144,73 @@ TEST_F(XpcServiceTest, RefusedRequestsAnswerFalseAndTouchNothing) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.trusted);
-        desktop_.setTrusted(c.trusted);
+        sim_.setTrusted(c.trusted);
         Client& client = connect();
         for (const auto& request : c.requests) client.send(request);
         ASSERT_TRUE(client.waitFor(c.requests.size()));
         for (std::size_t i = 0; i < c.requests.size(); ++i)
             EXPECT_EQ(content(client.received()[i], *c.requests[i].getString("type"))["result"], false);
         EXPECT_FALSE(monitor_.isTapInstalled());
-        desktop_.scheduler().advance(1s);
-        EXPECT_EQ(desktop_.pasteboard().changeCount(), 0);
-        EXPECT_TRUE(desktop_.postedKeyEvents().empty());
-        EXPECT_EQ(desktop_.trustChecks(), c.trustChecks);
+        sim_.scheduler().advance(1s);
+        EXPECT_EQ(sim_.pasteboard().changeCount(), 0);
+        EXPECT_TRUE(sim_.postedKeyEvents().empty());
+        EXPECT_EQ(sim_.trustChecks(), c.trustChecks);
     }
 }
 
 TEST_F(XpcServiceTest, DeferredAnswersLeaveAfterLaterRequestsAnswers) {
-    desktop_.setTrusted(true);
-    selectForCopyOnly("copied text");
-    desktop_.pasteboard().copyFromOtherApplication({});
-    platform::PasteboardItem saved;
-    saved.setStringForType("user's clipboard", platform::kPasteboardTypeString);
-    desktop_.pasteboard().copyFromOtherApplication({saved});
+    copyOnly("copied text");
+    sim_.pasteboard().copyFromOtherApplication({});
+    sim_.pasteboard().copyFromOtherApplication({helper::testing::textItem("user's clipboard")});
     Client& client = connect();
 
     client.send("SelectedText");
-    client.send("IsPermissionGranted");
-    ASSERT_TRUE(client.waitFor(1));
+    ASSERT_TRUE(client.ask("IsPermissionGranted", 1));
     settle(20ms);
     ASSERT_EQ(client.messages(), 1u);
     content(client.received()[0], "IsPermissionGranted");
 
-    desktop_.scheduler().advance(50ms);
+    sim_.scheduler().advance(50ms);
     ASSERT_TRUE(client.waitFor(2));
     EXPECT_EQ(content(client.received()[1], "SelectedText")["content"], "copied text");
-    EXPECT_EQ(desktop_.pasteboard().firstString(), "user's clipboard");  // restored after the answer
+    EXPECT_EQ(sim_.pasteboard().firstString(), "user's clipboard");  // restored after the answer
 
     client.send(insertText("later"));
-    client.send("MouseLocation");
-    ASSERT_TRUE(client.waitFor(3));
+    ASSERT_TRUE(client.ask("MouseLocation", 3));
     content(client.received()[2], "MouseLocation");
-    desktop_.scheduler().advance(50ms);
+    sim_.scheduler().advance(50ms);
     ASSERT_TRUE(client.waitFor(4));
     EXPECT_EQ(content(client.received()[3], "InsertText")["result"], true);
 }
 
 TEST_F(XpcServiceTest, MessagesWithoutAKnownTypeGetNoAnswer) {
-    desktop_.setTrusted(true);
     Client& client = connect();
-    Object untyped = Object::dictionary();
+    Object untyped = Object::dictionary(), numericType = Object::dictionary();
     untyped.set("kind", Object::string("StartMonitor"));
-    client.send(untyped);
-    Object numericType = Object::dictionary();
     numericType.set("type", Object::int64(1));
+    client.send(untyped);
     client.send(numericType);
-    client.send("startmonitor");
-    client.send("SELECTEDTEXT");
-    client.send("Ping");
-    client.send("IsPermissionGranted");
+    for (const char* type : {"startmonitor", "SELECTEDTEXT", "Ping", "IsPermissionGranted"})
+        client.send(type);
     ASSERT_TRUE(client.waitFor(1));
     settle(20ms);
     ASSERT_EQ(client.messages(), 1u);
     content(client.received()[0], "IsPermissionGranted");
     EXPECT_FALSE(monitor_.isTapInstalled());
-    EXPECT_EQ(desktop_.trustChecks(), (std::vector<bool>{false}));
+    EXPECT_EQ(sim_.trustChecks(), (std::vector<bool>{false}));
     EXPECT_EQ(countLines("[WARN] XPC description: "), 2u);
-    EXPECT_EQ(countLines("[INFO] Got message: startmonitor"), 1u);
-    EXPECT_EQ(countLines("[INFO] Got message: SELECTEDTEXT"), 1u);
-    EXPECT_EQ(countLines("[INFO] Got message: Ping"), 1u);
+    for (const char* type : {"startmonitor", "SELECTEDTEXT", "Ping"})
+        EXPECT_EQ(countLines(std::string("[INFO] Got message: ") + type), 1u);
     EXPECT_EQ(countLines("[INFO] Reply "), 1u);
 }
 
 TEST_F(XpcServiceTest, MonitoringEndsWithTheLastWatchingClientAndTheServiceGoesOn) {
-    desktop_.setTrusted(true);
     // The only watcher goes away after a newer, non-watching client was accepted: monitoring ends, and the
     // error leaves the peer in place.
     Client& starter = connect();
-    starter.send("StartMonitor");
-    ASSERT_TRUE(starter.waitFor(1));
+    ASSERT_TRUE(starter.ask("StartMonitor", 1));
     Client& newer = connect();
-    newer.send("IsPermissionGranted");
-    ASSERT_TRUE(newer.waitFor(1));
+    ASSERT_TRUE(newer.ask("IsPermissionGranted", 1));
     ASSERT_TRUE(monitor_.isTapInstalled());
     const auto peer = service_->peer();
     starter.connection->cancel();
@@ -274,10 +221,7 @@ TEST_F(XpcServiceTest, MonitoringEndsWithTheLastWatchingClientAndTheServiceGoesO
     // Two watchers: the first to ask goes first, then a non-watcher, then the last watcher.
     Client& older = connect();
     Client& latest = connect();
-    older.send("StartMonitor");
-    latest.send("StartMonitor");
-    ASSERT_TRUE(older.waitFor(1));
-    ASSERT_TRUE(latest.waitFor(1));
+    ASSERT_TRUE(older.ask("StartMonitor", 1) && latest.ask("StartMonitor", 1));
     EXPECT_NE(service_->peer(), peer);
     older.connection->cancel();
     newer.connection->cancel();
@@ -290,24 +234,21 @@ TEST_F(XpcServiceTest, MonitoringEndsWithTheLastWatchingClientAndTheServiceGoesO
 
     // The process is about to exit: every open connection hears it, the monitor stops, answers still come.
     Client& last = connect();
-    last.send("StartMonitor");
-    ASSERT_TRUE(last.waitFor(1));
+    ASSERT_TRUE(last.ask("StartMonitor", 1));
     ASSERT_TRUE(monitor_.isTapInstalled());
     service_->deliverTerminationImminent();
     ASSERT_TRUE(runUntil([&] { return !monitor_.isTapInstalled(); }));
     EXPECT_EQ(countLines("[WARN] Got XPC_ERROR_TERMINATION_IMMINENT"), 1u);
-    last.send("IsPermissionGranted");
-    EXPECT_TRUE(last.waitFor(2));
+    EXPECT_TRUE(last.ask("IsPermissionGranted", 2));
 }
 
 TEST_F(XpcServiceTest, SecondStartIsRefusedAndMalformedTextIsStillAnswered) {
     EXPECT_FALSE(service_->startWithServiceName(XpcService::kServiceName));
     EXPECT_EQ(countLines("[ERROR] XPC service already started."), 1u);
 
-    selectByAccessibility("caf\xc3");  // cut in the middle of a character
+    select("caf\xc3");  // cut in the middle of a character
     Client& client = connect();
-    client.send("SelectedText");
-    ASSERT_TRUE(client.waitFor(1));
+    ASSERT_TRUE(client.ask("SelectedText", 1));
     EXPECT_EQ(content(client.received()[0], "SelectedText")["content"], "caf\xef\xbf\xbd");
 }
 

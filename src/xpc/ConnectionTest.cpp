@@ -43,15 +43,14 @@ TEST_F(ConnectionTest, MessagesRoundTripInOrderOnTheMainQueueAndOnSerialQueues) 
         if (serial) echo.queue = dispatch::SerialQueue::create("service");
         const std::string service = name + (serial ? ".serial" : "");
         ASSERT_TRUE(echo.start(service));
-        auto onClientQueue = [&](const std::function<bool()>& check) {
+        // Reads a recorder on the queue that writes it.
+        auto on = [](const std::shared_ptr<dispatch::SerialQueue>& queue,
+                     const std::function<bool()>& check) {
             bool result = false;
-            if (clientQueue) {
-                clientQueue->sync([&] { result = check(); });
-            } else {
-                result = check();
-            }
+            queue ? queue->sync([&] { result = check(); }) : void(result = check());
             return result;
         };
+        auto onClientQueue = [&](const std::function<bool()>& check) { return on(clientQueue, check); };
         auto recorder = std::make_shared<Recorder>();
         auto client = connectRecording(service, recorder, clientQueue);
         client->send(testing::everyKind());
@@ -76,12 +75,8 @@ TEST_F(ConnectionTest, MessagesRoundTripInOrderOnTheMainQueueAndOnSerialQueues) 
         client->cancel();
         ASSERT_TRUE(runUntil(
             [&] { return onClientQueue([&] { return recorder->has(ErrorCode::ConnectionInvalid); }); }));
-        ASSERT_TRUE(runUntil([&] {
-            bool ended = false;
-            auto check = [&] { ended = echo.received.size() == 1 && echo.allEnded(); };
-            echo.queue ? echo.queue->sync(check) : check();
-            return ended;
-        }));
+        ASSERT_TRUE(runUntil(
+            [&] { return on(echo.queue, [&] { return echo.received.size() == 1 && echo.allEnded(); }); }));
         EXPECT_EQ(echo.accepted[0]->peerPid(), ::getpid());
         EXPECT_TRUE(echo.warnings.empty());
         if (echo.queue) echo.queue->sync([&] { echo.listener.reset(); });
@@ -121,8 +116,7 @@ TEST_F(ConnectionTest, PeerLossAndServiceLossAreReported) {
     ASSERT_TRUE(service.start(name));
     // The client goes away: the service's connection becomes invalid, exactly once, as its last event.
     Client leaving(name);
-    leaving.send("Hello");
-    ASSERT_TRUE(leaving.waitFor(1));
+    ASSERT_TRUE(leaving.ask("Hello", 1));
     ASSERT_TRUE(leaving.end());
     ASSERT_TRUE(runUntil([&] { return service.received[0]->has(ErrorCode::ConnectionInvalid); }));
     testing::settle();
@@ -132,8 +126,7 @@ TEST_F(ConnectionTest, PeerLossAndServiceLossAreReported) {
 
     // The service goes away: the client is interrupted, sends are dropped, and cancel ends it.
     Client staying(name);
-    staying.send("Hello");
-    ASSERT_TRUE(staying.waitFor(1));
+    ASSERT_TRUE(staying.ask("Hello", 1));
     service.listener.reset();
     service.accepted[1]->cancel();
     ASSERT_TRUE(staying.waitFor(ErrorCode::ConnectionInterrupted));
@@ -159,8 +152,7 @@ TEST_F(ConnectionTest, MissingServicesAndUnsendableMessagesAreWarnedAbout) {
     ASSERT_TRUE(service.start(name));
     Client client(name, warn);
     client.send(Object::string("not a dictionary"));
-    client.send("Fine");
-    ASSERT_TRUE(client.waitFor(1));
+    ASSERT_TRUE(client.ask("Fine", 1));
     ASSERT_EQ(warnings.size(), 2u);
     EXPECT_NE(warnings[1].find("Dropped a message that cannot be sent: only a dictionary"),
               std::string::npos);
@@ -170,21 +162,20 @@ TEST_F(ConnectionTest, MissingServicesAndUnsendableMessagesAreWarnedAbout) {
 TEST_F(ConnectionTest, BadFramesEndOnlyTheirConnection) {
     ASSERT_TRUE(service.start(name));
     Client good(name);
-    good.send("Before");
-    ASSERT_TRUE(good.waitFor(1));
+    ASSERT_TRUE(good.ask("Before", 1));
 
     struct Case {
         std::vector<std::uint8_t> bytes;
         bool closeAfterwards;
         std::string warning;
     };
+    // Refused from its header, and cut short by the peer's close; what the decoder refuses inside a frame
+    // ends the connection as the first does (the codec test has those errors).
     const std::vector<Case> cases = {
         {{0x00, 0x80, 0x00, 0x01, 0x80}, false, "frame of 8388609 bytes exceeds the limit of 8388608 bytes"},
         {{0x00, 0x00, 0x00, 0x03, 0x93, 0x01},
          true,
          "ended with a truncated frame: the stream ended after 2 of 3"},
-        {{0x00, 0x00, 0x00, 0x02, 0xa1, 'x'}, false, "the frame is not a MessagePack map"},
-        {{0x00, 0x00, 0x00, 0x01, 0xc1}, false, "malformed MessagePack"},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(cases[i].warning);
@@ -205,8 +196,7 @@ TEST_F(ConnectionTest, BadFramesEndOnlyTheirConnection) {
         EXPECT_TRUE(service.warned(cases[i].warning));
         EXPECT_TRUE(service.warned("pid " + std::to_string(::getpid())));
     }
-    good.send("After");
-    ASSERT_TRUE(good.waitFor(2));
+    ASSERT_TRUE(good.ask("After", 2));
     EXPECT_FALSE(service.received[0]->has(ErrorCode::ConnectionInvalid));
     ASSERT_TRUE(good.end());
 }
@@ -317,12 +307,7 @@ TEST_F(ConnectionTest, WithoutDescriptorsNewPeersAreClosedAtOnce) {
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
     std::vector<Fd> filler;
     for (Fd fd; (fd = Fd(::open("/dev/null", O_RDONLY | O_CLOEXEC)));) filler.push_back(std::move(fd));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    for (const auto& peer : peers) {
-        ASSERT_EQ(::connect(peer.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    }
+    for (const auto& peer : peers) ASSERT_TRUE(testing::connectTo(peer, path));
     for (const auto& peer : peers) EXPECT_TRUE(closedByService(peer, std::chrono::milliseconds(800)));
     filler.clear();
     ::setrlimit(RLIMIT_NOFILE, &saved);

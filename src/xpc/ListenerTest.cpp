@@ -12,8 +12,6 @@
 #include "xpc/FrameCodec.h"
 #include "xpc/internal/ChannelTestSupport.h"
 
-extern char** environ;
-
 namespace xpc {
 namespace {
 
@@ -33,13 +31,9 @@ class ListenerTest : public ::testing::Test {
 
 internal::UniqueFd bindRaw(const std::string& path, bool listening) {
     internal::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    const sockaddr_un address = testing::unixAddress(path);
     EXPECT_EQ(::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-    if (listening) {
-        EXPECT_EQ(::listen(fd.get(), 4), 0);
-    }
+    EXPECT_TRUE(!listening || ::listen(fd.get(), 4) == 0);
     return fd;
 }
 
@@ -93,8 +87,7 @@ TEST_F(ListenerTest, TmpFallbackNeedsAPrivateDirectoryOwnedByTheUser) {
         EXPECT_EQ(info.st_mode & 0777, 0700u);
         // A client finds it there too.
         testing::Client client(name);
-        client.send("Hello");
-        ASSERT_TRUE(client.waitFor(1));
+        ASSERT_TRUE(client.ask("Hello", 1));
     }
     ASSERT_EQ(::chmod(directory.c_str(), 0755), 0);
     EXPECT_FALSE(create(name));
@@ -126,7 +119,7 @@ TEST_F(ListenerTest, PeersOfAnotherUserAreRefusedBeforeAnythingIsRead) {
     ASSERT_EQ(::chmod(runtime.path().c_str(), 0711), 0);
     ASSERT_EQ(::chmod(listener->path().c_str(), 0666), 0);
 
-    const std::string path = listener->path();
+    const sockaddr_un address = testing::unixAddress(listener->path());
     const auto frame = *FrameCodec::encode(testing::message("StartMonitor"));
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -134,9 +127,6 @@ TEST_F(ListenerTest, PeersOfAnotherUserAreRefusedBeforeAnythingIsRead) {
         // Only system calls from here on: the parent has other threads.
         if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) ::_exit(10);
         int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
         if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) ::_exit(11);
         // The service may already have closed: no SIGPIPE.
         [[maybe_unused]] auto written = ::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
@@ -145,10 +135,8 @@ TEST_F(ListenerTest, PeersOfAnotherUserAreRefusedBeforeAnythingIsRead) {
         const ssize_t got = ::read(fd, &byte, 1);
         ::_exit(got <= 0 ? 0 : 12);
     }
-    int status = -1;
-    ASSERT_TRUE(runUntil([&] { return ::waitpid(child, &status, WNOHANG) == child; }));
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const int status = testing::waitForExit(child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_TRUE(service.accepted.empty());
     ASSERT_EQ(service.warnings.size(), 1u);
     EXPECT_EQ(service.warnings[0], "Refused a connection to service guarded from pid " +
@@ -181,26 +169,21 @@ TEST_F(ListenerTest, ASocketPassedByTheServiceManagerIsServed) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, high.get(), 3);
     std::string self = std::filesystem::read_symlink("/proc/self/exe");
-    std::vector<std::string> arguments = {
-        "/bin/sh", "-c", "LISTEN_PID=$$ LISTEN_FDS=1 XPC_TEST_ACTIVATION_CHILD=1 exec \"$0\" \"$@\"", self,
-        "--gtest_filter=ListenerActivationChild.*"};
-    std::vector<char*> argv;
-    for (auto& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    pid_t child = -1;
-    ASSERT_EQ(::posix_spawn(&child, "/bin/sh", &actions, nullptr, argv.data(), environ), 0);
+    const pid_t child = testing::spawn(
+        {"/bin/sh", "-c", "LISTEN_PID=$$ LISTEN_FDS=1 XPC_TEST_ACTIVATION_CHILD=1 exec \"$0\" \"$@\"", self,
+         "--gtest_filter=ListenerActivationChild.*"},
+        actions);
+    ASSERT_GT(child, 0);
     posix_spawn_file_actions_destroy(&actions);
     high.reset();
     bound.reset();
 
     testing::Client client("activated");
-    client.send("ThroughSystemd");
-    ASSERT_TRUE(client.waitFor(1));
+    ASSERT_TRUE(client.ask("ThroughSystemd", 1));
     // The client's peer credentials name whoever called listen() (this process), so the child says who it is.
     EXPECT_EQ(client.received()[0].get("servedBy")->asInt64(), child);
     client.connection->cancel();
-    int status = -1;
-    ASSERT_TRUE(runUntil([&] { return ::waitpid(child, &status, WNOHANG) == child; }));
+    const int status = testing::waitForExit(child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_TRUE(std::filesystem::exists(runtime.socketPath("activated")))
         << "the manager's socket was removed";

@@ -47,14 +47,12 @@ TEST(ObjectTest, DescriptionsAreReadable) {
     EXPECT_EQ(Object::error(ErrorCode::ConnectionInvalid).description(),
               "<error: { count = 1, contents = \"XPCErrorDescription\" => <string: { length = 18, contents = "
               "\"Connection invalid\" }> }>");
-    EXPECT_NE(Object::error(ErrorCode::ConnectionInterrupted).description().find("Connection interrupted"),
-              std::string::npos);
-    EXPECT_NE(Object::error(ErrorCode::TerminationImminent).description().find("Termination imminent"),
-              std::string::npos);
-    std::string longData(100, 'x');
-    EXPECT_NE(Object::data(std::string_view(longData)).description().find("length = 100 bytes"),
-              std::string::npos);
-    EXPECT_NE(Object::data(std::string_view(longData)).description().find("... }>"), std::string::npos);
+    for (const auto& [code, text] : {std::pair{ErrorCode::ConnectionInterrupted, "Connection interrupted"},
+                                     std::pair{ErrorCode::TerminationImminent, "Termination imminent"}})
+        EXPECT_NE(Object::error(code).description().find(text), std::string::npos) << text;
+    const std::string longData = Object::data(std::string_view(std::string(100, 'x'))).description();
+    EXPECT_NE(longData.find("length = 100 bytes"), std::string::npos);
+    EXPECT_NE(longData.find("... }>"), std::string::npos);
 
     // Long texts and large containers: their length and a beginning of a few KiB, never the whole.
     const std::string text = "\x01" + std::string(8 * 1024 * 1024, 'x');

@@ -1,11 +1,14 @@
 #pragma once
 
 // Helpers shared by the channel's tests and its users' tests: a private runtime directory, a main-loop
-// driver, an event recorder, a recording client and a scripted in-process service.
+// driver, an event recorder, a recording client, a scripted in-process service, raw sockets and child
+// processes.
 
+#include <spawn.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <memory>
@@ -77,15 +81,18 @@ inline void settle(std::chrono::milliseconds time = std::chrono::milliseconds(50
 struct Recorder {
     std::vector<Object> events;
     bool has(ErrorCode code) const {
-        for (const auto& event : events) {
-            if (event.isError(code)) return true;
-        }
-        return false;
+        return std::any_of(events.begin(), events.end(), [&](const Object& e) { return e.isError(code); });
+    }
+    // The messages received so far, in order, without the errors.
+    std::vector<Object> received() const {
+        std::vector<Object> out;
+        std::copy_if(events.begin(), events.end(), std::back_inserter(out),
+                     [](auto& e) { return e.isDictionary(); });
+        return out;
     }
     std::size_t messages() const {
-        std::size_t count = 0;
-        for (const auto& event : events) count += event.isDictionary() ? 1 : 0;
-        return count;
+        return static_cast<std::size_t>(
+            std::count_if(events.begin(), events.end(), [](auto& e) { return e.isDictionary(); }));
     }
 };
 
@@ -115,13 +122,11 @@ struct Client {
     void send(const std::string& type) { connection->send(message(type)); }
     void send(const Object& request) { connection->send(request); }
     std::size_t messages() const { return recorder->messages(); }
-    // The answers and events received so far, in order.
-    std::vector<Object> received() const {
-        std::vector<Object> out;
-        for (const auto& event : recorder->events) {
-            if (event.isDictionary()) out.push_back(event);
-        }
-        return out;
+    std::vector<Object> received() const { return recorder->received(); }
+    // Sends a message of `type` and waits until `count` messages have come in all.
+    bool ask(const std::string& type, std::size_t count) {
+        send(type);
+        return waitFor(count);
     }
     bool waitFor(std::size_t count) {
         return runUntil([&] { return messages() >= count; });
@@ -191,9 +196,8 @@ struct ScriptedService {
     std::vector<Object> requests() const {
         std::vector<Object> out;
         for (const auto& recorder : received) {
-            for (const auto& event : recorder->events) {
-                if (event.isDictionary()) out.push_back(event);
-            }
+            const auto messages = recorder->received();
+            out.insert(out.end(), messages.begin(), messages.end());
         }
         return out;
     }
@@ -205,14 +209,38 @@ struct ScriptedService {
     bool warned(const std::string& text) const { return countWarnings(text) > 0; }
 };
 
-// A raw client socket, for speaking bad frames.
-inline internal::UniqueFd rawConnect(const std::string& path) {
-    internal::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+inline sockaddr_un unixAddress(const std::string& path) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return {};
-    return fd;
+    return address;
+}
+
+// Connects `fd` to the socket at `path`; false with errno set when that fails.
+inline bool connectTo(const internal::UniqueFd& fd, const std::string& path) {
+    const sockaddr_un address = unixAddress(path);
+    return ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+// A raw client socket, for speaking bad frames.
+inline internal::UniqueFd rawConnect(const std::string& path) {
+    internal::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    return connectTo(fd, path) ? std::move(fd) : internal::UniqueFd();
+}
+
+// Starts `arguments` (the program first) with `actions` and this environment; -1 when that fails.
+inline pid_t spawn(std::vector<std::string> arguments, const posix_spawn_file_actions_t& actions) {
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    pid_t child = -1;
+    return ::posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0 ? child : -1;
+}
+
+// Waits, serving the main loop, for `child` to end: its wait status, or -1 when it did not.
+inline int waitForExit(pid_t child) {
+    int status = -1;
+    return runUntil([&] { return ::waitpid(child, &status, WNOHANG) == child; }) ? status : -1;
 }
 
 // A message holding every kind of value that travels, at the edges of its encodings.
