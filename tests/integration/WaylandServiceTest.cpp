@@ -214,46 +214,35 @@ TEST_P(WaylandServiceTest, GtkSelectionsAreAnnouncedOnceAndTheirTextReadBack) {
 
 // Terminals, native and through Xwayland: a drag and a double click, each announced once and read back.
 TEST_P(WaylandSwayServiceTest, TerminalSelectionsAreAnnouncedOnceAndTheirTextReadBack) {
-    const std::vector<std::string> shell = {"sh", "-c", "printf 'alpha bravo charlie'; exec sleep 600"};
+    const std::string print = "printf 'alpha bravo charlie'; exec sleep 600";
+    const std::vector<std::string> foot = {"foot", "--app-id=tandrel-foot", "sh", "-c", print};
+    const std::vector<std::string> xterm = {"xterm", "-class", "TandrelXterm", "-e", "sh", "-c", print};
     struct Terminal {
-        const char* what;
-        std::function<std::unique_ptr<x11::testing::ChildProcess>()> start;
+        bool x11;
         const char *key, *value;
         int y, doubleClickX;
-        const char* dragged;  // xterm ends a selection past the line's end with its break
-    } terminals[] = {
-        {"foot",
-         [&] {
-             std::vector<std::string> argv = {"foot", "--app-id=tandrel-foot"};
-             argv.insert(argv.end(), shell.begin(), shell.end());
-             x11::testing::ChildProcess::Options options;
-             options.env = sway().env();
-             return x11::testing::ChildProcess::start(argv, options);
-         },
-         "app_id", "tandrel-foot", 8, 4, "alpha bravo charlie"},
-        {"xterm",
-         [&] {
-             std::vector<std::string> argv = {"xterm", "-class", "TandrelXterm", "-e"};
-             argv.insert(argv.end(), shell.begin(), shell.end());
-             return sway().startX11Client(argv);
-         },
-         "class", "TandrelXterm", 6, 20, "alpha bravo charlie\n"},
+        const char* dragged;
+        const std::vector<std::string>& argv;
+    } const terminals[] = {
+        {false, "app_id", "tandrel-foot", 8, 4, "alpha bravo charlie", foot},
+        // xterm ends a selection past the line's end with its break.
+        {true, "class", "TandrelXterm", 6, 20, "alpha bravo charlie\n", xterm},
     };
-    for (const auto& terminal : terminals) {
-        SCOPED_TRACE(terminal.what);
-        auto process = terminal.start();
-        if (!process && terminal.key == std::string("class")) {
-            std::cout << "xterm skipped: X11 clients run in the compositor's namespaces, which needs root\n";
-            continue;
-        }
-        ASSERT_TRUE(process) << "cannot start";
-        ASSERT_TRUE(sway().waitForWindow(terminal.key, terminal.value)) << "no window mapped";
+    x11::testing::ChildProcess::Options options;
+    options.env = sway().env();
+    for (const auto& t : terminals) {
+        SCOPED_TRACE(t.argv[0]);
+        auto process =
+            t.x11 ? sway().startX11Client(t.argv) : x11::testing::ChildProcess::start(t.argv, options);
+        // X11 clients run in the compositor's namespaces, which needs root.
+        if (!process && t.x11 && geteuid() != 0) continue;
+        ASSERT_TRUE(process && sway().waitForWindow(t.key, t.value)) << "no window mapped";
         wakeWindow();
         startMonitor();
-        drag(2, terminal.y, 1200, terminal.y);
+        drag(2, t.y, 1200, t.y);
         expectOneEvent("drag");
-        EXPECT_EQ(selectedText(), terminal.dragged);
-        click(terminal.doubleClickX, terminal.y, 2);
+        EXPECT_EQ(selectedText(), t.dragged);
+        click(t.doubleClickX, t.y, 2);
         expectOneEvent("double click");
         EXPECT_EQ(selectedText(), "alpha");
     }
