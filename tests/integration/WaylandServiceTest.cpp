@@ -24,7 +24,6 @@
 #include "dispatch/RunLoop.h"
 #include "platform/wayland/GnomePlatform.h"
 #include "platform/wayland/internal/testing/Compositor.h"
-#include "platform/wayland/internal/testing/CompositorTest.h"
 #include "platform/wayland/internal/testing/GnomeShellServer.h"
 #include "platform/wayland/internal/testing/GtkWaylandView.h"
 #include "platform/wayland/internal/testing/SwayServer.h"
