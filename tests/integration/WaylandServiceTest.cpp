@@ -7,7 +7,6 @@
 // One helper serves each desktop's suite; every test connects a fresh client (so every test starts with the
 // monitor stopped). Absence of an event is checked over a window well past the helper's settle time.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <nlohmann/json.hpp>
@@ -418,17 +417,7 @@ for t in types:
         {"/usr/bin/python3", "-c", kReader, std::to_string(minimumTypes)}, options);
     std::map<std::string, std::string> types;
     if (!reader) return types;
-    std::string out;
-    fcntl(reader->stdoutFd(), F_SETFL, O_NONBLOCK);
-    for (auto deadline = std::chrono::steady_clock::now() + 10s;
-         std::chrono::steady_clock::now() < deadline;) {
-        dispatch::RunLoop::main().runFor(2ms);
-        char chunk[4096];
-        ssize_t n = read(reader->stdoutFd(), chunk, sizeof chunk);
-        if (n > 0) out.append(chunk, n);
-        if (n == 0) break;
-    }
-    std::istringstream lines(out);
+    std::istringstream lines(reader->readOutput([] { dispatch::RunLoop::main().runFor(2ms); }));
     for (std::string type, hex; lines >> type >> hex;) types[type] = hex;
     return types;
 }

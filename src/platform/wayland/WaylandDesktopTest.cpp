@@ -120,19 +120,7 @@ class WaylandDesktopTest : public ::testing::TestWithParam<Compositor::Kind> {
     // Runs a peer (wl-paste) to its end while the run loop keeps serving; its standard output.
     std::string runPeer(const std::vector<std::string>& argv) {
         auto child = spawn(argv, -1, true);
-        if (!child) return {};
-        std::string out;
-        fcntl(child->stdoutFd(), F_SETFL, O_NONBLOCK);
-        pumpUntil(
-            [&] {
-                char chunk[65536];
-                ssize_t n;
-                while ((n = read(child->stdoutFd(), chunk, sizeof chunk)) > 0) out.append(chunk, n);
-                return n == 0;
-            },
-            10s);
-        child->waitExit(2s);
-        return out;
+        return child ? child->readOutput([] { dispatch::RunLoop::main().runFor(2ms); }) : "";
     }
 
     void chord(std::uint16_t key) {
