@@ -82,16 +82,9 @@ class WaylandDesktopTest : public ::testing::TestWithParam<Compositor::Kind> {
 
     // Runs the main run loop until `condition` holds or `timeout` passes; whether it held.
     static bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() >= deadline) return false;
-            dispatch::RunLoop::main().runFor(2ms);
-        }
-        return true;
+        return x11::testing::waitUntil([&] { return condition() || (pumpFor(2ms), condition()); }, timeout);
     }
-    static void pumpFor(std::chrono::milliseconds duration) {
-        pumpUntil([] { return false; }, duration);
-    }
+    static void pumpFor(std::chrono::milliseconds duration) { dispatch::RunLoop::main().runFor(duration); }
 
     std::unique_ptr<x11::testing::ChildProcess> spawn(const std::vector<std::string>& argv, int stdinFd = -1,
                                                       bool captureStdout = false) const {
