@@ -1,21 +1,29 @@
 // End to end: the real tandrel-helper on a private headless compositor (sway, and KWin where the case does
-// not need what only sway has), a real GTK 3 window (Wayland, not Xwayland), the test's pointer for gestures
-// and a client on the helper's socket. Skipped, with the reason, only when the compositor cannot start.
+// not need what only sway has) and on a private headless GNOME Shell with the shipped Shell extension, a real
+// GTK 3 window (Wayland, not Xwayland), the test's pointer for gestures and a client on the helper's socket.
+// Skipped, with the reason, only when the compositor cannot start. The GNOME suite runs as one unprivileged
+// user (see run-as-desktop-user.sh).
 //
-// One helper serves each compositor's suite; every test connects a fresh client (so every test starts with
-// the monitor stopped). Absence of an event is checked over a window well past the helper's settle time.
+// One helper serves each desktop's suite; every test connects a fresh client (so every test starts with the
+// monitor stopped). Absence of an event is checked over a window well past the helper's settle time.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <sstream>
 #include <thread>
 
 #include "HelperTestSupport.h"
+#include "dispatch/RunLoop.h"
+#include "platform/wayland/GnomePlatform.h"
 #include "platform/wayland/internal/testing/Compositor.h"
-#include "platform/wayland/internal/testing/CompositorTest.h"
+#include "platform/wayland/internal/testing/GnomeShellServer.h"
 #include "platform/wayland/internal/testing/GtkWaylandView.h"
 #include "platform/wayland/internal/testing/SwayServer.h"
 #include "platform/x11/internal/testing/ChildProcess.h"
@@ -27,13 +35,18 @@ using helper::testing::HelperSession;
 using helper::testing::json;
 using wayland::testing::Compositor;
 using wayland::testing::GtkWaylandView;
+using x11::testing::runCommand;
+using x11::testing::waitUntil;
 
 constexpr const char* kEvent = helper::testing::kSelectionEvent;
 constexpr auto kQuiet = helper::testing::kQuietWindow;
 // Presses further apart than GTK's double-click time count as separate clicks.
 constexpr auto kClickSeparation = 450ms;
+constexpr int kLine = 18;
 
-class WaylandServiceTest : public ::testing::TestWithParam<Compositor::Kind> {
+// What every desktop's suite shares: its helper, a fresh client per test, GTK views, and gestures of the
+// test's pointer kept apart so that GTK does not merge them into one multiple click.
+class ServiceTest : public ::testing::Test {
   protected:
     static void TearDownTestSuite() {
         if (!helper_) return;
@@ -41,48 +54,45 @@ class WaylandServiceTest : public ::testing::TestWithParam<Compositor::Kind> {
         helper_.reset();
     }
 
-    void SetUp() override {
-        std::string why;
-        // KWin lets the helper strike keys only when it trusts the helper's program.
-        const std::string helperPath = std::filesystem::canonical(helper::testing::helperUnderTest());
-        compositor_ = wayland::testing::sharedCompositor(GetParam(), &why, {helperPath});
-        if (!compositor_) GTEST_SKIP() << wayland::testing::cannotStart(GetParam(), why);
-        // Run unfiltered, the binary takes the compositors' cases in turn: each gets a helper of its own.
-        if (helper_ && helperKind_ != GetParam()) TearDownTestSuite();
+    // Starts the helper for `desktop` unless it runs already (run unfiltered, the binary takes the desktops'
+    // cases in turn: each gets a helper of its own), then connects a fresh client.
+    void connect(const std::string& desktop, const std::string& display, const std::string& socket,
+                 const std::vector<std::string>& env = {}) {
+        if (helper_ && helperDesktop_ != desktop) TearDownTestSuite();
         if (!helper_) {
-            helperKind_ = GetParam();
-            // The compositor and no X display: the helper must choose Wayland.
-            helper_ = HelperSession::start(helperPath, "", &why, 10s, compositor_->socket(),
-                                           compositor_->helperEnv());
+            std::string why;
+            helperDesktop_ = desktop;
+            helper_ = HelperSession::start(std::filesystem::canonical(helper::testing::helperUnderTest()),
+                                           display, &why, 10s, socket, env);
             ASSERT_TRUE(helper_) << why;
         }
         ASSERT_TRUE(helper_->isRunning()) << "the helper died in an earlier test";
         ASSERT_TRUE(helper_->connect());
-        auto answer = helper_->request("IsPermissionGranted");
-        ASSERT_EQ(json(answer), nlohmann::json::parse(R"({"type":"IsPermissionGranted","result":true})"));
     }
-
     void TearDown() override {
         if (helper_) helper_->disconnect();
     }
 
+    virtual void moveTo(int x, int y) = 0;
+    virtual void button(bool down) = 0;
+
     std::unique_ptr<GtkWaylandView> gtk(const std::string& text) {
         std::string why;
-        std::vector<std::string> env = compositor_->env();
-        env.push_back("DISPLAY=");
-        auto view = GtkWaylandView::start(env, text, &why);
+        auto view = GtkWaylandView::start(viewEnv_, text, &why);
         EXPECT_TRUE(view) << why;
         return view;
     }
 
+    bool permission() {
+        return json(helper_->request("IsPermissionGranted")) ==
+               nlohmann::json::parse(R"({"type":"IsPermissionGranted","result":true})");
+    }
     void startMonitor() {
         EXPECT_EQ(json(helper_->request("StartMonitor")),
                   nlohmann::json::parse(R"({"type":"StartMonitor","result":true})"));
     }
     std::string selectedText() {
-        auto answer = json(helper_->request("SelectedText"));
-        if (!answer.is_object() || !answer.contains("content")) return "<no answer>";
-        return answer["content"].get<std::string>();
+        return json(helper_->request("SelectedText")).value("content", std::string("<no answer>"));
     }
     void expectOneEvent(const std::string& what) {
         SCOPED_TRACE(what);
@@ -94,14 +104,25 @@ class WaylandServiceTest : public ::testing::TestWithParam<Compositor::Kind> {
     void expectNoEvent(const std::string& what) {
         EXPECT_FALSE(helper_->waitFor(kEvent, kQuiet)) << what << " was announced";
     }
+    void expectInserted(GtkWaylandView& view) {
+        EXPECT_EQ(json(helper_->request("InsertText", std::string("inserted \xE2\x82\xAC "))),
+                  nlohmann::json::parse(R"({"type":"InsertText","result":true})"));
+        EXPECT_TRUE(waitUntil([&] { return view.text() == "inserted \xE2\x82\xAC tail"; }, 5s))
+            << view.text().value_or("<no answer>");
+    }
 
-    // Gestures of the test's pointer, kept apart so that GTK does not merge them into one multiple click.
+    // The pointer moved to (x, y) is answered there, with y flipped against the 800 pixels high output.
+    void expectMouseLocation(int x, int y) {
+        moveTo(x, y);
+        EXPECT_EQ(json(helper_->request("MouseLocation")),
+                  nlohmann::json({{"type", "MouseLocation"}, {"x", x}, {"y", 800 - y}}));
+    }
     void click(int x, int y, int count = 1) {
         std::this_thread::sleep_until(lastGesture_ + kClickSeparation);
-        compositor_->pointer().moveTo(x, y);
+        moveTo(x, y);
         for (int i = 0; i < count; ++i) {
-            compositor_->pointer().button(true);
-            compositor_->pointer().button(false);
+            button(true);
+            button(false);
         }
         lastGesture_ = std::chrono::steady_clock::now();
     }
@@ -110,24 +131,73 @@ class WaylandServiceTest : public ::testing::TestWithParam<Compositor::Kind> {
     void wakeWindow() { click(1200, 780); }
     void drag(int x1, int y1, int x2, int y2) {
         std::this_thread::sleep_until(lastGesture_ + kClickSeparation);
-        compositor_->pointer().moveTo(x1, y1);
-        compositor_->pointer().button(true);
+        moveTo(x1, y1);
+        button(true);
         for (int step = 1; step <= 4; ++step) {
-            compositor_->pointer().moveTo(x1 + (x2 - x1) * step / 4, y1 + (y2 - y1) * step / 4);
+            moveTo(x1 + (x2 - x1) * step / 4, y1 + (y2 - y1) * step / 4);
             std::this_thread::sleep_for(10ms);
         }
-        compositor_->pointer().button(false);
+        button(false);
         lastGesture_ = std::chrono::steady_clock::now();
     }
 
-    static std::unique_ptr<HelperSession> helper_;
-    static Compositor::Kind helperKind_;
-    Compositor* compositor_ = nullptr;
+    // A view of two lines whose text starts `top` pixels down: a drag, a double click and a single click,
+    // then `last`, a selection made otherwise; each announced once and read back, the single click never.
+    void expectSelectionsAnnouncedOnce(int top, const std::function<void(GtkWaylandView&)>& last,
+                                       const char* lastText) {
+        auto view = gtk("alpha bravo charlie|delta echo foxtrot");
+        ASSERT_TRUE(view);
+        wakeWindow();
+        startMonitor();
+        struct Gesture {
+            const char* what;
+            std::function<void()> make;
+            const char* text;  // null: nothing may be announced
+        };
+        const Gesture gestures[] = {
+            {"drag", [&] { drag(3, top + kLine / 2, 900, top + kLine / 2); }, "alpha bravo charlie"},
+            {"double click", [&] { click(20, top + kLine * 3 / 2, 2); }, "delta"},
+            {"single click", [&] { click(600, 400); }, nullptr},
+            {"last", [&] { last(*view); }, lastText},
+        };
+        for (const auto& gesture : gestures) {
+            SCOPED_TRACE(gesture.what);
+            gesture.make();
+            if (!gesture.text) {
+                expectNoEvent(gesture.what);
+                continue;
+            }
+            expectOneEvent(gesture.what);
+            EXPECT_EQ(selectedText(), gesture.text);
+        }
+    }
+
+    static inline std::unique_ptr<HelperSession> helper_;
+    static inline std::string helperDesktop_;
+    std::vector<std::string> viewEnv_;
     std::chrono::steady_clock::time_point lastGesture_{};
 };
 
-std::unique_ptr<HelperSession> WaylandServiceTest::helper_;
-Compositor::Kind WaylandServiceTest::helperKind_;
+class WaylandServiceTest : public ServiceTest, public ::testing::WithParamInterface<Compositor::Kind> {
+  protected:
+    void SetUp() override {
+        std::string why;
+        // KWin lets the helper strike keys only when it trusts the helper's program.
+        const std::string helperPath = std::filesystem::canonical(helper::testing::helperUnderTest());
+        compositor_ = wayland::testing::sharedCompositor(GetParam(), &why, {helperPath});
+        if (!compositor_) GTEST_SKIP() << wayland::testing::cannotStart(GetParam(), why);
+        viewEnv_ = compositor_->env();
+        viewEnv_.push_back("DISPLAY=");
+        // The compositor and no X display: the helper must choose Wayland.
+        ASSERT_NO_FATAL_FAILURE(
+            connect(compositor_->name(), "", compositor_->socket(), compositor_->helperEnv()));
+        ASSERT_TRUE(permission());
+    }
+    void moveTo(int x, int y) override { compositor_->pointer().moveTo(x, y); }
+    void button(bool down) override { compositor_->pointer().button(down); }
+
+    Compositor* compositor_ = nullptr;
+};
 
 // Cases that need sway: foot and Xwayland run there.
 class WaylandSwayServiceTest : public WaylandServiceTest {
@@ -136,89 +206,59 @@ class WaylandSwayServiceTest : public WaylandServiceTest {
 };
 
 TEST_P(WaylandServiceTest, GtkSelectionsAreAnnouncedOnceAndTheirTextReadBack) {
-    auto view = gtk("alpha bravo charlie|delta echo foxtrot");
-    ASSERT_TRUE(view);
-    wakeWindow();
-    startMonitor();
-
-    drag(4, 8, 900, 8);  // from before "alpha" past the end of the first line
-    expectOneEvent("drag");
-    EXPECT_EQ(selectedText(), "alpha bravo charlie");
-
-    click(4, 30, 2);  // "delta"
-    expectOneEvent("double click");
-    EXPECT_EQ(selectedText(), "delta");
-
-    click(600, 300);
-    expectNoEvent("a single click");
-
     // An application that replaces its selection step by step is announced once, with the final text.
-    for (const char* range : {"select 20 22", "select 20 24", "select 20 30"})
-        ASSERT_TRUE(view->command(range));
-    expectOneEvent("a selection made in steps");
-    EXPECT_EQ(selectedText(), "delta echo");
+    expectSelectionsAnnouncedOnce(
+        0,
+        [](GtkWaylandView& view) {
+            for (const char* range : {"select 20 22", "select 20 24", "select 20 30"})
+                ASSERT_TRUE(view.command(range));
+        },
+        "delta echo");
 }
 
-TEST_P(WaylandSwayServiceTest, FootSelectionsAreAnnouncedOnceAndTheirTextReadBack) {
+// Terminals, native and through Xwayland: a drag and a double click, each announced once and read back.
+TEST_P(WaylandSwayServiceTest, TerminalSelectionsAreAnnouncedOnceAndTheirTextReadBack) {
+    const std::string print = "printf 'alpha bravo charlie'; exec sleep 600";
+    const std::vector<std::string> foot = {"foot", "--app-id=tandrel-foot", "sh", "-c", print};
+    const std::vector<std::string> xterm = {"xterm", "-class", "TandrelXterm", "-e", "sh", "-c", print};
+    struct Terminal {
+        bool x11;
+        const char *key, *value;
+        int y, doubleClickX;
+        const char* dragged;
+        const std::vector<std::string>& argv;
+    } const terminals[] = {
+        {false, "app_id", "tandrel-foot", 8, 4, "alpha bravo charlie", foot},
+        // xterm ends a selection past the line's end with its break.
+        {true, "class", "TandrelXterm", 6, 20, "alpha bravo charlie\n", xterm},
+    };
     x11::testing::ChildProcess::Options options;
     options.env = sway().env();
-    auto foot = x11::testing::ChildProcess::start(
-        {"foot", "--app-id=tandrel-foot", "sh", "-c", "printf 'alpha bravo charlie'; exec sleep 600"},
-        options);
-    ASSERT_TRUE(foot) << "foot cannot start";
-    ASSERT_TRUE(sway().waitForWindow("app_id", "tandrel-foot")) << "foot did not map a window";
-    wakeWindow();
-    startMonitor();
-
-    drag(2, 8, 1200, 8);
-    expectOneEvent("drag in foot");
-    EXPECT_EQ(selectedText(), "alpha bravo charlie");
-
-    click(4, 8, 2);
-    expectOneEvent("double click in foot");
-    EXPECT_EQ(selectedText(), "alpha");
+    for (const auto& t : terminals) {
+        SCOPED_TRACE(t.argv[0]);
+        auto process =
+            t.x11 ? sway().startX11Client(t.argv) : x11::testing::ChildProcess::start(t.argv, options);
+        // X11 clients run in the compositor's namespaces, which needs root.
+        if (!process && t.x11 && geteuid() != 0) continue;
+        ASSERT_TRUE(process && sway().waitForWindow(t.key, t.value)) << "no window mapped";
+        wakeWindow();
+        startMonitor();
+        drag(2, t.y, 1200, t.y);
+        expectOneEvent("drag");
+        EXPECT_EQ(selectedText(), t.dragged);
+        click(t.doubleClickX, t.y, 2);
+        expectOneEvent("double click");
+        EXPECT_EQ(selectedText(), "alpha");
+    }
 }
 
-TEST_P(WaylandSwayServiceTest, XwaylandXtermSelectionsAreAnnouncedOnceAndTheirTextReadBack) {
-    auto xterm = sway().startX11Client({"xterm", "-class", "TandrelXterm", "-e", "sh", "-c",
-                                        "printf 'alpha bravo charlie'; exec sleep 600"});
-    if (!xterm) GTEST_SKIP() << "X11 clients run in the compositor's namespaces, which needs root";
-    ASSERT_TRUE(sway().waitForWindow("class", "TandrelXterm")) << "xterm did not map a window";
-    wakeWindow();
-    startMonitor();
-
-    drag(2, 6, 1200, 6);
-    expectOneEvent("drag in xterm");
-    EXPECT_EQ(selectedText(), "alpha bravo charlie\n")
-        << "xterm ends a selection past the line's end with its break";
-
-    click(20, 6, 2);
-    expectOneEvent("double click in xterm");
-    EXPECT_EQ(selectedText(), "alpha");
-}
-
-TEST_P(WaylandServiceTest, InsertTextLandsInGtk) {
+TEST_P(WaylandServiceTest, InsertTextLandsMouseLocationIsThePointersWithYFlippedAndNoClickIsLost) {
     auto view = gtk("tail");
     ASSERT_TRUE(view);
-    EXPECT_EQ(json(helper_->request("InsertText", std::string("inserted \xE2\x82\xAC "))),
-              nlohmann::json::parse(R"({"type":"InsertText","result":true})"));
-    bool landed = false;
-    for (auto deadline = std::chrono::steady_clock::now() + 5s;
-         !landed && std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(20ms))
-        landed = view->text() == "inserted \xE2\x82\xAC tail";
-    EXPECT_TRUE(landed) << view->text().value_or("<no answer>");
-}
-
-TEST_P(WaylandServiceTest, MouseLocationIsThePointersPositionWithYFlippedAndNoClickIsLost) {
-    auto view = gtk("text");
-    ASSERT_TRUE(view);
+    expectInserted(*view);
     // A window just shown may miss its very first click (seen without the helper involved too): wait until
     // this one takes clicks before counting them.
-    auto clicked = [&](int count) {
-        for (int i = 0; i < 100; ++i, std::this_thread::sleep_for(10ms))
-            if (view->clicks() >= count) return true;
-        return false;
-    };
+    auto clicked = [&](int count) { return waitUntil([&] { return view->clicks() >= count; }, 1s); };
     for (int attempt = 0; attempt < 5 && view->clicks() < 1; ++attempt) {
         click(640, 400);
         clicked(1);
@@ -227,11 +267,7 @@ TEST_P(WaylandServiceTest, MouseLocationIsThePointersPositionWithYFlippedAndNoCl
 
     for (auto [x, y] : {std::pair{300, 200}, std::pair{1000, 700}, std::pair{0, 0}}) {
         SCOPED_TRACE(std::to_string(x) + "," + std::to_string(y));
-        compositor_->pointer().moveTo(x, y);
-        auto answer = json(helper_->request("MouseLocation"));
-        EXPECT_EQ(answer["type"], "MouseLocation");
-        EXPECT_EQ(answer["x"], x);
-        EXPECT_EQ(answer["y"], 800 - y);
+        expectMouseLocation(x, y);
         // The overlay that found the pointer is gone: a click right after the answer reaches the application.
         const int before = view->clicks();
         click(x, y);
@@ -250,13 +286,12 @@ TEST_P(WaylandServiceTest, EventsReachEveryWatchingClientAndStopWithTheirClient)
     startMonitor();
     drag(4, 8, 900, 8);
     expectOneEvent("drag with two watchers");
-    EXPECT_TRUE(x11::testing::waitUntil([&] { return watcher->count(kEvent) == 1; }));
+    EXPECT_TRUE(waitUntil([&] { return watcher->count(kEvent) == 1; }));
 
     ASSERT_TRUE(helper_->connect());
-    ASSERT_TRUE(helper_->request("IsPermissionGranted"));
+    ASSERT_TRUE(permission());
     click(4, 30, 2);
-    EXPECT_TRUE(x11::testing::waitUntil([&] { return watcher->count(kEvent) == 2; }))
-        << "the watcher was silenced";
+    EXPECT_TRUE(waitUntil([&] { return watcher->count(kEvent) == 2; })) << "the watcher was silenced";
     expectNoEvent("a double click, to the new client that did not ask");
 
     watcher.reset();
@@ -271,9 +306,7 @@ TEST_P(WaylandSwayServiceTest, SelectedTextWithoutPrimaryTakesTheCopyPathAndRest
     auto view = gtk("alpha bravo charlie");
     ASSERT_TRUE(view);
     ASSERT_EQ(view->command("unexported"), "ok unexported");
-    auto run = [&](const std::vector<std::string>& argv) {
-        return x11::testing::runCommand(argv, sway().env());
-    };
+    auto run = [&](const std::vector<std::string>& argv) { return runCommand(argv, sway().env()); };
     run({"wl-copy", "--primary", "--clear"});
     run({"wl-copy", "the user's clipboard"});
     ASSERT_EQ(run({"wl-paste", "--no-newline"}), "the user's clipboard");
@@ -286,7 +319,6 @@ TEST_P(WaylandSwayServiceTest, SelectedTextWithoutPrimaryTakesTheCopyPathAndRest
 // and foot's shell, which writes every byte it receives to a file, receives none. Inserted text reaches it
 // through PRIMARY, which terminals paste on the chord.
 TEST_P(WaylandSwayServiceTest, NoCopyChordReachesATerminal) {
-    using x11::testing::runCommand;
     std::string path = runCommand({"mktemp", "/tmp/tandrel-typed-XXXXXX"}, {});
     if (!path.empty()) path.pop_back();  // its line break
     ASSERT_FALSE(path.empty());
@@ -302,7 +334,7 @@ TEST_P(WaylandSwayServiceTest, NoCopyChordReachesATerminal) {
     EXPECT_EQ(runCommand({"cat", path}, {}), "") << "keys reached the terminal";
     EXPECT_EQ(json(helper_->request("InsertText", std::string("inserted"))),
               nlohmann::json::parse(R"({"type":"InsertText","result":true})"));
-    EXPECT_TRUE(x11::testing::waitUntil([&] {
+    EXPECT_TRUE(waitUntil([&] {
         return runCommand({"cat", path}, {}) == "inserted";
     })) << runCommand({"cat", path}, {});
     runCommand({"rm", "-f", path}, {});
@@ -313,5 +345,144 @@ INSTANTIATE_TEST_SUITE_P(, WaylandServiceTest,
                          wayland::testing::compositorName);
 INSTANTIATE_TEST_SUITE_P(, WaylandSwayServiceTest, ::testing::Values(Compositor::Kind::Sway),
                          wayland::testing::compositorName);
+
+// GNOME Shell: input from the test-only extension's virtual pointer and keyboard; the maximized view's text
+// starts below the shell's top panel and the window's title bar.
+class GnomeServiceTest : public ServiceTest {
+  protected:
+    static constexpr int kTextTop = 69;
+
+    void SetUp() override {
+        ASSERT_NE(geteuid(), 0u) << "run as the desktop's user, through run-as-desktop-user.sh";
+        std::string why;
+        shell_ = wayland::testing::sharedGnomeShell(&why);
+        if (!shell_) GTEST_SKIP() << "gnome-shell cannot start, GNOME test skipped: " << why;
+        viewEnv_ = shell_->env();
+        connect("gnome", shell_->display(), shell_->waylandSocket());
+    }
+    void moveTo(int x, int y) override { shell_->moveTo(x, y); }
+    void button(bool down) override { shell_->button(down); }
+
+    wayland::testing::GnomeShellServer* shell_ = nullptr;
+};
+
+TEST_F(GnomeServiceTest, SelectionsAreAnnouncedOnceAndTheirTextReadBack) {
+    ASSERT_TRUE(permission());
+    // The single click left the cursor at the end of the text: Shift+Home selects the last line.
+    expectSelectionsAnnouncedOnce(
+        kTextTop,
+        [&](GtkWaylandView&) {
+            constexpr unsigned kShift = 0xffe1, kHome = 0xff50;  // keysyms
+            for (auto [key, down] : {std::pair{kShift, true}, std::pair{kHome, true}, std::pair{kHome, false},
+                                     std::pair{kShift, false}})
+                shell_->key(key, down);
+        },
+        "delta echo foxtrot");
+}
+
+TEST_F(GnomeServiceTest, InsertTextLandsAndMouseLocationIsThePointersWithYFlipped) {
+    auto view = gtk("tail");
+    ASSERT_TRUE(view);
+    expectInserted(*view);
+    for (auto [x, y] : {std::pair{300, 200}, std::pair{1000, 700}, std::pair{1, 799}}) {
+        SCOPED_TRACE(std::to_string(x) + "," + std::to_string(y));
+        expectMouseLocation(x, y);
+    }
+}
+
+// Reads CLIPBOARD back through the shell, as another application would, while the run loop serves it, once at
+// least `types` types are on offer (the shell takes an X11 owner over a moment later): type to hex bytes.
+std::map<std::string, std::string> clipboardAsTheShellServesIt(std::size_t minimumTypes) {
+    constexpr const char* kReader = R"PY(
+import sys, time
+from gi.repository import Gio, GLib
+bus = Gio.bus_get_sync(Gio.BusType.SESSION)
+def call(method, args):
+    return bus.call_sync("com.tandrel.helper.Shell", "/com/tandrel/helper/Shell", "com.tandrel.helper.Shell",
+                         method, args, None, Gio.DBusCallFlags.NONE, 5000, None).unpack()[0]
+for attempt in range(250):
+    types = call("Types", GLib.Variant("(s)", ("CLIPBOARD",)))
+    if len(types) >= int(sys.argv[1]):
+        break
+    time.sleep(0.02)
+for t in types:
+    try:
+        print(t, bytes(call("Read", GLib.Variant("(ss)", ("CLIPBOARD", t)))).hex(), flush=True)
+    except GLib.Error as e:
+        print(t, "unreadable:" + e.message.replace(" ", "_"), flush=True)
+)PY";
+    x11::testing::ChildProcess::Options options;
+    options.captureStdout = true;
+    auto reader = x11::testing::ChildProcess::start(
+        {"/usr/bin/python3", "-c", kReader, std::to_string(minimumTypes)}, options);
+    std::map<std::string, std::string> types;
+    if (!reader) return types;
+    std::istringstream lines(reader->readOutput([] { dispatch::RunLoop::main().runFor(2ms); }));
+    for (std::string type, hex; lines >> type >> hex;) types[type] = hex;
+    return types;
+}
+
+std::string hexOf(const platform::Bytes& bytes) {
+    static const char* digits = "0123456789abcdef";
+    std::string hex;
+    for (auto byte : bytes) (hex += digits[byte >> 4]) += digits[byte & 15];
+    return hex;
+}
+
+TEST_F(GnomeServiceTest, ClipboardRestoreKeepsEveryTypeThroughXwaylandAndTextWithout) {
+    platform::Bytes binary;
+    for (int i = 0; i < 256; ++i) binary.push_back(static_cast<std::uint8_t>(i));
+    const std::string text = "restored \xE2\x82\xAC";
+    const std::string html = "<b>restored</b>";
+    platform::PasteboardItem item;
+    item.setDataForType(platform::Bytes(text.begin(), text.end()),
+                        std::string(platform::kPasteboardTypeString));
+    item.setDataForType(platform::Bytes(html.begin(), html.end()), "text/html");
+    item.setDataForType(binary, "application/x-tandrel-binary");
+
+    // Without Xwayland first: the X11 owner's end would reach the next platform as a foreign change.
+    for (bool xwayland : {false, true}) {
+        SCOPED_TRACE(xwayland ? "with Xwayland" : "without Xwayland");
+        if (xwayland)
+            ::setenv("DISPLAY", shell_->display().c_str(), 1);
+        else
+            ::unsetenv("DISPLAY");
+        std::string why;
+        auto platform = platform::wayland::createGnomePlatform(&why);
+        ASSERT_TRUE(platform) << why;
+        auto& pasteboard = platform->generalPasteboard();
+        pasteboard.clearContents();
+        ASSERT_TRUE(pasteboard.writeObjects({item}));
+        const auto count = pasteboard.changeCount();
+
+        auto served = clipboardAsTheShellServesIt(xwayland ? 3 : 1);
+        EXPECT_EQ(served["text/plain;charset=utf-8"], hexOf(platform::Bytes(text.begin(), text.end())));
+        if (xwayland) {
+            EXPECT_EQ(served["text/html"], hexOf(platform::Bytes(html.begin(), html.end())));
+            EXPECT_EQ(served["application/x-tandrel-binary"], hexOf(binary));
+        } else {
+            EXPECT_EQ(served.size(), 1u) << "the extension serves text alone";
+        }
+        EXPECT_EQ(pasteboard.changeCount(), count) << "the shell taking over our own clipboard was counted";
+    }
+}
+
+// Last: it leaves the extension enabled again, but the helper has seen it go.
+TEST_F(GnomeServiceTest, DisabledExtensionGivesNoPermissionAndThePromptSaysHowToEnableIt) {
+    ASSERT_TRUE(permission());
+    ASSERT_TRUE(shell_->setExtensionEnabled(false));
+    EXPECT_TRUE(x11::testing::waitUntil([&] { return !permission(); }, 5s)) << "permission with it disabled";
+
+    auto platform = platform::wayland::createGnomePlatform();
+    ASSERT_TRUE(platform) << "GNOME Shell is still there";
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(platform->accessibility().isProcessTrustedWithOptions(true));
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("gnome-extensions enable helper@tandrel.com"),
+              std::string::npos);
+
+    ASSERT_TRUE(shell_->setExtensionEnabled(true));
+    EXPECT_TRUE(x11::testing::waitUntil([&] { return permission(); }, 5s))
+        << "no permission once enabled again";
+}
 
 }  // namespace

@@ -1,13 +1,11 @@
 #include "platform/wayland/internal/HyprlandCursor.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <thread>
@@ -24,28 +22,23 @@ using dispatch::internal::UniqueFd;
 
 // Stands in for Hyprland's request socket, <runtime dir>/hypr/test/.socket.sock in a directory of its own:
 // answers each request it knows and closes the connection, answers others "unknown request"; a request whose
-// answer is empty is held open, unanswered, until the server ends.
+// answer is empty is held open, unanswered, until the stand-in ends.
 class FakeHyprland {
   public:
     explicit FakeHyprland(std::map<std::string, std::string> answers) : answers_(std::move(answers)) {
         char base[] = "/tmp/hyprland-test-XXXXXX";
         runtimeDir_ = mkdtemp(base);
         std::filesystem::create_directories(runtimeDir_ + "/hypr/test");
-        const std::string path = runtimeDir_ + "/hypr/test/.socket.sock";
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
-        std::strcpy(address.sun_path, path.c_str());
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s/hypr/test/.socket.sock", base);
         listener_.reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
         EXPECT_EQ(bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         EXPECT_EQ(listen(listener_.get(), 8), 0);
-        int ends[2];
-        EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
-        stopped_.reset(ends[0]);
-        stop_.reset(ends[1]);
         thread_ = std::thread([this] { serve(); });
     }
     ~FakeHyprland() {
-        stop_.reset();
+        shutdown(listener_.get(), SHUT_RDWR);  // ends the accept below
         thread_.join();
         std::filesystem::remove_all(runtimeDir_);
     }
@@ -55,12 +48,10 @@ class FakeHyprland {
     void serve() {
         std::vector<UniqueFd> held;
         for (;;) {
-            pollfd fds[] = {{listener_.get(), POLLIN, 0}, {stopped_.get(), POLLIN, 0}};
-            if (poll(fds, 2, -1) < 0 || fds[1].revents) return;
             UniqueFd client(accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            if (client.get() < 0) return;  // shut down
             char request[256];
-            const ssize_t length = read(client.get(), request, sizeof request);
-            if (length <= 0) continue;
+            const ssize_t length = std::max<ssize_t>(read(client.get(), request, sizeof request), 0);
             const auto found = answers_.find(std::string(request, static_cast<std::size_t>(length)));
             const std::string answer = found == answers_.end() ? "unknown request" : found->second;
             if (answer.empty())
@@ -73,22 +64,26 @@ class FakeHyprland {
 
     const std::map<std::string, std::string> answers_;
     std::string runtimeDir_;
-    UniqueFd listener_, stopped_, stop_;
+    UniqueFd listener_;
     std::thread thread_;
 };
 
-// Sets an environment variable for its lifetime.
-class ScopedEnv {
+// Points HyprlandCursor at a runtime directory and instance for its lifetime.
+class ScopedHyprlandEnv {
   public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        setenv(name, value.c_str(), 1);
+    ScopedHyprlandEnv(const std::string& runtimeDir, const char* signature) {
+        setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
+        setenv("HYPRLAND_INSTANCE_SIGNATURE", signature, 1);
     }
-    ~ScopedEnv() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
+    ~ScopedHyprlandEnv() {
+        old_ ? setenv("XDG_RUNTIME_DIR", old_->c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
+        unsetenv("HYPRLAND_INSTANCE_SIGNATURE");
+    }
 
   private:
-    const char* name_;
-    std::optional<std::string> old_;
+    std::optional<std::string> old_ = std::getenv("XDG_RUNTIME_DIR")
+                                          ? std::optional<std::string>(std::getenv("XDG_RUNTIME_DIR"))
+                                          : std::nullopt;
 };
 
 TEST(HyprlandCursorTest, LocatesThePointerFlipsAgainstTheOriginOutputAndFailsClearlyInTime) {
@@ -114,8 +109,7 @@ TEST(HyprlandCursorTest, LocatesThePointerFlipsAgainstTheOriginOutputAndFailsCle
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         FakeHyprland hyprland({{"j/cursorpos", c.cursor}, {"j/monitors", c.outputs}});
-        ScopedEnv runtime("XDG_RUNTIME_DIR", hyprland.runtimeDir());
-        ScopedEnv signature("HYPRLAND_INSTANCE_SIGNATURE", "test");
+        ScopedHyprlandEnv env(hyprland.runtimeDir(), "test");
         std::string why;
         const auto cursor = HyprlandCursor::create(&why);
         ASSERT_TRUE(cursor) << why;
@@ -131,8 +125,7 @@ TEST(HyprlandCursorTest, LocatesThePointerFlipsAgainstTheOriginOutputAndFailsCle
             EXPECT_EQ(why, c.why);
     }
 
-    ScopedEnv runtime("XDG_RUNTIME_DIR", "/nonexistent");
-    ScopedEnv signature("HYPRLAND_INSTANCE_SIGNATURE", "gone");
+    ScopedHyprlandEnv env("/nonexistent", "gone");
     std::string why;
     EXPECT_FALSE(HyprlandCursor::create(&why));
     EXPECT_EQ(why,

@@ -69,4 +69,17 @@ class Compositor {
 Compositor* sharedCompositor(Compositor::Kind kind, std::string* why = nullptr,
                              const std::vector<std::string>& trusted = {});
 
+// The reason a test gives for its skip when its compositor cannot start: "sway cannot start" or "KWin cannot
+// start", which the test runner looks for.
+inline std::string cannotStart(Compositor::Kind kind, const std::string& why) {
+    return std::string(kind == Compositor::Kind::Sway ? "sway" : "KWin") +
+           " cannot start, Wayland test skipped: " + why;
+}
+
+// Names a parameterised suite's runs after their compositor (sway/..., kwin/...): a name generator for
+// suites instantiated over Compositor::Kind values.
+inline constexpr auto compositorName = [](const auto& info) {
+    return std::string(info.param == Compositor::Kind::Sway ? "sway" : "kwin");
+};
+
 }  // namespace wayland::testing
