@@ -112,10 +112,14 @@ class ServiceTest : public ::testing::Test {
     }
 
     // The pointer moved to (x, y) is answered there, with y flipped against the 800 pixels high output.
+    // GNOME's virtual pointer moves a moment after the call that asked for it: ask again until then.
     void expectMouseLocation(int x, int y) {
         moveTo(x, y);
-        EXPECT_EQ(json(helper_->request("MouseLocation")),
-                  nlohmann::json({{"type", "MouseLocation"}, {"x", x}, {"y", 800 - y}}));
+        const auto expected = nlohmann::json({{"type", "MouseLocation"}, {"x", x}, {"y", 800 - y}});
+        nlohmann::json answer;
+        EXPECT_TRUE(
+            waitUntil([&] { return (answer = json(helper_->request("MouseLocation"))) == expected; }, 2s))
+            << answer << " instead of " << expected;
     }
     void click(int x, int y, int count = 1) {
         std::this_thread::sleep_until(lastGesture_ + kClickSeparation);
