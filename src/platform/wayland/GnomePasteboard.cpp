@@ -9,21 +9,8 @@ namespace {
 
 using ::wayland::internal::ShellExtension;
 
-constexpr std::string_view kUtf8Text = "text/plain;charset=utf-8";
-
-// X11 selection machinery that Xwayland owners offer as types: not data, and some owners never answer them.
-bool isMetaType(std::string_view type) {
-    return type == "TARGETS" || type == "SAVE_TARGETS" || type == "MULTIPLE" || type == "TIMESTAMP" ||
-           type == "DELETE";
-}
-
-std::string platformName(const std::string& mime) {
-    return mime == kUtf8Text ? std::string(kPasteboardTypeString) : mime;
-}
-
-std::string mimeName(std::string_view type) {
-    return std::string(type == kPasteboardTypeString ? kUtf8Text : type);
-}
+using ::wayland::internal::DeclaredClipboard;
+constexpr std::string_view kUtf8Text = DeclaredClipboard::kUtf8Text;
 
 }  // namespace
 
@@ -54,24 +41,16 @@ std::size_t GnomePasteboard::itemCount() {
 std::vector<std::string> GnomePasteboard::typesOfItem(std::size_t index) {
     std::vector<std::string> types;
     if (index != 0) return types;
-    if (own_) {
-        for (const auto& [type, data] : declared_)
-            if (data) types.push_back(type);
-        return types;
-    }
+    if (own_) return declared_.writtenTypes();
     for (const auto& mime : extension_.types(ShellExtension::Selection::Clipboard))
-        if (!isMetaType(mime)) types.push_back(platformName(mime));
+        if (!DeclaredClipboard::isMetaType(mime)) types.push_back(DeclaredClipboard::platformName(mime));
     return types;
 }
 
 std::optional<Bytes> GnomePasteboard::dataForType(std::size_t index, std::string_view type) {
     if (index != 0) return std::nullopt;
-    if (own_) {
-        for (const auto& [declared, data] : declared_)
-            if (declared == type) return data;
-        return std::nullopt;
-    }
-    return extension_.read(ShellExtension::Selection::Clipboard, mimeName(type));
+    if (own_) return declared_.data(type);
+    return extension_.read(ShellExtension::Selection::Clipboard, DeclaredClipboard::mimeName(type));
 }
 
 std::int64_t GnomePasteboard::clearContents() {
@@ -82,32 +61,19 @@ std::int64_t GnomePasteboard::clearContents() {
 
 bool GnomePasteboard::writeObjects(const std::vector<PasteboardItem>& items) {
     if (!own_) declared_.clear();
-    // One item is all a selection holds: later items add the types the earlier ones lack.
-    for (const PasteboardItem& item : items) {
-        for (const std::string& type : item.types()) {
-            const bool known = std::any_of(declared_.begin(), declared_.end(),
-                                           [&](const auto& entry) { return entry.first == type; });
-            if (!known) declared_.emplace_back(type, *item.dataForType(type));
-        }
-    }
+    declared_.addMissing(items);
     return publish();
 }
 
 std::int64_t GnomePasteboard::declareTypes(const std::vector<std::string>& types) {
-    declared_.clear();
-    for (const std::string& type : types) declared_.emplace_back(type, std::nullopt);
+    declared_.declare(types);
     publish();
     return movedByThisProcess();
 }
 
 bool GnomePasteboard::setString(std::string_view text, std::string_view type) {
     if (!own_) return false;
-    for (auto& [declared, data] : declared_) {
-        if (declared != type) continue;
-        data = Bytes(text.begin(), text.end());
-        return publish();
-    }
-    return false;
+    return declared_.set(type, text) && publish();
 }
 
 std::int64_t GnomePasteboard::movedByThisProcess() {
@@ -124,13 +90,8 @@ void GnomePasteboard::waitForChange(std::int64_t since, std::chrono::nanoseconds
 }
 
 bool GnomePasteboard::publish(bool clearing) {
-    ::wayland::internal::X11ClipboardOwner::Contents contents;
     const Bytes* text = nullptr;
-    for (const auto& [type, data] : declared_) {
-        if (!data) continue;
-        contents.emplace_back(mimeName(type), *data);
-        if (type == kPasteboardTypeString) text = &*data;
-    }
+    ::wayland::internal::X11ClipboardOwner::Contents contents = declared_.contents(&text);
     if (contents.empty()) {
         // Nothing to offer yet (cleared, or declared without data). After a clear a restore of every type may
         // follow, so the X11 owner holds the clipboard: an empty text from the shell would reach the X server

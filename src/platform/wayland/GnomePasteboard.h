@@ -8,6 +8,7 @@
 
 #include "platform/Pasteboard.h"
 #include "platform/PasteboardChangeWaiters.h"
+#include "platform/wayland/internal/DeclaredClipboard.h"
 #include "platform/wayland/internal/ShellExtension.h"
 #include "platform/wayland/internal/X11ClipboardOwner.h"
 
@@ -51,7 +52,7 @@ class GnomePasteboard : public Pasteboard {
     std::unique_ptr<::wayland::internal::X11ClipboardOwner> x11Owner_;
     int handler_ = 0;
     // What this process serves, in the platform's type names; a declared type without data is not offered.
-    std::vector<std::pair<std::string, std::optional<Bytes>>> declared_;
+    ::wayland::internal::DeclaredClipboard declared_;
     bool own_ = false;
     std::int64_t changeCount_ = 0;
     PasteboardChangeWaiters waiters_;

@@ -8,27 +8,14 @@ namespace platform::wayland {
 
 namespace {
 
+using ::wayland::internal::DeclaredClipboard;
+
 using ::wayland::internal::DataControl;
 using ::wayland::internal::Selection;
 
 constexpr std::chrono::milliseconds kReadTimeout{1000};
-constexpr std::string_view kUtf8Text = "text/plain;charset=utf-8";
 // Served beside the plain text, for readers that ask by another name.
 constexpr std::array<std::string_view, 4> kTextAliases = {"text/plain", "UTF8_STRING", "STRING", "TEXT"};
-
-// X11 selection machinery that Xwayland offers as types: not data, and some owners never answer them.
-bool isMetaType(std::string_view type) {
-    return type == "TARGETS" || type == "SAVE_TARGETS" || type == "MULTIPLE" || type == "TIMESTAMP" ||
-           type == "DELETE";
-}
-
-std::string platformName(const std::string& mime) {
-    return mime == kUtf8Text ? std::string(kPasteboardTypeString) : mime;
-}
-
-std::string mimeName(std::string_view type) {
-    return std::string(type == kPasteboardTypeString ? kUtf8Text : type);
-}
 
 }  // namespace
 
@@ -57,24 +44,16 @@ std::size_t WaylandPasteboard::itemCount() {
 std::vector<std::string> WaylandPasteboard::typesOfItem(std::size_t index) {
     std::vector<std::string> types;
     if (index != 0) return types;
-    if (desktop_.dataControl().isOwn(Selection::Clipboard)) {
-        for (const auto& [type, data] : declared_)
-            if (data) types.push_back(type);
-        return types;
-    }
+    if (desktop_.dataControl().isOwn(Selection::Clipboard)) return declared_.writtenTypes();
     for (const auto& mime : desktop_.dataControl().types(Selection::Clipboard))
-        if (!isMetaType(mime)) types.push_back(platformName(mime));
+        if (!DeclaredClipboard::isMetaType(mime)) types.push_back(DeclaredClipboard::platformName(mime));
     return types;
 }
 
 std::optional<Bytes> WaylandPasteboard::dataForType(std::size_t index, std::string_view type) {
     if (index != 0) return std::nullopt;
-    if (desktop_.dataControl().isOwn(Selection::Clipboard)) {
-        for (const auto& [declared, data] : declared_)
-            if (declared == type) return data;
-        return std::nullopt;
-    }
-    return desktop_.dataControl().read(Selection::Clipboard, mimeName(type), kReadTimeout);
+    if (desktop_.dataControl().isOwn(Selection::Clipboard)) return declared_.data(type);
+    return desktop_.dataControl().read(Selection::Clipboard, DeclaredClipboard::mimeName(type), kReadTimeout);
 }
 
 std::int64_t WaylandPasteboard::clearContents() {
@@ -85,20 +64,12 @@ std::int64_t WaylandPasteboard::clearContents() {
 
 bool WaylandPasteboard::writeObjects(const std::vector<PasteboardItem>& items) {
     if (!desktop_.dataControl().isOwn(Selection::Clipboard)) declared_.clear();
-    // One item is all a selection holds: later items add the types the earlier ones lack.
-    for (const PasteboardItem& item : items) {
-        for (const std::string& type : item.types()) {
-            const bool known = std::any_of(declared_.begin(), declared_.end(),
-                                           [&](const auto& entry) { return entry.first == type; });
-            if (!known) declared_.emplace_back(type, *item.dataForType(type));
-        }
-    }
+    declared_.addMissing(items);
     return publish();
 }
 
 std::int64_t WaylandPasteboard::declareTypes(const std::vector<std::string>& types) {
-    declared_.clear();
-    for (const std::string& type : types) declared_.emplace_back(type, std::nullopt);
+    declared_.declare(types);
     publish();
     return movedByThisProcess();
 }
@@ -118,29 +89,17 @@ void WaylandPasteboard::waitForChange(std::int64_t since, std::chrono::nanosecon
 
 bool WaylandPasteboard::setString(std::string_view text, std::string_view type) {
     if (!desktop_.dataControl().isOwn(Selection::Clipboard)) return false;
-    for (auto& [declared, data] : declared_) {
-        if (declared != type) continue;
-        data = Bytes(text.begin(), text.end());
-        return publish();
-    }
-    return false;
+    return declared_.set(type, text) && publish();
 }
 
 std::optional<Bytes> WaylandPasteboard::servedText() const {
     if (!desktop_.dataControl().isOwn(Selection::Clipboard)) return std::nullopt;
-    for (const auto& [type, data] : declared_)
-        if (type == kPasteboardTypeString) return data;
-    return std::nullopt;
+    return declared_.data(kPasteboardTypeString);
 }
 
 bool WaylandPasteboard::publish() {
-    DataControl::Contents contents;
     const Bytes* text = nullptr;
-    for (const auto& [type, data] : declared_) {
-        if (!data) continue;
-        contents.emplace_back(mimeName(type), *data);
-        if (type == kPasteboardTypeString) text = &*data;
-    }
+    DataControl::Contents contents = declared_.contents(&text);
     if (text) {
         for (std::string_view alias : kTextAliases) {
             const bool taken = std::any_of(contents.begin(), contents.end(),

@@ -7,6 +7,7 @@
 
 #include "platform/Pasteboard.h"
 #include "platform/PasteboardChangeWaiters.h"
+#include "platform/wayland/internal/DeclaredClipboard.h"
 #include "platform/wayland/internal/WaylandDesktop.h"
 
 namespace platform::wayland {
@@ -46,7 +47,7 @@ class WaylandPasteboard : public Pasteboard {
     ::wayland::internal::WaylandDesktop& desktop_;
     int handler_ = 0;
     // What this process serves, in the platform's type names; a declared type without data is not offered.
-    std::vector<std::pair<std::string, std::optional<Bytes>>> declared_;
+    ::wayland::internal::DeclaredClipboard declared_;
     std::int64_t changeCount_ = 0;
     PasteboardChangeWaiters waiters_;
 };
