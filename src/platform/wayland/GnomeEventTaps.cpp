@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/wayland/internal/SelectionGesture.h"
+
 namespace platform::wayland {
 
 namespace {
@@ -45,18 +47,7 @@ class GnomeEventTap : public EventTap {
         auto text = extension_.readText(ShellExtension::Selection::Primary);
         if (!text || text->empty() || *text == lastAnnounced_) return;
         lastAnnounced_ = *text;
-        std::shared_ptr<bool> alive = alive_;
-        for (EventType type :
-             {EventType::LeftMouseDown, EventType::LeftMouseDragged, EventType::LeftMouseUp}) {
-            if (!(mask_ & maskBit(type))) continue;
-            InputEvent event;
-            event.type = type;
-            event.clickState = 1;
-            event.selectsText = true;
-            auto callback = callback_;  // the tap may be destroyed while its callback runs
-            callback(type, event);
-            if (!*alive) return;
-        }
+        ::wayland::internal::deliverSelectionGesture(mask_, callback_, alive_, enabled_);
     }
 
     ShellExtension& extension_;

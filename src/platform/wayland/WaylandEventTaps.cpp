@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "platform/wayland/internal/PrimarySelectionWatcher.h"
+#include "platform/wayland/internal/SelectionGesture.h"
 
 namespace platform::wayland {
 
@@ -53,18 +54,7 @@ class WaylandEventTap : public EventTap {
     }
 
     void selectionFinished() {
-        std::shared_ptr<bool> alive = alive_;
-        for (EventType type :
-             {EventType::LeftMouseDown, EventType::LeftMouseDragged, EventType::LeftMouseUp}) {
-            if (!enabled_ || !(mask_ & maskBit(type))) continue;
-            InputEvent event;
-            event.type = type;
-            event.clickState = 1;
-            event.selectsText = true;
-            auto callback = callback_;  // the tap may be destroyed while its callback runs
-            callback(type, event);
-            if (!*alive) return;
-        }
+        ::wayland::internal::deliverSelectionGesture(mask_, callback_, alive_, enabled_);
     }
 
     ::wayland::internal::WaylandDesktop& desktop_;
