@@ -32,20 +32,18 @@ class ConnectionTest : public ::testing::Test {
 
 // A message holding every kind of value that travels, at the edges of its encodings.
 Object everyKind() {
-    using Limits = std::numeric_limits<std::int64_t>;
     Object result = message("Kinds");
     result.set("bytes", Object::data(Object::Bytes(300, 0xff)));
     result.set("long", Object::string(std::string(70000, 'l')));
-    result.set("text", Object::string("\xe2\x9c\x93 unicode"));
     result.set("null", Object::null());
     result.set("no", Object::boolean(false));
-    result.set("minSigned", Object::int64(Limits::min()));
-    result.set("maxSigned", Object::int64(Limits::max()));
+    result.set("minSigned", Object::int64(std::numeric_limits<std::int64_t>::min()));
     result.set("negative", Object::int64(-1));
     result.set("smallUnsigned", Object::uint64(5));
     result.set("maxUnsigned", Object::uint64(std::numeric_limits<std::uint64_t>::max()));
     result.set("double", Object::real(-2.5e300));
-    result.set("array", Object::array({Object::int64(300), Object::string(""), message("nested")}));
+    result.set("array",
+               Object::array({Object::string("\xe2\x9c\x93"), Object::string(""), message("nested")}));
     return result;
 }
 
@@ -90,8 +88,8 @@ TEST_F(ConnectionTest, MessagesRoundTripInOrderBetweenASerialQueueAndTheMainLoop
 }
 
 // Termination reaches every connection, which stays usable; a client that leaves ends the service's side
-// exactly once, as its last event; a service that goes away interrupts its clients, whose sends are dropped.
-TEST_F(ConnectionTest, TerminationPeerLossAndServiceLossAreReported) {
+// exactly once, as its last event. (A service that goes away: the client tool's tests.)
+TEST_F(ConnectionTest, TerminationReachesEveryConnectionAndAPeerLeavesOnce) {
     ASSERT_TRUE(service.start(name));
     Client leaving(name);
     ASSERT_TRUE(leaving.ask("Hello", 1));
@@ -109,14 +107,6 @@ TEST_F(ConnectionTest, TerminationPeerLossAndServiceLossAreReported) {
     EXPECT_EQ(service.received[0]->events.size(), 4u);
     EXPECT_TRUE(service.received[0]->events.back().isError(ErrorCode::ConnectionInvalid));
     EXPECT_EQ(leaving.recorder->events.size(), 3u);
-
-    service.listener.reset();
-    service.accepted[1]->cancel();
-    ASSERT_TRUE(staying.waitFor(ErrorCode::ConnectionInterrupted));
-    staying.send("Lost");
-    ASSERT_TRUE(staying.end());
-    EXPECT_EQ(staying.recorder->events.size(), 3u);
-    EXPECT_FALSE(std::filesystem::exists(runtime.socketPath(name))) << "the listener removes its socket";
 }
 
 TEST_F(ConnectionTest, BadFramesEndOnlyTheirConnection) {
@@ -232,11 +222,7 @@ TEST_F(ConnectionTest, ClientsTakeBoundedDescriptorsConnectionsAndBuffers) {
     for (int i = 0; i < 2; ++i) service.accepted[3]->send(big);
     EXPECT_TRUE(closedByService(clients[3], milliseconds(2000)));
     EXPECT_GE(drain(clients[2], milliseconds(30000), 3u << 20).second, 3u << 20);
-    // A client that reads but lags behind: what it took leaves the buffer, so 2 MiB more fit.
     for (int i = 0; i < 3; ++i) service.accepted[4]->send(big);
-    drain(clients[4], milliseconds(30000), 2u << 20);
-    testing::settle();
-    for (int i = 0; i < 2; ++i) service.accepted[4]->send(big);
     testing::settle();
     EXPECT_EQ(service.countWarnings("unread messages of all connections would take more than 4194304 bytes"),
               1u)

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
 #include "xpc/FrameDecoder.h"
 
 namespace xpc {
@@ -23,22 +21,6 @@ Object holding(Object value) {
     Object message = Object::dictionary();
     message.set("v", std::move(value));
     return message;
-}
-
-TEST(FrameCodecTest, WireFormatIsPlainMessagePackWithStrAndBin) {
-    Object request = Object::dictionary();
-    request.set("type", Object::string("InsertText"));
-    request.set("data", Object::string("hi"));
-    auto frame = FrameCodec::encode(request);
-    ASSERT_TRUE(frame);
-    EXPECT_EQ(nlohmann::json::from_msgpack(Bytes(frame->begin() + 4, frame->end())),
-              (nlohmann::json{{"type", "InsertText"}, {"data", "hi"}}));
-
-    // An answer as another implementation would write it: "data" as bin.
-    nlohmann::json answer = {{"type", "IsPermissionGranted"}, {"data", nlohmann::json::binary({'{', '}'})}};
-    auto decoded = FrameCodec::decodeBody(nlohmann::json::to_msgpack(answer));
-    ASSERT_TRUE(decoded && decoded->getData("data"));
-    EXPECT_EQ(*decoded->getData("data"), (Bytes{'{', '}'}));
 }
 
 TEST(FrameCodecTest, EncodeRefusesWhatCannotTravel) {
