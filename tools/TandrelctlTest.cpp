@@ -13,7 +13,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "CommandLine.h"
 #include "xpc/internal/ChannelTestSupport.h"
 
 namespace tandrelctl {
@@ -188,35 +187,19 @@ TEST_F(TandrelctlTest, WatchPrintsEventsAndWithTextTheSelection) {
     EXPECT_EQ(run.err, "");
 }
 
-CommandLine::Parsed parse(std::vector<const char*> words) {
-    words.insert(words.begin(), "tandrelctl");
-    return CommandLine::parse(static_cast<int>(words.size()), words.data());
-}
-
-TEST(TandrelctlCommandLineTest, UsageErrorsOptionsAndHelp) {
-    for (const auto& words : std::vector<std::vector<const char*>>{{},
-                                                                   {"insert-text"},
-                                                                   {"permission", "extra"},
-                                                                   {"mouse", "--text"},
-                                                                   {"--timeout", "0", "mouse"},
-                                                                   {"--timeout", "soon", "mouse"},
-                                                                   {"--bogus", "mouse"}}) {
-        EXPECT_EQ(parse(words).outcome, CommandLine::Outcome::UsageError) << words.size();
-    }
-    // Each command has its own help.
-    const std::string listing = parse({"--help"}).text;
-    for (const char* command :
-         {"start-monitor", "permission", "mouse", "selected-text", "insert-text", "watch", "send"}) {
-        EXPECT_EQ(
-            parse({command, "--help"}).text.rfind(std::string("Usage: tandrelctl [OPTIONS] ") + command, 0),
-            0u);
-    }
-
-    // The program prints help on standard output and exits 0, a usage error on standard error and exits 2.
+// The program prints help on standard output and exits 0, a usage error on standard error and exits 2.
+TEST(TandrelctlCommandLineTest, HelpAndUsageErrors) {
     xpc::testing::RuntimeDirectory directory;
+    const std::string see = " (see tandrelctl --help)\n";
     const std::tuple<std::vector<std::string>, int, std::string, std::string> runs[] = {
-        {{"--help"}, 0, listing, ""},
-        {{"frobnicate"}, 2, "", "tandrelctl: unknown command frobnicate (see tandrelctl --help)\n"},
+        {{"--help"}, 0, "Usage: tandrelctl [OPTIONS] COMMAND [ARGUMENTS]\n", ""},
+        {{"mouse", "--help"}, 0, "Usage: tandrelctl [OPTIONS] mouse\n", ""},
+        {{"frobnicate"}, 2, "", "tandrelctl: unknown command frobnicate" + see},
+        {{"permission", "extra"}, 2, "", "tandrelctl: permission takes no argument, got extra" + see},
+        {{"--timeout", "0", "mouse"},
+         2,
+         "",
+         "tandrelctl: --timeout needs a positive number of seconds" + see},
         {{"send", "[1]"}, 2, "", "tandrelctl: send: the message must be a JSON object, not array\n"},
     };
     for (const auto& [arguments, status, out, err] : runs) {
@@ -224,7 +207,8 @@ TEST(TandrelctlCommandLineTest, UsageErrorsOptionsAndHelp) {
         Tool tool(arguments, directory.path());
         const ToolRun& run = tool.wait();
         EXPECT_EQ(run.status, status);
-        EXPECT_EQ(run.out, out);
+        EXPECT_EQ(run.out.substr(0, out.size()), out);
+        EXPECT_EQ(run.out.empty(), out.empty());
         EXPECT_EQ(run.err, err);
     }
 }

@@ -87,29 +87,7 @@ TEST_F(ConnectionTest, MessagesRoundTripInOrderBetweenASerialQueueAndTheMainLoop
     EXPECT_TRUE(service.warnings.empty());
 }
 
-// Termination reaches every connection, which stays usable; a client that leaves ends the service's side
-// exactly once, as its last event. (A service that goes away: the client tool's tests.)
-TEST_F(ConnectionTest, TerminationReachesEveryConnectionAndAPeerLeavesOnce) {
-    ASSERT_TRUE(service.start(name));
-    Client leaving(name);
-    ASSERT_TRUE(leaving.ask("Hello", 1));
-    Client staying(name);
-    ASSERT_TRUE(staying.ask("Hello", 1));
-    service.listener->deliverTerminationImminent();
-    ASSERT_TRUE(runUntil([&] {
-        return service.received[0]->has(ErrorCode::TerminationImminent) &&
-               service.received[1]->has(ErrorCode::TerminationImminent);
-    }));
-    ASSERT_TRUE(leaving.ask("StillHere", 2));
-    ASSERT_TRUE(leaving.end());
-    ASSERT_TRUE(runUntil([&] { return service.received[0]->has(ErrorCode::ConnectionInvalid); }));
-    testing::settle();
-    EXPECT_EQ(service.received[0]->events.size(), 4u);
-    EXPECT_TRUE(service.received[0]->events.back().isError(ErrorCode::ConnectionInvalid));
-    EXPECT_EQ(leaving.recorder->events.size(), 3u);
-}
-
-TEST_F(ConnectionTest, BadFramesEndOnlyTheirConnection) {
+TEST_F(ConnectionTest, BadFramesEndOnlyTheirConnectionAndTerminationReachesEveryOpenOne) {
     ASSERT_TRUE(service.start(name));
     Client good(name);
     ASSERT_TRUE(good.ask("Before", 1));
@@ -142,7 +120,24 @@ TEST_F(ConnectionTest, BadFramesEndOnlyTheirConnection) {
         EXPECT_GE(service.countWarnings("pid " + std::to_string(::getpid())), index);
     }
     ASSERT_TRUE(good.ask("After", 2));
-    EXPECT_FALSE(service.received[0]->has(ErrorCode::ConnectionInvalid));
+
+    // Termination reaches every open connection, which stays usable; a client that leaves ends the service's
+    // side exactly once, as its last event.
+    Client other(name);
+    ASSERT_TRUE(other.ask("Hello", 1));
+    service.listener->deliverTerminationImminent();
+    ASSERT_TRUE(runUntil([&] {
+        return service.received[0]->has(ErrorCode::TerminationImminent) &&
+               service.received[3]->has(ErrorCode::TerminationImminent);
+    }));
+    ASSERT_TRUE(good.ask("StillHere", 3));
+    good.connection->cancel();
+    ASSERT_TRUE(good.waitFor(ErrorCode::ConnectionInvalid));
+    ASSERT_TRUE(runUntil([&] { return service.received[0]->has(ErrorCode::ConnectionInvalid); }));
+    testing::settle();
+    EXPECT_EQ(service.received[0]->events.size(), 5u);
+    EXPECT_TRUE(service.received[0]->events.back().isError(ErrorCode::ConnectionInvalid));
+    EXPECT_EQ(good.recorder->events.size(), 4u);
 }
 
 std::size_t openDescriptors() {

@@ -121,11 +121,6 @@ struct Client {
     bool waitFor(ErrorCode code) {
         return runUntil([&] { return recorder->has(code); });
     }
-    // Cancels the connection and waits for its end.
-    bool end() {
-        connection->cancel();
-        return waitFor(ErrorCode::ConnectionInvalid);
-    }
 };
 
 // An in-process service on the main queue that records what each client sends and answers requests from
