@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -27,68 +28,58 @@ xpc::Object answer(const std::string& type, nlohmann::json content) {
     return message;
 }
 
-struct ToolRun {
-    int status = -1;  // the exit status, -1 when killed by a signal or still running
-    std::string out;
-    std::string err;
-};
+// The tool as a child process, its output going to files in `directory`. Serves the main loop (the scripted
+// service lives there) while it waits.
+struct Tool {
+    pid_t pid = -1;
+    int status = -1;  // the exit status once it has exited, -1 when a signal ended it
+    bool exited = false;
+    std::string out, err, directory;
 
-std::string readFile(const std::string& path) {
-    std::ostringstream text;
-    text << std::ifstream(path).rdbuf();
-    return text.str();
-}
-
-// The tool as a child process; its output goes to files in `directory`. Serves the main loop (the scripted
-// service lives there) while it runs.
-class Tool {
-  public:
-    Tool(std::vector<std::string> arguments, const std::string& directory) : directory_(directory) {
+    Tool(std::vector<std::string> arguments, std::string where) : directory(std::move(where)) {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, (directory + "/out").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, (directory + "/err").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        for (const int fd : {1, 2}) {
+            const std::string path = directory + (fd == 1 ? "/out" : "/err");
+            posix_spawn_file_actions_addopen(&actions, fd, path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        }
         arguments.insert(arguments.begin(), TANDRELCTL_PATH);
         pid = xpc::testing::spawn(std::move(arguments), actions);
         posix_spawn_file_actions_destroy(&actions);
         EXPECT_GT(pid, 0);
     }
     ~Tool() {
-        if (!exited_) ::kill(pid, SIGKILL);
-        if (!exited_) ::waitpid(pid, nullptr, 0);
+        if (!exited) ::kill(pid, SIGKILL);
+        if (!exited) ::waitpid(pid, nullptr, 0);
     }
-    // Whether it has exited; `run` holds what it wrote so far.
+    // Whether it has exited; `out` and `err` hold what it wrote so far.
     bool poll() {
-        int status = 0;
-        if (!exited_ && ::waitpid(pid, &status, WNOHANG) == pid) {
-            exited_ = true;
-            run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        int wait = 0;
+        if (!exited && ::waitpid(pid, &wait, WNOHANG) == pid) {
+            exited = true;
+            status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
         }
-        run.out = readFile(directory_ + "/out");
-        run.err = readFile(directory_ + "/err");
-        return exited_;
+        std::ostringstream text[2];
+        text[0] << std::ifstream(directory + "/out").rdbuf();
+        text[1] << std::ifstream(directory + "/err").rdbuf();
+        out = text[0].str();
+        err = text[1].str();
+        return exited;
     }
-    const ToolRun& wait() {
+    Tool& wait() {
         EXPECT_TRUE(xpc::testing::runUntil([&] { return poll(); }));
-        return run;
+        return *this;
     }
-
-    pid_t pid = -1;
-    ToolRun run;
-
-  private:
-    std::string directory_;
-    bool exited_ = false;
 };
 
 class TandrelctlTest : public ::testing::Test {
   protected:
-    ToolRun tool(std::vector<std::string> arguments) {
+    // Runs the tool against `name` to its end.
+    std::unique_ptr<Tool> tool(std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(), {"--service", name});
-        Tool running(std::move(arguments), runtime.path());
-        return running.wait();
+        auto running = std::make_unique<Tool>(std::move(arguments), runtime.path());
+        running->wait();
+        return running;
     }
     xpc::testing::RuntimeDirectory runtime;
     const std::string name = "com.tandrel.ctltest";
@@ -120,10 +111,10 @@ TEST_F(TandrelctlTest, EachCommandSendsItsRequestAndPrintsTheAnswer) {
     };
     for (const auto& [arguments, line] : cases) {
         SCOPED_TRACE(arguments.front());
-        ToolRun run = tool(arguments);
-        EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(run.out, line + "\n");
-        EXPECT_EQ(run.err, "");
+        auto run = tool(arguments);
+        EXPECT_EQ(run->status, 0) << run->err;
+        EXPECT_EQ(run->out, line + "\n");
+        EXPECT_EQ(run->err, "");
     }
     const auto received = service.requests();
     ASSERT_EQ(received.size(), std::size(cases));
@@ -137,11 +128,11 @@ TEST_F(TandrelctlTest, EachCommandSendsItsRequestAndPrintsTheAnswer) {
 
 TEST_F(TandrelctlTest, FailsWithStatusOneAndOneLineWhenNoAnswerComes) {
     // The channel's reason for the failure is on the line.
-    const ToolRun absent = tool({"permission"});
-    EXPECT_EQ(absent.status, 1);
-    EXPECT_EQ(absent.out, "");
-    EXPECT_EQ(absent.err, "tandrelctl: " + name + " is not running (Cannot connect to service " + name +
-                              " at " + runtime.socketPath(name) + ": No such file or directory)\n");
+    const auto absent = tool({"permission"});
+    EXPECT_EQ(absent->status, 1);
+    EXPECT_EQ(absent->out, "");
+    EXPECT_EQ(absent->err, "tandrelctl: " + name + " is not running (Cannot connect to service " + name +
+                               " at " + runtime.socketPath(name) + ": No such file or directory)\n");
 
     ASSERT_TRUE(service.start(name));
     // The service goes away while the tool waits.
@@ -156,9 +147,9 @@ TEST_F(TandrelctlTest, FailsWithStatusOneAndOneLineWhenNoAnswerComes) {
     };
     for (const auto& [arguments, error] : cases) {
         SCOPED_TRACE(arguments.back());
-        const ToolRun run = tool(arguments);
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err, error);
+        const auto run = tool(arguments);
+        EXPECT_EQ(run->status, 1);
+        EXPECT_EQ(run->err, error);
     }
     EXPECT_EQ(service.requests().size(), 2u);
 }
@@ -178,13 +169,13 @@ TEST_F(TandrelctlTest, WatchPrintsEventsAndWithTextTheSelection) {
 {"content":"text 1","type":"SelectedText"}
 {"content":"text 2","type":"SelectedText"}
 )";
-    ASSERT_TRUE(xpc::testing::runUntil(
-        [&] { return watching.poll() || watching.run.out.size() >= expected.size(); }));
-    EXPECT_EQ(watching.run.out, expected);
+    ASSERT_TRUE(
+        xpc::testing::runUntil([&] { return watching.poll() || watching.out.size() >= expected.size(); }));
+    EXPECT_EQ(watching.out, expected);
     ::kill(watching.pid, SIGINT);
-    const ToolRun& run = watching.wait();
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.err, "");
+    watching.wait();
+    EXPECT_EQ(watching.status, 0) << watching.err;
+    EXPECT_EQ(watching.err, "");
 }
 
 // The program prints help on standard output and exits 0, a usage error on standard error and exits 2.
@@ -204,8 +195,8 @@ TEST(TandrelctlCommandLineTest, HelpAndUsageErrors) {
     };
     for (const auto& [arguments, status, out, err] : runs) {
         SCOPED_TRACE(arguments[0]);
-        Tool tool(arguments, directory.path());
-        const ToolRun& run = tool.wait();
+        Tool run(arguments, directory.path());
+        run.wait();
         EXPECT_EQ(run.status, status);
         EXPECT_EQ(run.out.substr(0, out.size()), out);
         EXPECT_EQ(run.out.empty(), out.empty());
