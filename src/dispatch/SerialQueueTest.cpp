@@ -56,67 +56,55 @@ TEST(SerialQueueTest, KeepsOrderAndMutualExclusionUnderManyProducers) {
 }
 
 // A sync call on an idle queue runs on the caller's thread; on a busy one, after the items before it, also
-// when it comes from another queue, whose writes it then sees.
-TEST(SerialQueueTest, SyncRunsAfterEarlierItemsOnTheCallersThreadWhenIdle) {
-    auto queue = SerialQueue::create("test.sync");
+// when it comes from another queue, whose writes it then sees. Inside it the innermost queue is current, with
+// its own label, QoS and specifics (values are not inherited), while the outer one still counts as current.
+TEST(SerialQueueTest, SyncRunsAfterEarlierItemsAndSeesTheInnermostQueue) {
+    auto outer = SerialQueue::create("test.outer", Qos::UserInitiated);
+    auto inner = SerialQueue::create("test.inner", Qos::Utility);
     std::thread::id ranOn;
-    queue->sync([&] { ranOn = std::this_thread::get_id(); });
+    inner->sync([&] { ranOn = std::this_thread::get_id(); });
     EXPECT_EQ(ranOn, std::this_thread::get_id());
 
+    static const int key = 0;
+    int value = 1;
+    outer->setSpecific(&key, &value);
+    using Seen = std::tuple<Queue*, void*, std::string, std::uint32_t, bool, bool>;
+    auto look = [&] {
+        return Seen{Queue::current(), Queue::currentSpecific(&key), *Queue::currentLabel(),
+                    currentQos(),     outer->isCurrent(),           inner->isCurrent()};
+    };
+    std::vector<Seen> seen{look()};  // written on `outer` after this
     std::promise<void> gate;
-    auto opened = gate.get_future().share();
-    std::vector<int> order;  // written only on the queue
-    queue->async([&, opened] {
+    std::vector<int> order;  // written only on `inner`
+    inner->async([&, opened = gate.get_future().share()] {
         opened.wait();
         order.push_back(1);
     });
-    for (int i = 2; i <= 100; ++i) queue->async([&, i] { order.push_back(i); });
+    for (int i = 2; i <= 100; ++i) inner->async([&, i] { order.push_back(i); });
     std::atomic<bool> returned{false};
-    auto source = SerialQueue::create("test.source");
-    source->async([&] {
-        queue->sync([&] { order.push_back(-static_cast<int>(order.size())); });
+    // From a worker thread of the outer queue, as the logging path does.
+    outer->async([&] {
+        seen.push_back(look());
+        inner->sync([&] {
+            order.push_back(-static_cast<int>(order.size()));
+            seen.push_back(look());
+        });
+        seen.push_back(look());
         returned = true;
     });
     std::this_thread::sleep_for(20ms);  // let the caller queue up behind the blocked item
     EXPECT_FALSE(returned);
     gate.set_value();
-    source->sync([] {});
-    queue->sync([] {});
+    outer->sync([] {});
     ASSERT_EQ(order.size(), 101u);
     EXPECT_EQ(order[99], 100);
     EXPECT_EQ(order[100], -100) << "the sync item saw every earlier write";
-}
-
-// Inside a sync call the innermost queue is current, with its own label, QoS and specifics (values are not
-// inherited), while the outer one still counts as current; after the call the outer queue is back.
-TEST(SerialQueueTest, NestedSyncSeesInnermostQueue) {
-    auto a = SerialQueue::create("test.a", Qos::UserInitiated);
-    auto b = SerialQueue::create("test.b", Qos::Utility);
-    static const int key = 0;
-    int value = 1;
-    a->setSpecific(&key, &value);
-    using Seen = std::tuple<Queue*, void*, std::string, std::uint32_t, bool, bool>;
-    auto look = [&] {
-        return Seen{Queue::current(),       Queue::currentSpecific(&key),
-                    *Queue::currentLabel(), currentQos(),
-                    a->isCurrent(),         b->isCurrent()};
-    };
-    std::vector<Seen> seen{look()};
-    std::promise<void> done;
-    // Start from a worker thread of queue a, as the logging path does.
-    a->async([&] {
-        seen.push_back(look());
-        b->sync([&] { seen.push_back(look()); });
-        seen.push_back(look());
-        done.set_value();
-    });
-    done.get_future().wait();
     const auto qos = [](Qos q) { return static_cast<std::uint32_t>(q); };
-    const Seen inA{a.get(), &value, "test.a", qos(Qos::UserInitiated), true, false};
+    const Seen inOuter{outer.get(), &value, "test.outer", qos(Qos::UserInitiated), true, false};
     EXPECT_EQ(seen, (std::vector<Seen>{{nullptr, nullptr, "", 0, false, false},
-                                       inA,
-                                       {b.get(), nullptr, "test.b", qos(Qos::Utility), true, true},
-                                       inA}));
+                                       inOuter,
+                                       {inner.get(), nullptr, "test.inner", qos(Qos::Utility), true, true},
+                                       inOuter}));
 }
 
 TEST(SerialQueueTest, AsyncAfterRunsInDeadlineOrderNeverEarlyAndNotWhenCancelled) {

@@ -21,8 +21,6 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "dispatch/RunLoop.h"
 #include "xpc/Connection.h"
 #include "xpc/Listener.h"
