@@ -77,9 +77,6 @@ TEST_F(ConnectionTest, MessagesRoundTripInOrderBetweenASerialQueueAndTheMainLoop
             EXPECT_EQ(recorder->events[std::size_t(i) + 1].get("i")->asInt64(), i);
         EXPECT_EQ(recorder->events[301].getData("data")->size(), 1u << 18);
     });
-    EXPECT_EQ(client->peerPid(), ::getpid());
-    EXPECT_EQ(client->peerUid(), ::getuid());
-    EXPECT_EQ(service.accepted[0]->peerPid(), ::getpid());
     client->cancel();
     ASSERT_TRUE(
         runUntil([&] { return onQueue([&] { return recorder->has(ErrorCode::ConnectionInvalid); }); }));
