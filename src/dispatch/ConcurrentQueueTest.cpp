@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <future>
 #include <latch>
 #include <thread>
 
@@ -50,24 +49,12 @@ TEST(ConcurrentQueueTest, PlainItemsOverlapAndABarrierRunsAloneBetweenEarlierAnd
     EXPECT_FALSE(violation);
 }
 
-TEST(ConcurrentQueueTest, GlobalQueuesHavePlatformLabelsAndIgnoreBarriers) {
+TEST(ConcurrentQueueTest, GlobalQueuesHavePlatformLabels) {
     for (const auto& [qos, label] : {std::pair{Qos::Default, "com.apple.root.default-priority"},
                                      std::pair{Qos::UserInteractive, "com.apple.root.high-priority"},
                                      std::pair{Qos::Utility, "com.apple.root.low-priority"}})
         EXPECT_EQ(Queue::global(qos)->label(), label);
     EXPECT_EQ(Queue::global(), Queue::global(Qos::Default));
-    // A barrier on a global queue must not wait for a running item.
-    std::promise<void> release;
-    std::latch started(1);
-    Queue::global()->async([&, released = release.get_future().share()] {
-        started.count_down();
-        released.wait();
-    });
-    started.wait();
-    std::promise<std::uint32_t> qos;
-    Queue::global()->asyncBarrier([&] { qos.set_value(currentQos()); });
-    EXPECT_EQ(qos.get_future().get(), static_cast<std::uint32_t>(Qos::Default));
-    release.set_value();
 }
 
 }  // namespace

@@ -20,12 +20,10 @@ using namespace std::chrono_literals;
 
 TEST(SerialQueueTest, KeepsOrderAndMutualExclusionUnderManyProducers) {
     auto queue = SerialQueue::create("test.order");
-    constexpr int kProducers = 6;
-    constexpr int kItems = 3000;
+    constexpr int kProducers = 6, kItems = 3000;
     std::atomic<int> inside{0};
-    bool overlapped = false;                // written only on the queue
-    std::vector<int> last(kProducers, -1);  // written only on the queue
-    bool outOfOrder = false;
+    bool overlapped = false, outOfOrder = false;  // written only on the queue, as are these
+    std::vector<int> last(kProducers, -1);
     int total = 0;
 
     auto item = [&](int producer, int seq) {
