@@ -116,13 +116,13 @@ TEST_F(TandrelctlTest, EachCommandSendsItsRequestAndPrintsTheAnswer) {
         EXPECT_EQ(run->out, line + "\n");
         EXPECT_EQ(run->err, "");
     }
-    const auto received = service.requests();
-    ASSERT_EQ(received.size(), std::size(cases));
+    ASSERT_EQ(service.received.size(), std::size(cases));
     Object insert = xpc::testing::message("InsertText");
     insert.set("data", Object::string("-dash text"));
-    EXPECT_EQ(received[4], insert);
-    EXPECT_EQ(received[5].get("n")->asInt64(), -3);
-    EXPECT_TRUE(received[5].get("big")->asUint64());
+    EXPECT_EQ(service.received[4]->received(), std::vector<Object>{insert});
+    const Object sent = service.received[5]->received().at(0);
+    EXPECT_EQ(sent.get("n")->asInt64(), -3);
+    EXPECT_TRUE(sent.get("big")->asUint64());
 }
 
 // Status 1 and one line on standard error when no answer comes, 2 on a usage error, 0 with help on standard
@@ -166,7 +166,7 @@ TEST_F(TandrelctlTest, ExitStatusAndOneLineWhenNoAnswerComesOrTheLineIsWrong) {
         EXPECT_EQ(run->out.empty(), out.empty());
         EXPECT_EQ(run->err, err);
     }
-    EXPECT_EQ(service.requests().size(), 2u) << "only the first two reached the service";
+    EXPECT_EQ(service.received.size(), 2u) << "only the first two reached the service";
 }
 
 TEST_F(TandrelctlTest, WatchPrintsEventsAndWithTextTheSelection) {

@@ -170,15 +170,6 @@ struct ScriptedService {
         return std::all_of(received.begin(), received.end(),
                            [](const auto& r) { return r->has(ErrorCode::ConnectionInvalid); });
     }
-    // Every client's messages, client after client.
-    std::vector<Object> requests() const {
-        std::vector<Object> out;
-        for (const auto& recorder : received) {
-            const auto messages = recorder->received();
-            out.insert(out.end(), messages.begin(), messages.end());
-        }
-        return out;
-    }
     std::size_t countWarnings(const std::string& text) const {
         return static_cast<std::size_t>(std::count_if(warnings.begin(), warnings.end(), [&](const auto& w) {
             return w.find(text) != std::string::npos;
