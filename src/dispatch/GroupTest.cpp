@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <future>
+#include <thread>
 
 #include "dispatch/ConcurrentQueue.h"
 #include "dispatch/SerialQueue.h"
@@ -13,12 +13,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(GroupTest, WaitCoversMembersOnSeveralQueuesAndNotifyRunsAfterThem) {
+TEST(GroupTest, WaitCoversMembersOnSeveralQueues) {
     auto first = SerialQueue::create("test.g1");
     auto second = SerialQueue::create("test.g2");
-    auto notifyQueue = SerialQueue::create("test.notify");
     std::atomic<int> finished{0};
-    std::promise<int> notified;
+    // Repeated: a wait that returns before the last member ends shows up only now and then.
     for (int round = 0; round < 50; ++round) {
         Group group;
         finished = 0;
@@ -26,31 +25,13 @@ TEST(GroupTest, WaitCoversMembersOnSeveralQueuesAndNotifyRunsAfterThem) {
             group.async(*first, [&] { finished.fetch_add(1); });
             group.async(*second, [&] { finished.fetch_add(1); });
         }
-        group.async(*Queue::global(), [&] { finished.fetch_add(1); });
+        group.async(*Queue::global(), [&] {
+            std::this_thread::sleep_for(1ms);
+            finished.fetch_add(1);
+        });
         group.wait();
         ASSERT_EQ(finished.load(), 11);
     }
-
-    Group group;
-    std::promise<void> gate;
-    auto opened = gate.get_future().share();
-    group.enter();
-    group.async(*first, [opened, &finished] {
-        opened.wait();
-        finished.fetch_add(1);
-    });
-    group.notify(notifyQueue, [&] { notified.set_value(finished.load()); });
-    EXPECT_FALSE(group.waitFor(5ms));
-    gate.set_value();
-    group.leave();
-    EXPECT_TRUE(group.waitFor(10s));
-    EXPECT_EQ(notified.get_future().get(), 12);
-
-    // An empty group: wait returns at once and notify runs straight away.
-    group.wait();
-    std::promise<void> again;
-    group.notify(notifyQueue, [&] { again.set_value(); });
-    again.get_future().wait();
 }
 
 }  // namespace

@@ -16,17 +16,12 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <iterator>
-#include <limits>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "dispatch/RunLoop.h"
-#include "dispatch/SerialQueue.h"
 #include "xpc/Connection.h"
 #include "xpc/Listener.h"
 #include "xpc/Object.h"
@@ -90,21 +85,8 @@ struct Recorder {
                      [](auto& e) { return e.isDictionary(); });
         return out;
     }
-    std::size_t messages() const {
-        return static_cast<std::size_t>(
-            std::count_if(events.begin(), events.end(), [](auto& e) { return e.isDictionary(); }));
-    }
+    std::size_t messages() const { return received().size(); }
 };
-
-inline std::shared_ptr<Connection> connectRecording(const std::string& name,
-                                                    std::shared_ptr<Recorder> recorder,
-                                                    std::shared_ptr<dispatch::SerialQueue> queue = nullptr,
-                                                    DiagnosticHandler diagnostics = {}) {
-    auto connection = Connection::connectToService(name, std::move(queue), std::move(diagnostics));
-    connection->setEventHandler([recorder](const Object& event) { recorder->events.push_back(event); });
-    connection->resume();
-    return connection;
-}
 
 inline Object message(const std::string& type) {
     Object result = Object::dictionary();
@@ -117,8 +99,11 @@ struct Client {
     std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
     std::shared_ptr<Connection> connection;
 
-    explicit Client(const std::string& service, DiagnosticHandler diagnostics = {})
-        : connection(connectRecording(service, recorder, nullptr, std::move(diagnostics))) {}
+    explicit Client(const std::string& service) : connection(Connection::connectToService(service, nullptr)) {
+        connection->setEventHandler(
+            [recorder = recorder](const Object& event) { recorder->events.push_back(event); });
+        connection->resume();
+    }
     void send(const std::string& type) { connection->send(message(type)); }
     void send(const Object& request) { connection->send(request); }
     std::size_t messages() const { return recorder->messages(); }
@@ -134,15 +119,10 @@ struct Client {
     bool waitFor(ErrorCode code) {
         return runUntil([&] { return recorder->has(code); });
     }
-    // Cancels the connection and waits for its end.
-    bool end() {
-        connection->cancel();
-        return waitFor(ErrorCode::ConnectionInvalid);
-    }
 };
 
-// An in-process service that records what each client sends and answers requests from `answers` by their
-// type, or echoes every message back. Its recorders are touched on `queue` only (the main queue when null).
+// An in-process service on the main queue that records what each client sends and answers requests from
+// `answers` by their type, or echoes every message back.
 struct ScriptedService {
     using Answer = std::function<void(const std::shared_ptr<Connection>&, const Object& request)>;
     std::shared_ptr<Listener> listener;
@@ -151,15 +131,13 @@ struct ScriptedService {
     std::vector<std::string> warnings;
     std::map<std::string, Answer> answers;
     bool echo = false;
-    std::shared_ptr<dispatch::SerialQueue> queue;
 
     bool start(const std::string& name, const std::function<void(Listener&)>& configure = {}) {
-        listener = Listener::create(name, queue, [this](const std::string& w) { warnings.push_back(w); });
+        listener = Listener::create(name, nullptr, [this](const std::string& w) { warnings.push_back(w); });
         if (!listener) return false;
         if (configure) configure(*listener);
         listener->setConnectionHandler([this](std::shared_ptr<Connection> connection) {
             auto recorder = std::make_shared<Recorder>();
-            if (queue) connection->setTargetQueue(queue);
             // Holding the connection strongly is fine: the handler is released after ConnectionInvalid.
             connection->setEventHandler([this, recorder, connection](const Object& event) {
                 recorder->events.push_back(event);
@@ -180,7 +158,7 @@ struct ScriptedService {
     // behind).
     ~ScriptedService() {
         for (const auto& connection : accepted) connection->cancel();
-        if (queue == nullptr) runUntil([&] { return allEnded(); });
+        runUntil([&] { return allEnded(); });
     }
     // Answers every request of `type` with `messages`.
     void reply(const std::string& type, std::vector<Object> messages) {
@@ -192,21 +170,11 @@ struct ScriptedService {
         return std::all_of(received.begin(), received.end(),
                            [](const auto& r) { return r->has(ErrorCode::ConnectionInvalid); });
     }
-    // Every client's messages, client after client.
-    std::vector<Object> requests() const {
-        std::vector<Object> out;
-        for (const auto& recorder : received) {
-            const auto messages = recorder->received();
-            out.insert(out.end(), messages.begin(), messages.end());
-        }
-        return out;
-    }
     std::size_t countWarnings(const std::string& text) const {
         return static_cast<std::size_t>(std::count_if(warnings.begin(), warnings.end(), [&](const auto& w) {
             return w.find(text) != std::string::npos;
         }));
     }
-    bool warned(const std::string& text) const { return countWarnings(text) > 0; }
 };
 
 inline sockaddr_un unixAddress(const std::string& path) {
@@ -241,30 +209,6 @@ inline pid_t spawn(std::vector<std::string> arguments, const posix_spawn_file_ac
 inline int waitForExit(pid_t child) {
     int status = -1;
     return runUntil([&] { return ::waitpid(child, &status, WNOHANG) == child; }) ? status : -1;
-}
-
-// A message holding every kind of value that travels, at the edges of its encodings.
-inline Object everyKind() {
-    Object nested = Object::dictionary();
-    nested.set("text", Object::string("\xe2\x9c\x93 unicode"));
-    Object result = message("Kinds");
-    result.set("data", Object::data(Object::Bytes{0, 1, 2, 0xff}));
-    result.set("empty", Object::string(""));
-    result.set("long", Object::string(std::string(70000, 'l')));
-    result.set("bytes", Object::data(Object::Bytes(300, 7)));
-    result.set("null", Object::null());
-    result.set("yes", Object::boolean(true));
-    result.set("no", Object::boolean(false));
-    result.set("smallSigned", Object::int64(5));
-    result.set("negative", Object::int64(-1));
-    result.set("minSigned", Object::int64(std::numeric_limits<std::int64_t>::min()));
-    result.set("maxSigned", Object::int64(std::numeric_limits<std::int64_t>::max()));
-    result.set("smallUnsigned", Object::uint64(5));
-    result.set("maxUnsigned", Object::uint64(std::numeric_limits<std::uint64_t>::max()));
-    result.set("double", Object::real(-2.5e300));
-    result.set("array", Object::array({Object::int64(300), Object::string("s"), nested}));
-    result.set("nested", nested);
-    return result;
 }
 
 }  // namespace xpc::testing
