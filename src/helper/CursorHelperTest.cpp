@@ -38,22 +38,4 @@ TEST(CursorHelperTest, RecognisesOnlyTheStandardTextCursorsByTheirPixels) {
     EXPECT_FALSE(helper.isBeam());
 }
 
-// A platform that reports cursor serials spares the pixel reads while the serial stays.
-TEST(CursorHelperTest, KeepsItsVerdictWhileThePlatformReportsTheSameCursorSerial) {
-    platform::sim::SimPlatform sim;
-    sim.setReportsCursorSerials(true);
-    CursorHelper helper(sim.cursors());
-    helper.setup();
-    sim.setCursor(SimCursorImages::iBeam());
-    EXPECT_TRUE(helper.isBeam());
-    EXPECT_TRUE(helper.isBeam());
-    EXPECT_EQ(sim.cursorReads(), 1);
-    sim.setCursor(SimCursorImages::arrow());
-    EXPECT_FALSE(helper.isBeam());
-    EXPECT_EQ(sim.cursorReads(), 2);
-    helper.setup();  // new hashes: the verdict is recomputed
-    EXPECT_FALSE(helper.isBeam());
-    EXPECT_EQ(sim.cursorReads(), 3);
-}
-
 }  // namespace
