@@ -181,8 +181,12 @@ TEST_F(EventMonitorTest, DirectQueryFallsBackToTheMarkerRangeInOrder) {
 }
 
 TEST_F(EventMonitorTest, CopyPathReadsTheCopiedTextThenRestoresThePasteboard) {
-    const std::vector<PasteboardItem> users = {textItem("user's text"), textItem("second item")};
-    sim_.pasteboard().copyFromOtherApplication(users);
+    PasteboardItem rich = textItem("user's text"), image;
+    rich.setStringForType("{\\rtf1 user's text}", "public.rtf");
+    image.setStringForType("pixels", "public.png");
+    sim_.pasteboard().copyFromOtherApplication({rich, image});
+    // A type that cannot be read is left out; its item still comes back.
+    sim_.pasteboard().setUnreadableType("public.png");
     copyOnly("copied selection");
     std::optional<std::string> pasteboardAtCompletion;
     std::optional<std::string> result;
@@ -197,7 +201,7 @@ TEST_F(EventMonitorTest, CopyPathReadsTheCopiedTextThenRestoresThePasteboard) {
     sim_.scheduler().advance(0ms);
     EXPECT_EQ(result, "copied selection");
     EXPECT_EQ(pasteboardAtCompletion, "copied selection") << "completion runs before the restore";
-    EXPECT_EQ(sim_.pasteboard().snapshot(), users);
+    EXPECT_EQ(sim_.pasteboard().snapshot(), (std::vector<PasteboardItem>{rich, {}}));
     EXPECT_EQ(logLines(),
               std::vector<std::string>{"[INFO] Get selected text by simulator: copied selection"});
 }

@@ -17,6 +17,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using helper::testing::textItem;
 using nlohmann::json;
 using xpc::Object;
 using xpc::testing::Client;
@@ -63,6 +64,7 @@ class XpcServiceTest : public helper::testing::SimDesktopTest {
 
 TEST_F(XpcServiceTest, RequestsAreLoggedAndInsertTextPastesBeforeItAnswers) {
     select("hello");
+    sim_.pasteboard().copyFromOtherApplication({textItem("user's"), textItem("second")});
     Client& client = connect();
     ASSERT_TRUE(client.ask("StartMonitor", 1));
     EXPECT_EQ(content(client.received()[0], "StartMonitor")["result"], true);
@@ -84,7 +86,8 @@ TEST_F(XpcServiceTest, RequestsAreLoggedAndInsertTextPastesBeforeItAnswers) {
     EXPECT_EQ(sim_.postedKeyEvents()[0].event.keyCode, platform::kVK_ANSI_V);
     ASSERT_TRUE(client.waitFor(5));
     EXPECT_EQ(content(client.received()[4], "InsertText")["result"], true);
-    EXPECT_EQ(sim_.pasteboard().firstString(), "inserted");  // stays there
+    // It replaces everything and stays there.
+    EXPECT_EQ(sim_.pasteboard().snapshot(), std::vector<platform::PasteboardItem>{textItem("inserted")});
 
     for (const char* line : {"[INFO] Reply Start request: ", "[INFO] Reply IsPermissionGranted request: ",
                              "[INFO] Reply MouseLocation request: ", "[INFO] Reply SelectedText request: ",
@@ -141,7 +144,7 @@ TEST_F(XpcServiceTest, RefusedAndUnknownRequestsTouchNothing) {
 TEST_F(XpcServiceTest, DeferredAnswerLeavesAfterALaterRequestsAnswer) {
     copyOnly("copied text");
     sim_.pasteboard().copyFromOtherApplication({});
-    sim_.pasteboard().copyFromOtherApplication({helper::testing::textItem("user's clipboard")});
+    sim_.pasteboard().copyFromOtherApplication({textItem("user's clipboard")});
     Client& client = connect();
 
     client.send("SelectedText");
