@@ -19,6 +19,9 @@
 namespace x11::testing {
 class ChildProcess;
 }
+namespace xpc::testing {
+class RuntimeDirectory;
+}
 
 namespace helper::testing {
 
@@ -101,8 +104,7 @@ class HelperSession : public HelperClient {
   private:
     HelperSession() = default;
 
-    std::string runtimeDirectory_;
-    std::optional<std::string> savedRuntimeDirectory_;
+    std::unique_ptr<xpc::testing::RuntimeDirectory> runtimeDirectory_;
     std::unique_ptr<x11::testing::ChildProcess> process_;
 };
 
