@@ -63,7 +63,7 @@ class XpcServiceTest : public helper::testing::SimDesktopTest {
 };
 
 TEST_F(XpcServiceTest, RequestsAreLoggedAndInsertTextPastesBeforeItAnswers) {
-    select("hello");
+    select("caf\xc3");  // cut in the middle of a character
     sim_.pasteboard().copyFromOtherApplication({textItem("user's"), textItem("second")});
     Client& client = connect();
     ASSERT_TRUE(client.ask("StartMonitor", 1));
@@ -71,6 +71,7 @@ TEST_F(XpcServiceTest, RequestsAreLoggedAndInsertTextPastesBeforeItAnswers) {
     for (const char* type : {"IsPermissionGranted", "MouseLocation", "SelectedText"}) client.send(type);
     client.send(insertText("inserted"));
     ASSERT_TRUE(client.waitFor(4));
+    EXPECT_EQ(content(client.received()[3], "SelectedText")["content"], "caf\xef\xbf\xbd");
     // The prompt only for StartMonitor.
     EXPECT_EQ(sim_.trustChecks(), (std::vector<bool>{true, false, false}));
 
@@ -78,12 +79,10 @@ TEST_F(XpcServiceTest, RequestsAreLoggedAndInsertTextPastesBeforeItAnswers) {
     ASSERT_TRUE(runUntil([&] { return sim_.pasteboard().firstString() == "inserted"; }));
     settle(20ms);
     EXPECT_EQ(client.messages(), 4u);
-    EXPECT_TRUE(sim_.postedKeyEvents().empty());
     sim_.scheduler().advance(49ms);
     EXPECT_TRUE(sim_.postedKeyEvents().empty());
     sim_.scheduler().advance(1ms);
-    ASSERT_EQ(sim_.postedKeyEvents().size(), 2u);
-    EXPECT_EQ(sim_.postedKeyEvents()[0].event.keyCode, platform::kVK_ANSI_V);
+    EXPECT_EQ(sim_.postedKeyEvents().size(), 2u);
     ASSERT_TRUE(client.waitFor(5));
     EXPECT_EQ(content(client.received()[4], "InsertText")["result"], true);
     // It replaces everything and stays there.
@@ -159,7 +158,10 @@ TEST_F(XpcServiceTest, DeferredAnswerLeavesAfterALaterRequestsAnswer) {
     EXPECT_EQ(sim_.pasteboard().firstString(), "user's clipboard");  // restored after the answer
 }
 
-TEST_F(XpcServiceTest, MonitoringEndsWithTheLastWatchingClientAndThePeerStays) {
+TEST_F(XpcServiceTest, SecondStartIsRefusedAndMonitoringEndsWithTheLastWatcherWhileThePeerStays) {
+    EXPECT_FALSE(service_->startWithServiceName(XpcService::kServiceName));
+    EXPECT_EQ(countLines("[ERROR] XPC service already started."), 1u);
+
     // The only watcher goes away after a newer, non-watching client was accepted: monitoring ends, and the
     // error leaves the peer in place.
     Client& starter = connect();
@@ -172,16 +174,6 @@ TEST_F(XpcServiceTest, MonitoringEndsWithTheLastWatchingClientAndThePeerStays) {
     ASSERT_TRUE(runUntil([&] { return !monitor_.isTapInstalled(); }));
     EXPECT_EQ(countLines("[WARN] Got XPC_ERROR_CONNECTION_INVALID"), 1u);
     EXPECT_EQ(service_->peer(), peer);
-}
-
-TEST_F(XpcServiceTest, SecondStartIsRefusedAndMalformedTextIsStillAnswered) {
-    EXPECT_FALSE(service_->startWithServiceName(XpcService::kServiceName));
-    EXPECT_EQ(countLines("[ERROR] XPC service already started."), 1u);
-
-    select("caf\xc3");  // cut in the middle of a character
-    Client& client = connect();
-    ASSERT_TRUE(client.ask("SelectedText", 1));
-    EXPECT_EQ(content(client.received()[0], "SelectedText")["content"], "caf\xef\xbf\xbd");
 }
 
 }  // namespace
