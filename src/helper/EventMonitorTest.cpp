@@ -33,10 +33,8 @@ class EventMonitorTest : public helper::testing::SimDesktopTest {
         std::istringstream words(script);
         for (std::string word; words >> word;) {
             const int clicks = std::isdigit(static_cast<unsigned char>(word.back())) ? word.back() - '0' : 1;
-            if (word == "ibeam") {
-                sim_.setCursor(SimCursorImages::iBeam());
-            } else if (word == "arrow") {
-                sim_.setCursor(SimCursorImages::arrow());
+            if (word == "ibeam" || word == "arrow") {
+                sim_.setCursor(word == "ibeam" ? SimCursorImages::iBeam() : SimCursorImages::arrow());
             } else if (word.starts_with("down")) {
                 sim_.mouseDown(0, clicks);
             } else if (word == "shiftdown") {

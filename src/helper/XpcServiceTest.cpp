@@ -94,19 +94,6 @@ TEST_F(XpcServiceTest, RequestsAreLoggedAndInsertTextPastesBeforeItAnswers) {
         EXPECT_EQ(countLines(line), 1u) << line;
     }
     EXPECT_EQ(countLines("[INFO] Got message: "), 5u);
-
-    // A long text is pasted whole but logged by its beginning and length (control bytes take four bytes each
-    // once escaped).
-    const std::string text = std::string(4 * 1024 * 1024, '\x01') + "end";
-    client.send(insertText(text));
-    // The paste is due 50 ms after the request was handled, which a loaded machine may take a while for.
-    ASSERT_TRUE(runUntil([&] { return sim_.pasteboard().firstString() == text; }));
-    sim_.scheduler().advance(50ms);
-    ASSERT_TRUE(client.waitFor(6));
-    std::size_t logged = 0;
-    for (const auto& line : logLines()) logged += line.size();
-    EXPECT_LT(logged, 64u * 1024);
-    EXPECT_EQ(countLines("[INFO] Simulate paste key event: \x01"), 1u);
 }
 
 // Without permission every request that needs it answers false; an InsertText without a string does too,

@@ -47,14 +47,11 @@ TEST_F(LoggingFrontTest, RecordsCarryPrefixFlagAndTheFrontsOwnPositionAndErrorsA
                               "[WARN] Got text and object (42%)",
                               "[ERROR] %d|<dictionary: { \"type\" => \"SelectedText\" }>|%%"};
     const std::uint64_t flags[] = {LogFlag::Info, LogFlag::Warning, LogFlag::Error};
-    const char* functions[] = {"void LogI(const char *, ...)", "void LogW(const char *, ...)",
-                               "void LogE(const char *, ...)"};
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(records[i]->message(), messages[i]);
         EXPECT_EQ(records[i]->flag(), flags[i]);
-        EXPECT_EQ(records[i]->level(), 15u);
-        EXPECT_EQ(records[i]->function(), functions[i]);
+        EXPECT_EQ(records[i]->function(), "void Log" + std::string(1, "IWE"[i]) + "(const char *, ...)");
         EXPECT_EQ(records[i]->fileName(), "logging");
     }
 }

@@ -76,20 +76,15 @@ void HelperClient::disconnect(std::chrono::milliseconds limit) {
 }
 
 void HelperClient::Inbox::record(const xpc::Object& event) {
+    if (!event.isError() && !event.isDictionary()) return;
     HelperMessage message;
     message.arrival = Clock::now();
-    if (event.isError()) {
-        message.error = event.errorCode();
-    } else if (event.isDictionary()) {
-        if (const auto* type = event.getString("type")) message.type = *type;
-        if (const auto* data = event.getData("data")) message.data.assign(data->begin(), data->end());
-    } else {
-        return;
-    }
-    {
-        std::lock_guard lock(mutex);
-        received.push_back({std::move(message), false});
-    }
+    if (event.isError()) message.error = event.errorCode();
+    // An error is no dictionary: it has neither.
+    if (const auto* type = event.getString("type")) message.type = *type;
+    if (const auto* data = event.getData("data")) message.data.assign(data->begin(), data->end());
+    std::lock_guard lock(mutex);
+    received.push_back({std::move(message), false});
     changed.notify_all();
 }
 
