@@ -103,8 +103,8 @@ TEST_F(EventMonitorTest, GesturesAnnounceAtTheirOwnMoment) {
         {"arrow down drag drag up", 0, 0, 0},
         {"ibeam down up shiftdown up", 0, 0, 0},
         {"ibeam down up down2 drag up2", 0, 0, 1},  // a drag in a double click takes the delayed path
-        {"ibeam down up down2 up2 wait150 down3 up3", 0, 0,
-         1},  // the triple click replaces the double's read
+        // A triple click replaces the double click's pending read with its own.
+        {"ibeam down up down2 up2 wait150 down3 up3", 0, 0, 1},
         {"ibeam down up down2 up2 down drag up stop", 1, 1, 2},  // neither a drag nor a stop cancels it
     };
     select("word");
