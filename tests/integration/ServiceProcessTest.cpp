@@ -62,21 +62,15 @@ Ended runHelper(std::vector<std::string> arguments = {}, std::vector<std::string
     return run;
 }
 
-// The helper's log files in /tmp.
-std::vector<std::filesystem::path> logFiles() {
+// The texts of the lines of the helper's one log file in /tmp, a private regular file, without their time
+// stamps ("<stamp>  <text>"). The file is then removed: the next run must not take it up again.
+std::vector<std::string> logTexts() {
     std::vector<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::directory_iterator("/tmp")) {
         const std::string name = entry.path().filename();
         if (name.rfind(std::string(kServiceName) + " ", 0) == 0 && entry.path().extension() == ".log")
             files.push_back(entry.path());
     }
-    return files;
-}
-
-// The texts of the lines of the one log file, a private regular file, without their time stamps
-// ("<stamp>  <text>"). The file is then removed: the next run must not take it up again.
-std::vector<std::string> logTexts() {
-    const auto files = logFiles();
     EXPECT_EQ(files.size(), 1u) << "one log file directly in /tmp";
     std::vector<std::string> texts;
     if (files.size() != 1) return texts;
