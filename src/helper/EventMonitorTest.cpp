@@ -169,6 +169,13 @@ TEST_F(EventMonitorTest, CopyPathReadsTheCopiedTextThenRestoresThePasteboard) {
     EXPECT_EQ(pasteboardAtCompletion, "copied selection") << "completion runs before the restore";
     EXPECT_EQ(sim_.pasteboard().snapshot(), (std::vector<PasteboardItem>{rich, {}}));
     EXPECT_EQ(logLines().back(), "[INFO] Get selected text by simulator: copied selection");
+
+    // Two reads at once share one copy: a second save would take the first read's copy for the user's.
+    auto first = read(), second = read();
+    sim_.scheduler().advance(0ms);
+    EXPECT_EQ(*first, "copied selection");
+    EXPECT_EQ(*second, "copied selection");
+    EXPECT_EQ(sim_.pasteboard().snapshot(), (std::vector<PasteboardItem>{rich, {}}));
 }
 
 // An application that copies only after the wait: the read has already answered empty, and the late copy is
