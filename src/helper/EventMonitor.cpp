@@ -1,6 +1,8 @@
 #include "helper/EventMonitor.h"
 
 #include <chrono>
+#include <utility>
+#include <vector>
 
 #include "helper/internal/TextTrimming.h"
 #include "helper/logging.h"
@@ -29,6 +31,18 @@ std::optional<std::string> textOf(const AXValue& value) {
 }
 
 }  // namespace
+
+struct EventMonitor::CopyRead {
+    std::vector<TextCompletion> completions;
+    bool finished = false;
+
+    // Completions may start reads that join this one: they get the same text.
+    void complete(const std::string& text) {
+        while (!completions.empty()) {
+            for (auto& completion : std::exchange(completions, {})) completion(text);
+        }
+    }
+};
 
 EventMonitor& EventMonitor::sharedInstance() {
     static EventMonitor instance(platform::Platform::current(), CursorHelper::sharedInstance(),
@@ -170,6 +184,13 @@ void EventMonitor::getSelectedTextBySimulator(TextCompletion completion) {
         completion(std::string());
         return;
     }
+    if (auto running = copyRead_.lock(); running && !running->finished) {
+        running->completions.push_back(std::move(completion));
+        return;
+    }
+    auto read = std::make_shared<CopyRead>();
+    read->completions.push_back(std::move(completion));
+    copyRead_ = read;
     platform::Pasteboard& pasteboard = platform_.generalPasteboard();
     platform::Scheduler& scheduler = platform_.mainScheduler();
     const std::int64_t changeCount = pasteboard.changeCount();
@@ -178,9 +199,10 @@ void EventMonitor::getSelectedTextBySimulator(TextCompletion completion) {
     pasteboardHelper_.simulateCopy();
     // Captures no monitor: a pending read finishes (and restores the pasteboard) whatever happens to it.
     auto finish = [&pasteboard, &scheduler, &helper = pasteboardHelper_, changeCount, saved,
-                   completion = std::move(completion)](bool changed) {
+                   read](bool changed) {
         if (!changed) {
-            completion(std::string());
+            read->complete(std::string());
+            read->finished = true;
             // A change the service made itself (an insertion, another read's restore) is not a late copy.
             pasteboard.waitForChange(changeCount, kLateCopyGrace, /*endOnUserInput=*/true, scheduler,
                                      [&helper, saved, writes = helper.writes()](bool late) {
@@ -195,8 +217,9 @@ void EventMonitor::getSelectedTextBySimulator(TextCompletion completion) {
             text = pasteboard.stringForType(0, platform::kPasteboardTypeString).value_or(std::string());
         }
         LogI("Get selected text by simulator: %@", text);
-        completion(text);
+        read->complete(text);
         helper.restorePasteboardItems(*saved);
+        read->finished = true;
     };
     pasteboard.waitForChange(changeCount, kCopyWait, /*endOnUserInput=*/false, scheduler, std::move(finish));
 }

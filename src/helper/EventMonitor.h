@@ -65,7 +65,8 @@ class EventMonitor {
     // direct query answers, otherwise through a simulated copy as soon as the application's copy shows (the
     // user's pasteboard is saved before and restored after the completion has run), or empty when none showed
     // within 50 ms; a copy that comes within a second after that, before the user presses anything, is put
-    // back too. Where the copy chord would only be typed (a terminal), empty at once, pasteboard untouched.
+    // back too. A read that starts while a simulated copy is in flight gets that copy's text. Where the copy
+    // chord would only be typed (a terminal), empty at once, pasteboard untouched.
     void getSelectedText(TextCompletion completion);
     // The focused element's selected text through the accessibility interface, or nullopt when it yields
     // none.
@@ -97,4 +98,8 @@ class EventMonitor {
     platform::InputEvent latestCGEvent_;  // a copy: the platform's event does not outlive the callback
     std::unique_ptr<TDKeyEvent> event_;
     std::shared_ptr<dispatch::WorkItem> block_;
+    // The copy-path read in flight. A read that starts meanwhile joins it instead of copying again: its own
+    // save would take the first read's copy for the user's pasteboard and restore that last.
+    struct CopyRead;
+    std::weak_ptr<CopyRead> copyRead_;
 };

@@ -40,19 +40,14 @@ class SimDesktopTest : public ::testing::Test {
 
     void select(const std::string& text) { field_->setAttribute(platform::kAXSelectedTextAttribute, text); }
     // The accessibility interface offers nothing; the application copies `text` when asked.
-    void copyOnly(const std::string& text, platform::sim::SimApplication::CopyReaction reaction =
-                                               platform::sim::SimApplication::CopyReaction::Immediately) {
+    void copyOnly(const std::string& text) {
         app_->setFocusedElement(nullptr);
         app_->setSelection(text);
-        app_->setCopyReaction(reaction);
+        app_->setCopyReaction(platform::sim::SimApplication::CopyReaction::Immediately);
     }
     std::vector<std::string> logLines() {
         DDLog::sharedInstance().flushLog();
         return logger_->texts();
-    }
-    bool logged(const std::string& line) {
-        const auto lines = logLines();
-        return std::find(lines.begin(), lines.end(), line) != lines.end();
     }
     std::size_t countLines(const std::string& prefix) {
         const auto lines = logLines();

@@ -1,14 +1,12 @@
 #include "helper/testing/HelperSession.h"
 
 #include <signal.h>
-#include <stdlib.h>
 
 #include <algorithm>
-#include <cstring>
-#include <filesystem>
 
 #include "helper/XpcService.h"
 #include "platform/x11/internal/testing/ChildProcess.h"
+#include "xpc/internal/ChannelTestSupport.h"
 
 namespace helper::testing {
 
@@ -21,15 +19,11 @@ std::unique_ptr<HelperSession> HelperSession::start(const std::string& helperPat
         return nullptr;
     };
     auto session = std::unique_ptr<HelperSession>(new HelperSession());
-    char pattern[] = "/tmp/tandrel-helper-session-XXXXXX";  // mkdtemp makes it 0700
-    if (::mkdtemp(pattern) == nullptr) return fail(std::string("mkdtemp: ") + std::strerror(errno));
-    session->runtimeDirectory_ = pattern;
-    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) session->savedRuntimeDirectory_ = old;
-    ::setenv("XDG_RUNTIME_DIR", pattern, 1);
+    session->runtimeDirectory_ = std::make_unique<xpc::testing::RuntimeDirectory>();
+    const std::string& directory = session->runtimeDirectory_->path();
 
     x11::testing::ChildProcess::Options options;
-    options.env = {"DISPLAY=" + display, "WAYLAND_DISPLAY=" + waylandDisplay,
-                   std::string("XDG_RUNTIME_DIR=") + pattern};
+    options.env = {"DISPLAY=" + display, "WAYLAND_DISPLAY=" + waylandDisplay, "XDG_RUNTIME_DIR=" + directory};
     options.env.insert(options.env.end(), env.begin(), env.end());
     std::string spawnError;
     auto& process = session->process_;
@@ -37,10 +31,9 @@ std::unique_ptr<HelperSession> HelperSession::start(const std::string& helperPat
     if (!process) return fail("cannot start " + helperPath + ": " + spawnError);
     // A connection to a socket nobody serves yet fails at once.
     x11::testing::waitUntil([&] { return !process->isRunning() || session->connect(limit); }, limit);
-    if (!process->isRunning()) return fail(helperPath + " exited before serving its socket in " + pattern);
-    if (!session->connected())
-        return fail(helperPath + " did not serve its socket in " + pattern + " in time");
-    return session;
+    if (session->connected()) return session;
+    return fail(helperPath + (process->isRunning() ? " did not serve" : " exited before serving") +
+                " its socket in " + directory);
 }
 
 HelperClient::HelperClient() : queue_(dispatch::SerialQueue::create("helper-client")) {}
@@ -51,15 +44,7 @@ HelperClient::~HelperClient() {
 
 HelperSession::~HelperSession() {
     disconnect();
-    process_.reset();  // SIGTERM, then SIGKILL, by PID
-    if (runtimeDirectory_.empty()) return;
-    std::error_code ignored;
-    std::filesystem::remove_all(runtimeDirectory_, ignored);
-    if (savedRuntimeDirectory_) {
-        ::setenv("XDG_RUNTIME_DIR", savedRuntimeDirectory_->c_str(), 1);
-    } else {
-        ::unsetenv("XDG_RUNTIME_DIR");
-    }
+    process_.reset();  // SIGTERM, then SIGKILL, by PID; the directory goes after
 }
 
 pid_t HelperSession::pid() const {
@@ -91,20 +76,15 @@ void HelperClient::disconnect(std::chrono::milliseconds limit) {
 }
 
 void HelperClient::Inbox::record(const xpc::Object& event) {
+    if (!event.isError() && !event.isDictionary()) return;
     HelperMessage message;
     message.arrival = Clock::now();
-    if (event.isError()) {
-        message.error = event.errorCode();
-    } else if (event.isDictionary()) {
-        if (const auto* type = event.getString("type")) message.type = *type;
-        if (const auto* data = event.getData("data")) message.data.assign(data->begin(), data->end());
-    } else {
-        return;
-    }
-    {
-        std::lock_guard lock(mutex);
-        received.push_back({std::move(message), false});
-    }
+    if (event.isError()) message.error = event.errorCode();
+    // An error is no dictionary: it has neither.
+    if (const auto* type = event.getString("type")) message.type = *type;
+    if (const auto* data = event.getData("data")) message.data.assign(data->begin(), data->end());
+    std::lock_guard lock(mutex);
+    received.push_back({std::move(message), false});
     changed.notify_all();
 }
 

@@ -19,11 +19,13 @@
 namespace x11::testing {
 class ChildProcess;
 }
+namespace xpc::testing {
+class RuntimeDirectory;
+}
 
 namespace helper::testing {
 
-// One message the helper sent the client, or a connection error, stamped with the steady-clock time at which
-// the client's queue received it.
+// One message the helper sent, or a connection error, stamped with its arrival on the client's queue.
 struct HelperMessage {
     std::string type;  // "type" of the message; empty for an error
     std::string data;  // the JSON text of "data"
@@ -32,9 +34,7 @@ struct HelperMessage {
 };
 
 // A client on the helper's socket, found through XDG_RUNTIME_DIR like the real clients. Messages arrive on a
-// private serial queue (no run loop to pump) and are kept in arrival order; the waits are bounded. For one
-// test thread; the queue only appends to the message list under its mutex. Destruction cancels the
-// connection.
+// private serial queue (no run loop to pump), kept in order; the waits are bounded. For one test thread.
 class HelperClient {
   public:
     using Clock = std::chrono::steady_clock;
@@ -44,15 +44,13 @@ class HelperClient {
     HelperClient(const HelperClient&) = delete;
     HelperClient& operator=(const HelperClient&) = delete;
 
-    // Replaces the connection with a new one (the old one is cancelled first) and clears the received
-    // messages. True once the socket is connected; only a request's answer proves that the helper accepted
-    // it.
+    // Replaces the connection and the received messages; true once the socket is connected.
     bool connect(std::chrono::milliseconds limit = std::chrono::seconds(5));
     bool connected() const { return connection_ && connection_->peerPid() >= 0; }
     // Cancels the connection and waits until it is closed on this side.
     void disconnect(std::chrono::milliseconds limit = std::chrono::seconds(5));
 
-    // Sends a request; `data` becomes the string "data" (for "InsertText").
+    // `data` becomes the string "data" (for "InsertText").
     void send(const std::string& type, const std::optional<std::string>& data = std::nullopt);
     // Sends a request and waits for the next message of the same type (its answer).
     std::optional<HelperMessage> request(const std::string& type,
@@ -67,7 +65,7 @@ class HelperClient {
     std::size_t count(const std::string& type) const;
 
   private:
-    // What one connection delivered, each with whether it was taken; shared with the connection's handler.
+    // What one connection delivered, each with whether it was taken.
     struct Inbox {
         void record(const xpc::Object& event);
 
@@ -84,16 +82,13 @@ class HelperClient {
     std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
 };
 
-// The real tandrel-helper program as a child process on a display, with a private runtime directory (0700),
-// and its own client connection; for end-to-end tests and benchmarks. `start` points this process's
-// XDG_RUNTIME_DIR at that directory (so that clients find the socket) and the destructor restores it: one
-// session at a time per process, and nothing else may use that variable meanwhile. Destruction also ends the
-// helper by its PID (SIGTERM, then SIGKILL after a second) and removes the directory.
+// The real tandrel-helper program as a child process on a display, with a private runtime directory (0700)
+// and its own client; for end-to-end tests and benchmarks. While it lives, this process's XDG_RUNTIME_DIR
+// names that directory: one session at a time. Destruction ends the helper (SIGTERM, then SIGKILL).
 class HelperSession : public HelperClient {
   public:
-    // Null, with `why` set, when the helper cannot be started or does not serve its socket within `limit`. It
-    // sees `waylandDisplay` as WAYLAND_DISPLAY (empty by default: a session on an X display never picks the
-    // compositor of the desktop the tests run on); `env` adds entries ("NAME=value").
+    // Null, with `why` set, when the helper does not serve its socket within `limit`. WAYLAND_DISPLAY is
+    // `waylandDisplay` (empty: never the tests' own compositor); `env` adds "NAME=value" entries.
     static std::unique_ptr<HelperSession> start(const std::string& helperPath, const std::string& display,
                                                 std::string* why = nullptr,
                                                 std::chrono::milliseconds limit = std::chrono::seconds(10),
@@ -109,8 +104,7 @@ class HelperSession : public HelperClient {
   private:
     HelperSession() = default;
 
-    std::string runtimeDirectory_;
-    std::optional<std::string> savedRuntimeDirectory_;
+    std::unique_ptr<xpc::testing::RuntimeDirectory> runtimeDirectory_;
     std::unique_ptr<x11::testing::ChildProcess> process_;
 };
 
