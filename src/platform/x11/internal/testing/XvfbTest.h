@@ -70,15 +70,14 @@ class XvfbTest : public ::testing::Test {
         return child;
     }
 
-    // What xclip reads from CLIPBOARD as `target`, or "<xclip failed>"; `serve` runs while it waits (for an
-    // owner on this thread).
-    std::string clipboard(const std::string& target, const std::function<void()>& serve = {}) const {
+    // What xclip reads from CLIPBOARD as `target`, or "<xclip failed>".
+    std::string clipboard(const std::string& target) const {
         ChildProcess::Options options;
         options.env = env();
         options.captureStdout = true;
         auto child = ChildProcess::start({"xclip", "-o", "-selection", "clipboard", "-t", target}, options);
         if (!child) return "<xclip failed>";
-        const std::string out = child->readOutput(serve);
+        const std::string out = child->readOutput();
         return child->waitExit(std::chrono::seconds(5)) == 0 ? out : "<xclip failed>";
     }
 
@@ -108,42 +107,5 @@ class XvfbTest : public ::testing::Test {
     std::string display_;
     std::unique_ptr<x11::internal::Connection> connection_;
 };
-
-// A mapped top-level window on its own connection, at a fixed place (override-redirect: no window manager
-// moves it).
-class TestWindow {
-  public:
-    TestWindow(const std::string& display, int x, int y, int width, int height)
-        : connection_(x11::internal::Connection::open(display)), x_(x + width / 2), y_(y + height / 2) {
-        XSetWindowAttributes attributes;
-        attributes.override_redirect = True;
-        attributes.background_pixel = WhitePixel(dpy(), DefaultScreen(dpy()));
-        window_ = XCreateWindow(dpy(), connection_->root(), x, y, width, height, 0, CopyFromParent,
-                                InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &attributes);
-        XMapRaised(dpy(), window_);
-        XSync(dpy(), False);
-    }
-
-    x11::internal::Connection& connection() { return *connection_; }
-    ::Display* dpy() const { return connection_->get(); }
-    ::Window window() const { return window_; }
-    void setCursor(::Cursor cursor) {
-        XDefineCursor(dpy(), window_, cursor);
-        XSync(dpy(), False);
-    }
-    // Moves the pointer into the window's centre (a warp, as a user's motion would).
-    void pointAt() {
-        XWarpPointer(dpy(), None, connection_->root(), 0, 0, 0, 0, x_, y_);
-        XSync(dpy(), False);
-    }
-
-  private:
-    std::unique_ptr<x11::internal::Connection> connection_;  // the window goes with it
-    ::Window window_ = 0;
-    int x_, y_;
-};
-
-// The former name of the fixture with a connection; every XvfbTest has one now.
-class XvfbConnectionTest : public XvfbTest {};
 
 }  // namespace x11::testing
