@@ -165,7 +165,7 @@ TEST_F(X11ServiceTest, XtermGesturesAreAnnouncedOnceAndTheirTextReadBack) {
     // A drag over blank cells selects nothing, so xterm keeps offering its previous selection: that stale
     // text is no new selection. The clipboard's owner answers one request and then exits: a terminal's
     // selection is never copied, so the user's clipboard is not even read.
-    auto owner = xclipOwn("clipboard", "untouched", 1);
+    auto owner = xclipOwn("untouched", 1);
     ASSERT_TRUE(owner);
     drag(column(5), row(3), column(30), row(3));
     expectNoEvent("a drag over blank cells");
@@ -363,7 +363,7 @@ TEST_F(X11ServiceTest, CopyPathReadsTkAndRestoresEveryClipboardTargetByteForByte
     // No application has the keyboard: the copy key stroke reaches nobody and the clipboard stays the user's.
     tk.reset();
     late.reset();
-    auto user = xclipOwn("clipboard", "keep me \xe2\x9c\x93");
+    auto user = xclipOwn("keep me \xe2\x9c\x93");
     ASSERT_TRUE(user);
     focus(PointerRoot);
     ASSERT_TRUE(xdotool({"mousemove", "1000", "900"}));
@@ -406,7 +406,7 @@ class X11AtspiServiceTest : public X11ServiceTest {
 };
 
 TEST_F(X11AtspiServiceTest, GtkDragIsReadThroughTheBusAndAPasswordFieldIsNeverAnnouncedOrCopied) {
-    auto user = xclipOwn("clipboard", "the user's clipboard");
+    auto user = xclipOwn("the user's clipboard");
     ASSERT_TRUE(user);
     startMonitor();
     // The client joins the bus a moment after its window maps: a drag before that would be read by a copy.

@@ -3,7 +3,6 @@
 
 #include "platform/x11/X11Platform.h"
 
-#include <algorithm>
 #include <fstream>
 
 #include "dispatch/RunLoop.h"
@@ -47,14 +46,12 @@ class X11PlatformTest : public ::x11::testing::XvfbTest {
         ASSERT_TRUE(platform_) << why;
     }
 
-    // Runs the main run loop until `condition` holds or `timeout` passes.
-    bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5000ms) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() >= deadline) return false;
+    // Runs the main run loop until `condition` holds or a few seconds pass.
+    static bool pumpUntil(const std::function<bool()>& condition) {
+        return ::x11::testing::waitUntil([&] {
             dispatch::RunLoop::main().runFor(5ms);
-        }
-        return true;
+            return condition();
+        });
     }
 
     // The command chord of `key`, as the service posts it.
@@ -67,51 +64,8 @@ class X11PlatformTest : public ::x11::testing::XvfbTest {
         }
     }
 
-    std::unique_ptr<EventTap> tap(EventMask mask,
-                                  std::function<void(EventType, const InputEvent&)> callback) {
-        auto tap = platform_->eventTaps().createEventTap(EventTapLocation::SessionEventTap,
-                                                         EventTapPlacement::HeadInsert,
-                                                         EventTapOptions::Default, mask, std::move(callback));
-        if (tap) tap->addSourceToMainRunLoop();
-        return tap;
-    }
-
     std::unique_ptr<Platform> platform_;
 };
-
-// Double and triple clicks and drags on real applications are the service tests' part.
-TEST_F(X11PlatformTest, EventTapDeliversLeftButtonEventsWithShiftOnlyWhileEnabled) {
-    // Each event as its kind, click count and Shift; a drag's motions as one entry.
-    std::vector<std::string> seen;
-    const EventMask mask = maskBit(EventType::LeftMouseDown) | maskBit(EventType::LeftMouseUp) |
-                           maskBit(EventType::LeftMouseDragged);
-    auto leftTap = tap(mask, [&](EventType type, const InputEvent& e) {
-        std::string name = type == EventType::LeftMouseDown ? "down"
-                           : type == EventType::LeftMouseUp ? "up"
-                                                            : "drag";
-        if (type != EventType::LeftMouseDragged)
-            name += std::to_string(e.getIntegerValueField(EventField::MouseEventClickState));
-        if (e.getFlags() & kEventFlagMaskShift) name += "+shift";
-        if (type != EventType::LeftMouseDragged || seen.back() != name) seen.push_back(name);
-    });
-    ASSERT_TRUE(leftTap);
-    auto ups = [&] {
-        return std::count_if(seen.begin(), seen.end(), [](auto& s) { return s.rfind("up", 0) == 0; });
-    };
-    // A shift-click, a right click (no left-button event) and a drag.
-    ASSERT_TRUE(xdotool({"mousemove", "20",    "20",        "keydown", "shift",     "click",   "1",
-                         "keyup",     "shift", "click",     "3",       "mousemove", "400",     "400",
-                         "mousedown", "1",     "mousemove", "460",     "420",       "mouseup", "1"}));
-    ASSERT_TRUE(pumpUntil([&] { return ups() == 2; }));
-    EXPECT_EQ(seen, (std::vector<std::string>{"down1+shift", "up1+shift", "down1", "drag", "up1"}));
-
-    // Disabled: nothing arrives.
-    leftTap->setEnabled(false);
-    seen.clear();
-    ASSERT_TRUE(xdotool({"click", "1"}));
-    dispatch::RunLoop::main().runFor(100ms);
-    EXPECT_TRUE(seen.empty());
-}
 
 TEST_F(X11PlatformTest, WithoutRecordAndXtestThereIsNoPermissionAndNoTap) {
     EXPECT_TRUE(platform_->accessibility().isProcessTrustedWithOptions(false));
@@ -152,7 +106,7 @@ TEST_F(X11PlatformTest, TheCopyChordCopiesInAnApplicationButNeverInATerminalWhic
     auto xterm = this->xterm("40x5+100+400", "stty raw -echo; head -c 8 > " + file + "; sleep 60");
     ASSERT_TRUE(xterm);
     ASSERT_TRUE(xdotool({"mousemove", "200", "430"}));
-    auto user = xclipOwn("clipboard", "user");
+    auto user = xclipOwn("user");
     ASSERT_TRUE(user);
     Pasteboard& pasteboard = platform_->generalPasteboard();
     const auto count = pasteboard.changeCount();

@@ -52,6 +52,11 @@ TEST(PointerEventTranslatorTest, ClickCountFollowsTimeDistanceButtonAndDrags) {
         EXPECT_EQ(down->clickCount, r.count);
         EXPECT_EQ(up->clickCount, r.count);
     }
+    // Shift held at the press is in the event's flags.
+    auto shifted = t.translate({Type::Press, 1, 0, 0, 20000, ShiftMask});
+    ASSERT_TRUE(shifted);
+    EXPECT_EQ(shifted->flags & kShiftFlag, kShiftFlag);
+    t.translate({Type::Release, 1, 0, 0, 20010, ShiftMask});
     // A release whose press came before the recording started still ends the gesture.
     auto stray = t.translate({Type::Release, 1, 0, 0, 10, 0});
     ASSERT_TRUE(stray);

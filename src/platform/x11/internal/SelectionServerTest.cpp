@@ -36,7 +36,7 @@ TEST_F(SelectionServerTest, ServesItsOwnReaderByteForByteAndStopsWhenAnotherOwne
     EXPECT_FALSE(reader.read(clipboard, connection_->atom("application/x-unknown"), 1000ms));
     EXPECT_EQ(restorer.activeTransfers(), 0u);
 
-    auto other = xclipOwn("clipboard", "other");
+    auto other = xclipOwn("other");
     EXPECT_TRUE(x11::testing::waitUntil([&] {
         connection_->dispatchPending();
         return lost;
