@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -40,14 +39,8 @@ constexpr auto kQuiet = helper::testing::kQuietWindow;
 // Clicks closer than the desktop's double-click time (0.4 s here) would count as one multiple click.
 constexpr auto kClickSeparation = 450ms;
 
-// The terminal text and what its gestures select (the 6x13 "fixed" font, 2-pixel border, at +100+100).
+// The terminal text, for printf.
 constexpr const char* kTerminalText = "alpha bravo charlie\\ndelta echo foxtrot\\n";
-int column(int c) {
-    return 100 + 2 + 6 * c + 3;
-}
-int row(int r) {
-    return 100 + 2 + 13 * r + 6;
-}
 
 class X11ServiceTest : public x11::testing::XvfbTest {
   protected:
@@ -121,6 +114,9 @@ class X11ServiceTest : public x11::testing::XvfbTest {
         args.insert(args.end(), {"sleep", wait, "mouseup", "1"});
         gesture(args);
     }
+    // The middle of a terminal cell (the 6x13 "fixed" font, 2-pixel border, at +100+100).
+    static int column(int c) { return 100 + 2 + 6 * c + 3; }
+    static int row(int r) { return 100 + 2 + 13 * r + 6; }
     void dragLine(int r) { drag(column(0), row(r), column(40), row(r)); }  // a whole line of the terminal
     void clicks(int x, int y, int count) {
         gesture({"mousemove", std::to_string(x), std::to_string(y), "click", "--repeat",
@@ -219,9 +215,7 @@ TEST_F(X11ServiceTest, StaleActiveWindowNeitherHidesSelectionsNorSendsTheCopyCho
     auto windowManager = spawn({"openbox", "--sm-disable"});
     ASSERT_TRUE(windowManager) << "openbox cannot start";
     ASSERT_TRUE(waitUntil([&] { return WindowQueries::hasLiveWindowManager(*connection_); }));
-    char directory[] = "/tmp/tandrel-urxvt-XXXXXX";
-    ASSERT_NE(::mkdtemp(directory), nullptr);
-    const std::string typed = std::string(directory) + "/typed";
+    const std::string typed = "/tmp/tandrel-typed-" + std::to_string(getpid());
     auto urxvt = spawn({"urxvt", "+sb", "-fn", "fixed", "-geometry", "60x5+100+100", "-e", "sh", "-c",
                         std::string("printf '") + kTerminalText + "'; stty raw -echo; exec cat > " + typed});
     ASSERT_TRUE(urxvt) << "urxvt cannot start";
@@ -268,7 +262,7 @@ TEST_F(X11ServiceTest, StaleActiveWindowNeitherHidesSelectionsNorSendsTheCopyCho
     std::this_thread::sleep_for(kQuiet);
     std::ifstream keys(typed, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(keys), {}), "") << "keys reached the terminal";
-    std::filesystem::remove_all(directory);
+    std::remove(typed.c_str());
 }
 
 TEST_F(X11ServiceTest, MouseLocationIsThePointerWithYFlipped) {
