@@ -44,7 +44,6 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
     redirect(options.stdinFd, 0, O_RDONLY);
     redirect(outPipe[1], 1, O_WRONLY);
     redirect(options.stderrFd, 2, O_WRONLY);
-    if (options.passFd >= 0) posix_spawn_file_actions_adddup2(&actions, options.passFd, 3);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     // A process group of its own, so a terminal's children can be ended with it.
