@@ -3,12 +3,12 @@
 
 #include "platform/x11/X11Platform.h"
 
-#include <algorithm>
 #include <fstream>
 
 #include "dispatch/RunLoop.h"
 #include "platform/KeyboardEventSource.h"
 #include "platform/testing/PasteboardContract.h"
+#include "platform/x11/internal/testing/TkTextWindow.h"
 #include "platform/x11/internal/testing/XvfbTest.h"
 
 // After the X headers: their status macro would hide AXError::Success.
@@ -46,14 +46,12 @@ class X11PlatformTest : public ::x11::testing::XvfbTest {
         ASSERT_TRUE(platform_) << why;
     }
 
-    // Runs the main run loop until `condition` holds or `timeout` passes.
-    bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5000ms) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() >= deadline) return false;
+    // Runs the main run loop until `condition` holds or a few seconds pass.
+    static bool pumpUntil(const std::function<bool()>& condition) {
+        return ::x11::testing::waitUntil([&] {
             dispatch::RunLoop::main().runFor(5ms);
-        }
-        return true;
+            return condition();
+        });
     }
 
     // The command chord of `key`, as the service posts it.
@@ -66,68 +64,8 @@ class X11PlatformTest : public ::x11::testing::XvfbTest {
         }
     }
 
-    std::unique_ptr<EventTap> tap(EventMask mask,
-                                  std::function<void(EventType, const InputEvent&)> callback) {
-        auto tap = platform_->eventTaps().createEventTap(EventTapLocation::SessionEventTap,
-                                                         EventTapPlacement::HeadInsert,
-                                                         EventTapOptions::Default, mask, std::move(callback));
-        if (tap) tap->addSourceToMainRunLoop();
-        return tap;
-    }
-
     std::unique_ptr<Platform> platform_;
 };
-
-TEST_F(X11PlatformTest, EventTapDeliversLeftGesturesWithClickCountsFlagsAndOnlyWhenEnabled) {
-    // Each event as its kind, click count and Shift; a drag's motions as one entry.
-    std::vector<std::string> seen;
-    const EventMask mask = maskBit(EventType::LeftMouseDown) | maskBit(EventType::LeftMouseUp) |
-                           maskBit(EventType::LeftMouseDragged);
-    auto leftTap = tap(mask, [&](EventType type, const InputEvent& e) {
-        std::string name = type == EventType::LeftMouseDown ? "down"
-                           : type == EventType::LeftMouseUp ? "up"
-                                                            : "drag";
-        if (type != EventType::LeftMouseDragged)
-            name += std::to_string(e.getIntegerValueField(EventField::MouseEventClickState));
-        if (e.getFlags() & kEventFlagMaskShift) name += "+shift";
-        if (type != EventType::LeftMouseDragged || seen.back() != name) seen.push_back(name);
-    });
-    ASSERT_TRUE(leftTap);
-    EXPECT_TRUE(leftTap->isEnabled());
-    auto ups = [&] {
-        return std::count_if(seen.begin(), seen.end(), [](auto& s) { return s.rfind("up", 0) == 0; });
-    };
-    // A shift-click, a right click (no left-button event), a double click and a drag.
-    ASSERT_TRUE(
-        xdotool({"mousemove", "20",        "20",  "keydown",   "shift",     "click", "1",     "keyup",
-                 "shift",     "click",     "3",   "mousemove", "200",       "200",   "click", "--repeat",
-                 "2",         "--delay",   "60",  "1",         "mousemove", "400",   "400",   "mousedown",
-                 "1",         "mousemove", "460", "420",       "mouseup",   "1"}));
-    ASSERT_TRUE(pumpUntil([&] { return ups() == 4; }));
-    EXPECT_EQ(seen, (std::vector<std::string>{"down1+shift", "up1+shift", "down1", "up1", "down2", "up2",
-                                              "down1", "drag", "up1"}));
-
-    // Disabled: nothing arrives; enabled again: events flow.
-    leftTap->setEnabled(false);
-    seen.clear();
-    ASSERT_TRUE(xdotool({"click", "1"}));
-    dispatch::RunLoop::main().runFor(100ms);
-    EXPECT_TRUE(seen.empty());
-    leftTap->setEnabled(true);
-    ASSERT_TRUE(xdotool({"click", "1"}));
-    EXPECT_TRUE(pumpUntil([&] { return ups() == 1; }));
-
-    // A callback may destroy its own tap.
-    int calls = 0;
-    std::unique_ptr<EventTap> selfDestroying = tap(mask, [&](EventType, const InputEvent&) {
-        ++calls;
-        selfDestroying.reset();
-    });
-    ASSERT_TRUE(selfDestroying);
-    ASSERT_TRUE(xdotool({"click", "1", "click", "1"}));
-    EXPECT_TRUE(pumpUntil([&] { return ups() == 3; }));
-    EXPECT_EQ(calls, 1);
-}
 
 TEST_F(X11PlatformTest, WithoutRecordAndXtestThereIsNoPermissionAndNoTap) {
     EXPECT_TRUE(platform_->accessibility().isProcessTrustedWithOptions(false));
@@ -148,15 +86,27 @@ TEST_F(X11PlatformTest, WithoutRecordAndXtestThereIsNoPermissionAndNoTap) {
     EXPECT_NE(why.find(":4097"), std::string::npos) << why;
 }
 
-// A terminal would type the copy chord (its shell reads raw bytes into a file, so any key that reaches it
-// shows), and it pastes through a chord of its own.
-TEST_F(X11PlatformTest, ATerminalGetsNoCopyChordAndPastesTheInsertedText) {
+// An application copies on the chord even while the user still holds Shift (it must see Control alone). A
+// terminal would type it (its shell reads raw bytes into a file, so any key that reaches it shows), and it
+// pastes through a chord of its own.
+TEST_F(X11PlatformTest, TheCopyChordCopiesInAnApplicationButNeverInATerminalWhichGetsItsPasteChord) {
+    std::string why;
+    auto tk = ::x11::testing::TkTextWindow::start(server_->displayEnv(), "alpha beta", 50, 500, true, &why);
+    ASSERT_TRUE(tk) << why;
+    ASSERT_TRUE(xdotool({"mousemove", "250", "600", "keydown", "shift"}));
+    postChord(kVK_ANSI_C);
+    ASSERT_TRUE(xdotool({"keyup", "shift"}));
+    EXPECT_EQ(tk->output().until([](const std::string& l) { return l.rfind("key Insert", 0) == 0; }),
+              "key Insert 4");  // Control only (Shift would add 1)
+    EXPECT_TRUE(pumpUntil([&] { return clipboard("UTF8_STRING") == "alpha"; }));
+    tk.reset();
+
     const std::string file = "/tmp/tandrel-paste-" + std::to_string(getpid());
     std::remove(file.c_str());
     auto xterm = this->xterm("40x5+100+400", "stty raw -echo; head -c 8 > " + file + "; sleep 60");
     ASSERT_TRUE(xterm);
     ASSERT_TRUE(xdotool({"mousemove", "200", "430"}));
-    auto user = xclipOwn("clipboard", "user");
+    auto user = xclipOwn("user");
     ASSERT_TRUE(user);
     Pasteboard& pasteboard = platform_->generalPasteboard();
     const auto count = pasteboard.changeCount();

@@ -8,78 +8,59 @@
 namespace x11::internal {
 namespace {
 
-using Kind = PointerEvent::Kind;
 using Type = RawInput::Type;
 
-RawInput in(Type type, unsigned button, int x, int y, uint32_t time, unsigned state = 0) {
-    return RawInput{type, button, x, y, time, state};
-}
-
-std::vector<unsigned char> identity() {
-    return {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-}
-
-int64_t click(PointerEventTranslator& t, int x, int y, uint32_t time) {
-    auto down = t.translate(in(Type::Press, 1, x, y, time));
-    auto up = t.translate(in(Type::Release, 1, x, y, time + 20));
-    EXPECT_TRUE(down && up);
-    if (!down || !up) return -1;  // fails the caller's comparison instead of crashing the binary
-    EXPECT_EQ(down->clickCount, up->clickCount);
-    return up->clickCount;
-}
-
-TEST(PointerEventTranslatorTest, ClickCountFollowsTimeDistanceAndButton) {
-    PointerEventTranslator t(identity(), {400, 5});
-    EXPECT_EQ(click(t, 10, 10, 1000), 1);
-    EXPECT_EQ(click(t, 12, 13, 1200), 2);  // within 400 ms and 5 px
-    EXPECT_EQ(click(t, 12, 13, 1500), 3);  // measured from the previous press
-    EXPECT_EQ(click(t, 12, 13, 2000), 1);  // 500 ms later: a new sequence
-    EXPECT_EQ(click(t, 30, 13, 2100), 1);  // too far
-    EXPECT_EQ(click(t, 30, 13, 2200), 2);
-    // A right-button click in between breaks the sequence.
-    t.translate(in(Type::Press, 3, 30, 13, 2300));
-    t.translate(in(Type::Release, 3, 30, 13, 2310));
-    EXPECT_EQ(click(t, 30, 13, 2400), 1);
-}
-
-TEST(PointerEventTranslatorTest, ServerTimeWrapIsHandledAndBackwardsTimeIsNotADoubleClick) {
-    PointerEventTranslator t(identity(), {400, 5});
-    EXPECT_EQ(click(t, 0, 0, 0xFFFFFF00u), 1);
-    EXPECT_EQ(click(t, 0, 0, 0x00000010u), 2);  // 0x110 ms after, across the wrap
-    PointerEventTranslator u(identity(), {400, 5});
-    EXPECT_EQ(click(u, 0, 0, 5000), 1);
-    EXPECT_EQ(click(u, 0, 0, 4900), 1);
-}
-
-TEST(PointerEventTranslatorTest, DragEventsAndDragEndingTheSequence) {
-    PointerEventTranslator t(identity(), {400, 5});
-    EXPECT_EQ(t.translate(in(Type::Motion, 0, 5, 5, 10))->kind, Kind::Moved);
-    auto down = t.translate(in(Type::Press, 1, 10, 10, 100, ShiftMask));
-    ASSERT_TRUE(down);
-    EXPECT_EQ(down->kind, Kind::LeftDown);
-    EXPECT_EQ(down->flags & kShiftFlag, kShiftFlag);
-    auto drag = t.translate(in(Type::Motion, 0, 40, 10, 120, Button1Mask));
-    EXPECT_EQ(drag->kind, Kind::LeftDragged);
-    auto up = t.translate(in(Type::Release, 1, 40, 10, 150));
-    EXPECT_EQ(up->kind, Kind::LeftUp);
-    EXPECT_EQ(up->clickCount, 1);
-    EXPECT_EQ(t.translate(in(Type::Motion, 0, 41, 10, 160))->kind, Kind::Moved);
-    // Pressing again at the drag's end quickly is a new sequence: the drag ended the previous one.
-    EXPECT_EQ(click(t, 40, 10, 200), 1);
-    // A jitter of a pixel inside a double click keeps the sequence.
-    t.translate(in(Type::Press, 1, 40, 10, 250));
-    EXPECT_EQ(t.translate(in(Type::Motion, 0, 41, 11, 260))->kind, Kind::LeftDragged);
-    EXPECT_EQ(t.translate(in(Type::Release, 1, 41, 11, 270))->clickCount, 2);
-}
-
-TEST(PointerEventTranslatorTest, WheelAndMappedButtonsAreNotLeftEventsAndStrayReleasePassesOn) {
-    PointerEventTranslator t({3, 2, 1, 4, 5, 6, 7}, {400, 5});
-    EXPECT_FALSE(t.translate(in(Type::Press, 1, 0, 0, 10)));
-    EXPECT_FALSE(t.translate(in(Type::Press, 4, 0, 0, 10)));
-    EXPECT_FALSE(t.translate(in(Type::Release, 7, 0, 0, 10)));
-    auto up = t.translate(in(Type::Release, 3, 0, 0, 20));  // physical 3 is the left button here
-    ASSERT_TRUE(up);
-    EXPECT_EQ(up->kind, Kind::LeftUp);
+// The click counts the real server cannot give on demand: thresholds, the server clock wrapping or going
+// back, and a drag or another button ending the sequence. Each row is a press and a release 20 ms apart,
+// with a motion to `dragTo` between them (the left button held) when it is set.
+TEST(PointerEventTranslatorTest, ClickCountFollowsTimeDistanceButtonAndDrags) {
+    struct Row {
+        const char* what;
+        unsigned button;
+        int x, y;
+        uint32_t time;
+        int64_t count;  // -1: no left-button event
+        int dragTo = 0;
+    };
+    const Row rows[] = {
+        {"first", 1, 10, 10, 1000, 1},
+        {"within 400 ms and 5 px", 1, 12, 13, 1200, 2},
+        {"measured from the previous press", 1, 12, 13, 1500, 3},
+        {"500 ms later", 1, 12, 13, 2000, 1},
+        {"too far", 1, 30, 13, 2100, 1},
+        {"right button in between", 3, 30, 13, 2200, -1},
+        {"after the right button", 1, 30, 13, 2300, 1},
+        {"a drag beyond the distance and back", 1, 30, 13, 3000, 1, 60},
+        {"a press where the drag began", 1, 30, 13, 3100, 1},
+        {"a jitter of a pixel", 1, 30, 13, 3200, 2, 31},
+        {"before a wrap", 1, 0, 0, 0xFFFFFF00u, 1},
+        {"across the wrap", 1, 0, 0, 0x00000010u, 2},
+        {"backwards in time", 1, 0, 0, 0x00000005u, 1},
+    };
+    PointerEventTranslator t({1, 2, 3, 4, 5, 6, 7}, {400, 5});
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        auto down = t.translate({Type::Press, r.button, r.x, r.y, r.time, 0});
+        if (r.dragTo) {
+            auto drag = t.translate({Type::Motion, 0, r.dragTo, r.y, r.time + 10, Button1Mask});
+            ASSERT_TRUE(drag);
+            EXPECT_EQ(drag->kind, PointerEvent::Kind::LeftDragged);
+        }
+        auto up = t.translate({Type::Release, r.button, r.x, r.y, r.time + 20, 0});
+        EXPECT_EQ(down.has_value(), r.count >= 0);
+        if (r.count < 0 || !down || !up) continue;
+        EXPECT_EQ(down->clickCount, r.count);
+        EXPECT_EQ(up->clickCount, r.count);
+    }
+    // Shift held at the press is in the event's flags.
+    auto shifted = t.translate({Type::Press, 1, 0, 0, 20000, ShiftMask});
+    ASSERT_TRUE(shifted);
+    EXPECT_EQ(shifted->flags & kShiftFlag, kShiftFlag);
+    t.translate({Type::Release, 1, 0, 0, 20010, ShiftMask});
+    // A release whose press came before the recording started still ends the gesture.
+    auto stray = t.translate({Type::Release, 1, 0, 0, 10, 0});
+    ASSERT_TRUE(stray);
+    EXPECT_EQ(stray->kind, PointerEvent::Kind::LeftUp);
 }
 
 }  // namespace

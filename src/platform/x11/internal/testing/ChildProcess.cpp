@@ -17,15 +17,14 @@ namespace x11::testing {
 
 std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>& argv,
                                                   const Options& options, std::string* why) {
-    std::vector<std::string> envStrings = options.env;
+    // The given entries replace the inherited ones of the same name.
+    std::vector<std::string> envStrings = options.env, args = argv;
     for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        if (std::none_of(options.env.begin(), options.env.end(), [&](const std::string& o) {
-                return entry.compare(0, o.find('=') + 1, o, 0, o.find('=') + 1) == 0;
-            }))
+        const std::string entry = *e, name = entry.substr(0, entry.find('=') + 1);
+        if (std::none_of(options.env.begin(), options.env.end(),
+                         [&](auto& o) { return o.starts_with(name); }))
             envStrings.push_back(entry);
     }
-    std::vector<std::string> args = argv;
     std::vector<char*> envp, argp;
     for (auto& s : envStrings) envp.push_back(s.data());
     for (auto& s : args) argp.push_back(s.data());
@@ -37,16 +36,14 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     auto redirect = [&](int from, int to, int flags) {
-        if (from >= 0) {
+        if (from >= 0)
             posix_spawn_file_actions_adddup2(&actions, from, to);
-        } else {
+        else
             posix_spawn_file_actions_addopen(&actions, to, "/dev/null", flags, 0);
-        }
     };
     redirect(options.stdinFd, 0, O_RDONLY);
     redirect(outPipe[1], 1, O_WRONLY);
     redirect(options.stderrFd, 2, O_WRONLY);
-    if (options.passFd >= 0) posix_spawn_file_actions_adddup2(&actions, options.passFd, 3);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     // A process group of its own, so a terminal's children can be ended with it.
@@ -78,12 +75,10 @@ bool ChildProcess::isRunning() {
     if (pid_ <= 0) return false;
     int status = 0;
     pid_t r = waitpid(pid_, &status, WNOHANG);
-    if (r == pid_) {
-        status_ = status;
-        pid_ = -1;
-        return false;
-    }
-    return true;
+    if (r != pid_) return true;
+    status_ = status;
+    pid_ = -1;
+    return false;
 }
 
 int ChildProcess::waitExit(std::chrono::milliseconds timeout) {

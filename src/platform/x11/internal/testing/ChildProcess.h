@@ -17,7 +17,6 @@ class ChildProcess {
   public:
     struct Options {
         std::vector<std::string> env;  // "NAME=value" entries added to the environment
-        int passFd = -1;               // a descriptor the child keeps as descriptor 3
         bool captureStdout = false;    // readable through `stdoutFd`
         int stdinFd = -1;              // the child's standard input (else /dev/null)
         int stderrFd = -1;             // the child's standard error (else /dev/null)

@@ -15,8 +15,6 @@ constexpr const char* kPython = "/usr/bin/python3";
 std::string missingPart() {
     if (access(kLauncher, X_OK) != 0) return std::string(kLauncher) + " (package at-spi2-core)";
     int status = -1;
-    runCommand({"dbus-daemon", "--version"}, {}, &status);
-    if (status != 0) return "dbus-daemon (package dbus)";
     // Off any display and without the accessibility bridge: GTK would otherwise look for its accessibility
     // bus and, with no session bus given, have one started on the display (X11 autolaunch), whose launcher
     // then publishes a bus of its own on that display.

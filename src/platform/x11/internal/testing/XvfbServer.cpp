@@ -1,33 +1,20 @@
 #include "platform/x11/internal/testing/XvfbServer.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 
 namespace x11::testing {
 
 std::unique_ptr<XvfbServer> XvfbServer::start(std::string* why, const std::vector<std::string>& extraArgs) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        if (why) *why = "pipe failed";
-        return nullptr;
-    }
     ChildProcess::Options options;
-    options.passFd = fds[1];
-    std::vector<std::string> args = {"Xvfb",         "-displayfd", "3",   "-screen", "0",
+    options.captureStdout = true;  // the server prints nothing else there
+    std::vector<std::string> args = {"Xvfb",         "-displayfd", "1",   "-screen", "0",
                                      "1280x1024x24", "-nolisten",  "tcp", "-noreset"};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
     auto process = ChildProcess::start(args, options, why);
-    close(fds[1]);
-    if (!process) {
-        close(fds[0]);
-        return nullptr;
-    }
+    if (!process) return nullptr;
     // The server writes its display number once it accepts connections.
-    const auto number = LineReader(fds[0]).next(std::chrono::seconds(15));
-    close(fds[0]);
+    const auto number = LineReader(process->stdoutFd()).next(std::chrono::seconds(15));
     if (!number || number->empty()) {
         if (why) *why = "Xvfb did not report a display number (is it installed?)";
         return nullptr;

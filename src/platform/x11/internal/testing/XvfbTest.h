@@ -7,7 +7,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,9 +17,9 @@
 
 namespace x11::testing {
 
-// Base fixture of the tests that need a real X server (the one shared by the binary), with an open
-// connection to it in `connection_` and the real X clients the tests drive: skipped with the reason when
-// Xvfb cannot start. A missing X client is a failure.
+// Base fixture of the tests that need a real X server (the one shared by the binary, which every child
+// process finds in DISPLAY), with an open connection to it in `connection_` and the real X clients the tests
+// drive: skipped with the reason when Xvfb cannot start. A missing X client is a failure.
 class XvfbTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -32,71 +31,60 @@ class XvfbTest : public ::testing::Test {
         ASSERT_TRUE(connection_);
     }
 
-    std::vector<std::string> env() const { return {server_->displayEnv()}; }
-
     // Runs xdotool with these arguments; true when it succeeded.
-    bool xdotool(std::vector<std::string> args) const {
+    static bool xdotool(std::vector<std::string> args) {
         args.insert(args.begin(), "xdotool");
         int status = -1;
-        runCommand(args, env(), &status);
+        runCommand(args, {}, &status);
         return status == 0;
     }
 
-    std::unique_ptr<ChildProcess> spawn(const std::vector<std::string>& argv,
-                                        const std::vector<std::string>& extraEnv = {}) const {
+    static std::unique_ptr<ChildProcess> spawn(const std::vector<std::string>& argv,
+                                               const std::vector<std::string>& env = {}) {
         ChildProcess::Options options;
-        options.env = env();
-        options.env.insert(options.env.end(), extraEnv.begin(), extraEnv.end());
+        options.env = env;
         return ChildProcess::start(argv, options);
     }
 
     // The first visible window xdotool finds with these search arguments (waiting for it), as xdotool names
     // windows; empty when there is none.
-    std::string findWindow(const std::vector<std::string>& search) const {
+    static std::string findWindow(const std::vector<std::string>& search) {
         std::vector<std::string> argv = {"xdotool", "search", "--sync", "--onlyvisible"};
         argv.insert(argv.end(), search.begin(), search.end());
-        std::istringstream windows(runCommand(argv, env()));
         std::string window;
-        windows >> window;
+        std::istringstream(runCommand(argv, {})) >> window;
         return window;
     }
 
     // An xterm at `geometry` running the shell command `command`, once its window is visible; null when it
     // does not come up.
-    std::unique_ptr<ChildProcess> xterm(const std::string& geometry, const std::string& command,
-                                        const std::vector<std::string>& extraEnv = {}) const {
-        auto child = spawn({"xterm", "-geometry", geometry, "-e", "sh", "-c", command}, extraEnv);
+    static std::unique_ptr<ChildProcess> xterm(const std::string& geometry, const std::string& command,
+                                               const std::vector<std::string>& env = {}) {
+        auto child = spawn({"xterm", "-geometry", geometry, "-e", "sh", "-c", command}, env);
         if (!child || findWindow({"--pid", std::to_string(child->pid())}).empty()) return nullptr;
         return child;
     }
 
-    // What xclip reads from CLIPBOARD as `target`, or "<xclip failed>"; `serve` runs while it waits (for an
-    // owner on this thread).
-    std::string clipboard(const std::string& target, const std::function<void()>& serve = {}) const {
-        ChildProcess::Options options;
-        options.env = env();
-        options.captureStdout = true;
-        auto child = ChildProcess::start({"xclip", "-o", "-selection", "clipboard", "-t", target}, options);
-        if (!child) return "<xclip failed>";
-        const std::string out = child->readOutput(serve);
-        return child->waitExit(std::chrono::seconds(5)) == 0 ? out : "<xclip failed>";
+    // What xclip reads from CLIPBOARD as `target`, or "<xclip failed>".
+    static std::string clipboard(const std::string& target) {
+        int status = -1;
+        std::string out = runCommand({"xclip", "-o", "-selection", "clipboard", "-t", target}, {}, &status);
+        return status == 0 ? out : "<xclip failed>";
     }
 
-    // An xclip that owns `selection` with `text` (as UTF8_STRING) until it loses it or the test ends, or,
-    // with `requests`, until it has answered that many requests.
-    std::unique_ptr<ChildProcess> xclipOwn(const std::string& selection, const std::string& text,
-                                           int requests = 0) {
+    // An xclip that owns CLIPBOARD with `text` (as UTF8_STRING) until it loses it or the test ends, or, with
+    // `requests`, until it has answered that many requests.
+    std::unique_ptr<ChildProcess> xclipOwn(const std::string& text, int requests = 0) {
         std::string path = "/tmp/tandrel-xclip-" + std::to_string(getpid()) + "-" + std::to_string(++files_);
         std::ofstream(path, std::ios::binary) << text;
-        std::vector<std::string> argv = {"xclip", "-quiet", "-i", "-selection", selection, path};
+        std::vector<std::string> argv = {"xclip", "-quiet", "-i", "-selection", "clipboard", path};
         if (requests > 0) argv.insert(argv.end(), {"-loops", std::to_string(requests)});
+        ::Atom clipboard = connection_->atom("CLIPBOARD");
+        ::Window before = XGetSelectionOwner(connection_->get(), clipboard);
         auto child = spawn(argv);
         // xclip has read the file once it owns the selection; wait for that, then the file can go.
-        ::Display* dpy = connection_->get();
-        ::Atom atom = XInternAtom(dpy, selection == "clipboard" ? "CLIPBOARD" : "PRIMARY", False);
-        ::Window before = XGetSelectionOwner(dpy, atom);
         waitUntil([&] {
-            ::Window now = XGetSelectionOwner(dpy, atom);
+            ::Window now = XGetSelectionOwner(connection_->get(), clipboard);
             return now != None && now != before;
         });
         std::remove(path.c_str());
@@ -108,42 +96,5 @@ class XvfbTest : public ::testing::Test {
     std::string display_;
     std::unique_ptr<x11::internal::Connection> connection_;
 };
-
-// A mapped top-level window on its own connection, at a fixed place (override-redirect: no window manager
-// moves it).
-class TestWindow {
-  public:
-    TestWindow(const std::string& display, int x, int y, int width, int height)
-        : connection_(x11::internal::Connection::open(display)), x_(x + width / 2), y_(y + height / 2) {
-        XSetWindowAttributes attributes;
-        attributes.override_redirect = True;
-        attributes.background_pixel = WhitePixel(dpy(), DefaultScreen(dpy()));
-        window_ = XCreateWindow(dpy(), connection_->root(), x, y, width, height, 0, CopyFromParent,
-                                InputOutput, CopyFromParent, CWOverrideRedirect | CWBackPixel, &attributes);
-        XMapRaised(dpy(), window_);
-        XSync(dpy(), False);
-    }
-
-    x11::internal::Connection& connection() { return *connection_; }
-    ::Display* dpy() const { return connection_->get(); }
-    ::Window window() const { return window_; }
-    void setCursor(::Cursor cursor) {
-        XDefineCursor(dpy(), window_, cursor);
-        XSync(dpy(), False);
-    }
-    // Moves the pointer into the window's centre (a warp, as a user's motion would).
-    void pointAt() {
-        XWarpPointer(dpy(), None, connection_->root(), 0, 0, 0, 0, x_, y_);
-        XSync(dpy(), False);
-    }
-
-  private:
-    std::unique_ptr<x11::internal::Connection> connection_;  // the window goes with it
-    ::Window window_ = 0;
-    int x_, y_;
-};
-
-// The former name of the fixture with a connection; every XvfbTest has one now.
-class XvfbConnectionTest : public XvfbTest {};
 
 }  // namespace x11::testing
