@@ -260,6 +260,11 @@ TEST_P(WaylandServiceTest, InsertTextLandsMouseLocationIsThePointersWithYFlipped
     auto view = gtk("tail");
     ASSERT_TRUE(view);
     expectInserted(*view);
+    // GTK is no terminal (which would paste PRIMARY on the chord): where the helper can tell, PRIMARY stays.
+    if (compositor_->kind() == Compositor::Kind::Sway) {
+        EXPECT_NE(runCommand({"wl-paste", "--primary", "--no-newline"}, compositor_->env()),
+                  "inserted \xE2\x82\xAC ");
+    }
     // A window just shown may miss its very first click (seen without the helper involved too): wait until
     // this one takes clicks before counting them.
     auto clicked = [&](int count) { return waitUntil([&] { return view->clicks() >= count; }, 1s); };
@@ -277,31 +282,6 @@ TEST_P(WaylandServiceTest, InsertTextLandsMouseLocationIsThePointersWithYFlipped
         click(x, y);
         EXPECT_TRUE(clicked(before + 1)) << "the click after the answer was lost";
     }
-}
-
-// Several clients at once and a lost client, as on X11: events reach every client that asked; a client that
-// goes away takes its monitor with it and a new client hears nothing until it asks.
-TEST_P(WaylandServiceTest, EventsReachEveryWatchingClientAndStopWithTheirClient) {
-    auto view = gtk("alpha bravo charlie|delta echo foxtrot");
-    ASSERT_TRUE(view);
-    wakeWindow();
-    auto watcher = std::make_unique<helper::testing::HelperClient>();
-    ASSERT_TRUE(watcher->connect() && watcher->request("StartMonitor"));
-    startMonitor();
-    drag(4, 8, 900, 8);
-    expectOneEvent("drag with two watchers");
-    EXPECT_TRUE(waitUntil([&] { return watcher->count(kEvent) == 1; }));
-
-    ASSERT_TRUE(helper_->connect());
-    ASSERT_TRUE(permission());
-    click(4, 30, 2);
-    EXPECT_TRUE(waitUntil([&] { return watcher->count(kEvent) == 2; })) << "the watcher was silenced";
-    expectNoEvent("a double click, to the new client that did not ask");
-
-    watcher.reset();
-    startMonitor();
-    drag(4, 8, 900, 8);
-    expectOneEvent("drag after the other watcher went away");
 }
 
 // An application that does not export its selection as PRIMARY, with PRIMARY empty: "SelectedText" takes the
