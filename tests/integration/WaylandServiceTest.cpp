@@ -1,8 +1,8 @@
-// End to end: the real tandrel-helper on a private headless compositor (sway, and KWin where the case does
-// not need what only sway has) and on a private headless GNOME Shell with the shipped Shell extension, a real
-// GTK 3 window (Wayland, not Xwayland), the test's pointer for gestures and a client on the helper's socket.
-// Skipped, with the reason, only when the compositor cannot start. The GNOME suite runs as one unprivileged
-// user (see run-as-desktop-user.sh).
+// End to end: the real tandrel-helper on a private headless sway, KWin and GNOME Shell (with the shipped
+// Shell extension; input there from a test-only extension), a real GTK 3 window (Wayland, not Xwayland), the
+// test's pointer for gestures and a client on the helper's socket. Cases that need what only one desktop has
+// run on that one. Skipped, with the reason, only when the compositor cannot start. The GNOME runs are one
+// unprivileged user's (see run-as-desktop-user.sh).
 //
 // One helper serves each desktop's suite; every test connects a fresh client (so every test starts with the
 // monitor stopped). Absence of an event is checked over a window well past the helper's settle time.
@@ -44,9 +44,9 @@ constexpr auto kQuiet = helper::testing::kQuietWindow;
 constexpr auto kClickSeparation = 450ms;
 constexpr int kLine = 18;
 
-// What every desktop's suite shares: its helper, a fresh client per test, GTK views, and gestures of the
+// Every desktop's suite: its compositor and helper, a fresh client per test, GTK views, and gestures of the
 // test's pointer kept apart so that GTK does not merge them into one multiple click.
-class ServiceTest : public ::testing::Test {
+class WaylandServiceTest : public ::testing::TestWithParam<Compositor::Kind> {
   protected:
     static void TearDownTestSuite() {
         if (!helper_) return;
@@ -54,27 +54,39 @@ class ServiceTest : public ::testing::Test {
         helper_.reset();
     }
 
-    // Starts the helper for `desktop` unless it runs already (run unfiltered, the binary takes the desktops'
-    // cases in turn: each gets a helper of its own), then connects a fresh client.
-    void connect(const std::string& desktop, const std::string& display, const std::string& socket,
-                 const std::vector<std::string>& env = {}) {
-        if (helper_ && helperDesktop_ != desktop) TearDownTestSuite();
+    void SetUp() override {
+        const bool isGnome = GetParam() == Compositor::Kind::Gnome;
+        if (isGnome) {
+            ASSERT_NE(geteuid(), 0u) << "run as the desktop's user, through run-as-desktop-user.sh";
+        }
+        std::string why;
+        // KWin lets the helper strike keys only when it trusts the helper's program.
+        const std::string helperPath = std::filesystem::canonical(helper::testing::helperUnderTest());
+        compositor_ = wayland::testing::sharedCompositor(GetParam(), &why, {helperPath});
+        if (!compositor_) GTEST_SKIP() << wayland::testing::cannotStart(GetParam(), why);
+        viewEnv_ = compositor_->env();
+        if (!isGnome) viewEnv_.push_back("DISPLAY=");
+        // Run unfiltered, the binary takes the desktops' cases in turn: each gets a helper of its own.
+        if (helper_ && helperDesktop_ != compositor_->name()) TearDownTestSuite();
         if (!helper_) {
-            std::string why;
-            helperDesktop_ = desktop;
-            helper_ = HelperSession::start(std::filesystem::canonical(helper::testing::helperUnderTest()),
-                                           display, &why, 10s, socket, env);
+            helperDesktop_ = compositor_->name();
+            // No X display but GNOME's: elsewhere the helper must choose Wayland.
+            helper_ = HelperSession::start(helperPath, isGnome ? gnome().display() : "", &why, 10s,
+                                           compositor_->socket(), compositor_->helperEnv());
             ASSERT_TRUE(helper_) << why;
         }
         ASSERT_TRUE(helper_->isRunning()) << "the helper died in an earlier test";
         ASSERT_TRUE(helper_->connect());
+        ASSERT_TRUE(permission());
     }
     void TearDown() override {
         if (helper_) helper_->disconnect();
     }
 
-    virtual void moveTo(int x, int y) = 0;
-    virtual void button(bool down) = 0;
+    wayland::testing::SwayServer& sway() { return static_cast<wayland::testing::SwayServer&>(*compositor_); }
+    wayland::testing::GnomeShellServer& gnome() {
+        return static_cast<wayland::testing::GnomeShellServer&>(*compositor_);
+    }
 
     std::unique_ptr<GtkWaylandView> gtk(const std::string& text) {
         std::string why;
@@ -101,32 +113,12 @@ class ServiceTest : public ::testing::Test {
         EXPECT_EQ(json(event), nlohmann::json::parse(R"({"type":"SelectionEvent"})"));
         EXPECT_FALSE(helper_->waitFor(kEvent, kQuiet)) << "a second SelectionEvent";
     }
-    void expectNoEvent(const std::string& what) {
-        EXPECT_FALSE(helper_->waitFor(kEvent, kQuiet)) << what << " was announced";
-    }
-    void expectInserted(GtkWaylandView& view) {
-        EXPECT_EQ(json(helper_->request("InsertText", std::string("inserted \xE2\x82\xAC "))),
-                  nlohmann::json::parse(R"({"type":"InsertText","result":true})"));
-        EXPECT_TRUE(waitUntil([&] { return view.text() == "inserted \xE2\x82\xAC tail"; }, 5s))
-            << view.text().value_or("<no answer>");
-    }
-
-    // The pointer moved to (x, y) is answered there, with y flipped against the 800 pixels high output.
-    // GNOME's virtual pointer moves a moment after the call that asked for it: ask again until then.
-    void expectMouseLocation(int x, int y) {
-        moveTo(x, y);
-        const auto expected = nlohmann::json({{"type", "MouseLocation"}, {"x", x}, {"y", 800 - y}});
-        nlohmann::json answer;
-        EXPECT_TRUE(
-            waitUntil([&] { return (answer = json(helper_->request("MouseLocation"))) == expected; }, 2s))
-            << answer << " instead of " << expected;
-    }
     void click(int x, int y, int count = 1) {
         std::this_thread::sleep_until(lastGesture_ + kClickSeparation);
-        moveTo(x, y);
+        compositor_->moveTo(x, y);
         for (int i = 0; i < count; ++i) {
-            button(true);
-            button(false);
+            compositor_->button(true);
+            compositor_->button(false);
         }
         lastGesture_ = std::chrono::steady_clock::now();
     }
@@ -135,89 +127,72 @@ class ServiceTest : public ::testing::Test {
     void wakeWindow() { click(1200, 780); }
     void drag(int x1, int y1, int x2, int y2) {
         std::this_thread::sleep_until(lastGesture_ + kClickSeparation);
-        moveTo(x1, y1);
-        button(true);
+        compositor_->moveTo(x1, y1);
+        compositor_->button(true);
         for (int step = 1; step <= 4; ++step) {
-            moveTo(x1 + (x2 - x1) * step / 4, y1 + (y2 - y1) * step / 4);
+            compositor_->moveTo(x1 + (x2 - x1) * step / 4, y1 + (y2 - y1) * step / 4);
             std::this_thread::sleep_for(10ms);
         }
-        button(false);
+        compositor_->button(false);
         lastGesture_ = std::chrono::steady_clock::now();
-    }
-
-    // A view of two lines whose text starts `top` pixels down: a drag, a double click and a single click,
-    // then `last`, a selection made otherwise; each announced once and read back, the single click never.
-    void expectSelectionsAnnouncedOnce(int top, const std::function<void(GtkWaylandView&)>& last,
-                                       const char* lastText) {
-        auto view = gtk("alpha bravo charlie|delta echo foxtrot");
-        ASSERT_TRUE(view);
-        wakeWindow();
-        startMonitor();
-        struct Gesture {
-            const char* what;
-            std::function<void()> make;
-            const char* text;  // null: nothing may be announced
-        };
-        const Gesture gestures[] = {
-            {"drag", [&] { drag(3, top + kLine / 2, 900, top + kLine / 2); }, "alpha bravo charlie"},
-            {"double click", [&] { click(20, top + kLine * 3 / 2, 2); }, "delta"},
-            {"single click", [&] { click(600, 400); }, nullptr},
-            {"last", [&] { last(*view); }, lastText},
-        };
-        for (const auto& gesture : gestures) {
-            SCOPED_TRACE(gesture.what);
-            gesture.make();
-            if (!gesture.text) {
-                expectNoEvent(gesture.what);
-                continue;
-            }
-            expectOneEvent(gesture.what);
-            EXPECT_EQ(selectedText(), gesture.text);
-        }
     }
 
     static inline std::unique_ptr<HelperSession> helper_;
     static inline std::string helperDesktop_;
+    Compositor* compositor_ = nullptr;
     std::vector<std::string> viewEnv_;
     std::chrono::steady_clock::time_point lastGesture_{};
 };
 
-class WaylandServiceTest : public ServiceTest, public ::testing::WithParamInterface<Compositor::Kind> {
-  protected:
-    void SetUp() override {
-        std::string why;
-        // KWin lets the helper strike keys only when it trusts the helper's program.
-        const std::string helperPath = std::filesystem::canonical(helper::testing::helperUnderTest());
-        compositor_ = wayland::testing::sharedCompositor(GetParam(), &why, {helperPath});
-        if (!compositor_) GTEST_SKIP() << wayland::testing::cannotStart(GetParam(), why);
-        viewEnv_ = compositor_->env();
-        viewEnv_.push_back("DISPLAY=");
-        // The compositor and no X display: the helper must choose Wayland.
-        ASSERT_NO_FATAL_FAILURE(
-            connect(compositor_->name(), "", compositor_->socket(), compositor_->helperEnv()));
-        ASSERT_TRUE(permission());
-    }
-    void moveTo(int x, int y) override { compositor_->pointer().moveTo(x, y); }
-    void button(bool down) override { compositor_->pointer().button(down); }
-
-    Compositor* compositor_ = nullptr;
-};
-
 // Cases that need sway: foot and Xwayland run there.
-class WaylandSwayServiceTest : public WaylandServiceTest {
-  protected:
-    wayland::testing::SwayServer& sway() { return static_cast<wayland::testing::SwayServer&>(*compositor_); }
-};
+using WaylandSwayServiceTest = WaylandServiceTest;
+// Cases of GNOME's own: its clipboard and its extension.
+using GnomeServiceTest = WaylandServiceTest;
 
+// A drag, a double click and a single click in a view of two lines, then a selection made otherwise: each
+// announced once and read back, the single click never.
 TEST_P(WaylandServiceTest, GtkSelectionsAreAnnouncedOnceAndTheirTextReadBack) {
-    // An application that replaces its selection step by step is announced once, with the final text.
-    expectSelectionsAnnouncedOnce(
-        0,
-        [](GtkWaylandView& view) {
-            for (const char* range : {"select 20 22", "select 20 24", "select 20 30"})
-                ASSERT_TRUE(view.command(range));
-        },
-        "delta echo");
+    const bool isGnome = GetParam() == Compositor::Kind::Gnome;
+    // GNOME's maximized view has its text below the shell's top panel and the window's title bar.
+    const int top = isGnome ? 69 : 0;
+    auto view = gtk("alpha bravo charlie|delta echo foxtrot");
+    ASSERT_TRUE(view);
+    wakeWindow();
+    startMonitor();
+    // On GNOME from the keyboard: the single click left the cursor at the end, Shift+Home selects the last
+    // line. Elsewhere an application that replaces its selection step by step: announced once, when final.
+    auto selectOtherwise = [&] {
+        constexpr unsigned kShift = 0xffe1, kHome = 0xff50;  // keysyms
+        if (isGnome) {
+            for (auto [key, down] : {std::pair{kShift, true}, std::pair{kHome, true}, std::pair{kHome, false},
+                                     std::pair{kShift, false}})
+                gnome().key(key, down);
+            return;
+        }
+        for (const char* range : {"select 20 22", "select 20 24", "select 20 30"})
+            ASSERT_TRUE(view->command(range));
+    };
+    struct Gesture {
+        const char* what;
+        std::function<void()> make;
+        const char* text;  // null: nothing may be announced
+    };
+    const Gesture gestures[] = {
+        {"drag", [&] { drag(3, top + kLine / 2, 900, top + kLine / 2); }, "alpha bravo charlie"},
+        {"double click", [&] { click(20, top + kLine * 3 / 2, 2); }, "delta"},
+        {"single click", [&] { click(600, 400); }, nullptr},
+        {"otherwise", selectOtherwise, isGnome ? "delta echo foxtrot" : "delta echo"},
+    };
+    for (const auto& gesture : gestures) {
+        SCOPED_TRACE(gesture.what);
+        gesture.make();
+        if (!gesture.text) {
+            EXPECT_FALSE(helper_->waitFor(kEvent, kQuiet)) << "a single click was announced";
+            continue;
+        }
+        expectOneEvent(gesture.what);
+        EXPECT_EQ(selectedText(), gesture.text);
+    }
 }
 
 // Terminals, native and through Xwayland: a drag and a double click, each announced once and read back.
@@ -259,7 +234,10 @@ TEST_P(WaylandSwayServiceTest, TerminalSelectionsAreAnnouncedOnceAndTheirTextRea
 TEST_P(WaylandServiceTest, InsertTextLandsMouseLocationIsThePointersWithYFlippedAndNoClickIsLost) {
     auto view = gtk("tail");
     ASSERT_TRUE(view);
-    expectInserted(*view);
+    EXPECT_EQ(json(helper_->request("InsertText", std::string("inserted \xE2\x82\xAC "))),
+              nlohmann::json::parse(R"({"type":"InsertText","result":true})"));
+    EXPECT_TRUE(waitUntil([&] { return view->text() == "inserted \xE2\x82\xAC tail"; }, 5s))
+        << view->text().value_or("<no answer>");
     // GTK is no terminal (which would paste PRIMARY on the chord): where the helper can tell, PRIMARY stays.
     if (compositor_->kind() == Compositor::Kind::Sway) {
         EXPECT_NE(runCommand({"wl-paste", "--primary", "--no-newline"}, compositor_->env()),
@@ -274,9 +252,18 @@ TEST_P(WaylandServiceTest, InsertTextLandsMouseLocationIsThePointersWithYFlipped
     }
     ASSERT_GE(view->clicks(), 1) << "the window takes no clicks";
 
-    for (auto [x, y] : {std::pair{300, 200}, std::pair{1000, 700}, std::pair{0, 0}}) {
+    // GNOME's top-left corner opens the overview: the bottom-left one there.
+    const auto corner = GetParam() == Compositor::Kind::Gnome ? std::pair{1, 799} : std::pair{0, 0};
+    for (auto [x, y] : {std::pair{300, 200}, std::pair{1000, 700}, corner}) {
         SCOPED_TRACE(std::to_string(x) + "," + std::to_string(y));
-        expectMouseLocation(x, y);
+        // Answered with y flipped against the 800 pixels high output. GNOME's virtual pointer moves a moment
+        // after the call that asked for it: ask again until then.
+        compositor_->moveTo(x, y);
+        const auto expected = nlohmann::json({{"type", "MouseLocation"}, {"x", x}, {"y", 800 - y}});
+        nlohmann::json answer;
+        EXPECT_TRUE(
+            waitUntil([&] { return (answer = json(helper_->request("MouseLocation"))) == expected; }, 2s))
+            << answer << " instead of " << expected;
         // The overlay that found the pointer is gone: a click right after the answer reaches the application.
         const int before = view->clicks();
         click(x, y);
@@ -324,56 +311,6 @@ TEST_P(WaylandSwayServiceTest, NoCopyChordReachesATerminal) {
     runCommand({"rm", "-f", path}, {});
 }
 
-INSTANTIATE_TEST_SUITE_P(, WaylandServiceTest,
-                         ::testing::Values(Compositor::Kind::Sway, Compositor::Kind::KWin),
-                         wayland::testing::compositorName);
-INSTANTIATE_TEST_SUITE_P(, WaylandSwayServiceTest, ::testing::Values(Compositor::Kind::Sway),
-                         wayland::testing::compositorName);
-
-// GNOME Shell: input from the test-only extension's virtual pointer and keyboard; the maximized view's text
-// starts below the shell's top panel and the window's title bar.
-class GnomeServiceTest : public ServiceTest {
-  protected:
-    static constexpr int kTextTop = 69;
-
-    void SetUp() override {
-        ASSERT_NE(geteuid(), 0u) << "run as the desktop's user, through run-as-desktop-user.sh";
-        std::string why;
-        shell_ = wayland::testing::sharedGnomeShell(&why);
-        if (!shell_) GTEST_SKIP() << "gnome-shell cannot start, GNOME test skipped: " << why;
-        viewEnv_ = shell_->env();
-        connect("gnome", shell_->display(), shell_->waylandSocket());
-    }
-    void moveTo(int x, int y) override { shell_->moveTo(x, y); }
-    void button(bool down) override { shell_->button(down); }
-
-    wayland::testing::GnomeShellServer* shell_ = nullptr;
-};
-
-TEST_F(GnomeServiceTest, SelectionsAreAnnouncedOnceAndTheirTextReadBack) {
-    ASSERT_TRUE(permission());
-    // The single click left the cursor at the end of the text: Shift+Home selects the last line.
-    expectSelectionsAnnouncedOnce(
-        kTextTop,
-        [&](GtkWaylandView&) {
-            constexpr unsigned kShift = 0xffe1, kHome = 0xff50;  // keysyms
-            for (auto [key, down] : {std::pair{kShift, true}, std::pair{kHome, true}, std::pair{kHome, false},
-                                     std::pair{kShift, false}})
-                shell_->key(key, down);
-        },
-        "delta echo foxtrot");
-}
-
-TEST_F(GnomeServiceTest, InsertTextLandsAndMouseLocationIsThePointersWithYFlipped) {
-    auto view = gtk("tail");
-    ASSERT_TRUE(view);
-    expectInserted(*view);
-    for (auto [x, y] : {std::pair{300, 200}, std::pair{1000, 700}, std::pair{1, 799}}) {
-        SCOPED_TRACE(std::to_string(x) + "," + std::to_string(y));
-        expectMouseLocation(x, y);
-    }
-}
-
 // Reads CLIPBOARD back through the shell, as another application would, while the run loop serves it, once at
 // least `types` types are on offer (the shell takes an X11 owner over a moment later): type to hex bytes.
 std::map<std::string, std::string> clipboardAsTheShellServesIt(std::size_t minimumTypes) {
@@ -390,10 +327,7 @@ for attempt in range(250):
         break
     time.sleep(0.02)
 for t in types:
-    try:
-        print(t, bytes(call("Read", GLib.Variant("(ss)", ("CLIPBOARD", t)))).hex(), flush=True)
-    except GLib.Error as e:
-        print(t, "unreadable:" + e.message.replace(" ", "_"), flush=True)
+    print(t, bytes(call("Read", GLib.Variant("(ss)", ("CLIPBOARD", t)))).hex(), flush=True)
 )PY";
     x11::testing::ChildProcess::Options options;
     options.captureStdout = true;
@@ -413,7 +347,7 @@ std::string hexOf(const platform::Bytes& bytes) {
     return hex;
 }
 
-TEST_F(GnomeServiceTest, ClipboardRestoreKeepsEveryTypeThroughXwaylandAndTextWithout) {
+TEST_P(GnomeServiceTest, ClipboardRestoreKeepsEveryTypeThroughXwaylandAndTextWithout) {
     platform::Bytes binary;
     for (int i = 0; i < 256; ++i) binary.push_back(static_cast<std::uint8_t>(i));
     const std::string text = "restored \xE2\x82\xAC";
@@ -428,7 +362,7 @@ TEST_F(GnomeServiceTest, ClipboardRestoreKeepsEveryTypeThroughXwaylandAndTextWit
     for (bool xwayland : {false, true}) {
         SCOPED_TRACE(xwayland ? "with Xwayland" : "without Xwayland");
         if (xwayland)
-            ::setenv("DISPLAY", shell_->display().c_str(), 1);
+            ::setenv("DISPLAY", gnome().display().c_str(), 1);
         else
             ::unsetenv("DISPLAY");
         std::string why;
@@ -452,9 +386,8 @@ TEST_F(GnomeServiceTest, ClipboardRestoreKeepsEveryTypeThroughXwaylandAndTextWit
 }
 
 // Last: it leaves the extension enabled again, but the helper has seen it go.
-TEST_F(GnomeServiceTest, DisabledExtensionGivesNoPermissionAndThePromptSaysHowToEnableIt) {
-    ASSERT_TRUE(permission());
-    ASSERT_TRUE(shell_->setExtensionEnabled(false));
+TEST_P(GnomeServiceTest, DisabledExtensionGivesNoPermissionAndThePromptSaysHowToEnableIt) {
+    ASSERT_TRUE(gnome().setExtensionEnabled(false));
     EXPECT_TRUE(x11::testing::waitUntil([&] { return !permission(); }, 5s)) << "permission with it disabled";
 
     auto platform = platform::wayland::createGnomePlatform();
@@ -464,9 +397,18 @@ TEST_F(GnomeServiceTest, DisabledExtensionGivesNoPermissionAndThePromptSaysHowTo
     EXPECT_NE(::testing::internal::GetCapturedStderr().find("gnome-extensions enable helper@tandrel.com"),
               std::string::npos);
 
-    ASSERT_TRUE(shell_->setExtensionEnabled(true));
+    ASSERT_TRUE(gnome().setExtensionEnabled(true));
     EXPECT_TRUE(x11::testing::waitUntil([&] { return permission(); }, 5s))
         << "no permission once enabled again";
 }
+
+INSTANTIATE_TEST_SUITE_P(, WaylandServiceTest,
+                         ::testing::Values(Compositor::Kind::Sway, Compositor::Kind::KWin,
+                                           Compositor::Kind::Gnome),
+                         wayland::testing::compositorName);
+INSTANTIATE_TEST_SUITE_P(, WaylandSwayServiceTest, ::testing::Values(Compositor::Kind::Sway),
+                         wayland::testing::compositorName);
+INSTANTIATE_TEST_SUITE_P(, GnomeServiceTest, ::testing::Values(Compositor::Kind::Gnome),
+                         wayland::testing::compositorName);
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "platform/wayland/internal/Connection.h"
+#include "platform/wayland/internal/testing/GnomeShellServer.h"
 #include "platform/wayland/internal/testing/KWinServer.h"
 #include "platform/wayland/internal/testing/SwayServer.h"
 
@@ -30,8 +31,10 @@ std::unique_ptr<Compositor> Compositor::start(Kind kind, const std::vector<std::
     std::unique_ptr<Compositor> server;
     if (kind == Kind::Sway)
         server.reset(new SwayServer());
-    else
+    else if (kind == Kind::KWin)
         server.reset(new KWinServer());
+    else
+        server.reset(new GnomeShellServer());
     if (!server->launch(trusted, why)) return nullptr;
     return server;
 }
@@ -92,6 +95,15 @@ Compositor::~Compositor() {
     process_.reset();
     std::error_code ignored;
     if (!runtimeDir_.empty()) std::filesystem::remove_all(runtimeDir_, ignored);
+}
+
+const char* Compositor::name() const {
+    return kind_ == Kind::Sway ? "sway" : kind_ == Kind::KWin ? "kwin" : "gnome";
+}
+
+std::string cannotStart(Compositor::Kind kind, const std::string& why) {
+    const char* names[] = {"sway", "KWin", "gnome-shell"};
+    return std::string(names[static_cast<int>(kind)]) + " cannot start, Wayland test skipped: " + why;
 }
 
 std::vector<std::string> Compositor::env() const {
