@@ -7,7 +7,6 @@
 
 #include "dispatch/RunLoop.h"
 #include "platform/MainQueueScheduler.h"
-#include "platform/testing/PasteboardContract.h"
 #include "platform/wayland/WaylandAccessibility.h"
 #include "platform/wayland/WaylandEventTaps.h"
 #include "platform/wayland/WaylandKeyboard.h"
@@ -26,36 +25,6 @@ using namespace std::chrono_literals;
 using ::wayland::internal::Selection;
 using ::wayland::internal::WaylandDesktop;
 using ::wayland::testing::Compositor;
-// The backend's pasteboard for the shared pasteboard contract.
-class WaylandPasteboardBackend {
-  public:
-    WaylandPasteboardBackend() {
-        auto* sway = ::wayland::testing::sharedCompositor(Compositor::Kind::Sway, &reason_);
-        if (!sway) return;
-        desktop_ = WaylandDesktop::open(sway->socket(), &reason_);
-        if (desktop_) pasteboard_ = std::make_unique<WaylandPasteboard>(*desktop_);
-    }
-    Pasteboard& pasteboard() { return *pasteboard_; }
-    std::string unavailableReason() const {
-        return desktop_ ? std::string() : "no Wayland desktop: " + reason_;
-    }
-
-  private:
-    std::string reason_;
-    std::unique_ptr<WaylandDesktop> desktop_;
-    std::unique_ptr<WaylandPasteboard> pasteboard_;
-};
-
-}  // namespace
-}  // namespace platform::wayland
-
-namespace platform::testing {
-INSTANTIATE_TYPED_TEST_SUITE_P(Wayland, PasteboardContractTest, platform::wayland::WaylandPasteboardBackend);
-}
-
-namespace platform::wayland {
-namespace {
-
 // The compositor of the test's parameter (instantiate over Compositor::Kind values with `compositorName`),
 // skipped with the reason when it cannot start, and the backend's desktop on it, whose connection the main
 // run loop serves while a test pumps it.
@@ -163,7 +132,7 @@ TEST_P(WaylandDesktopTest, ACopiedGtkClipboardComesBackByteExactWithEveryType) {
 // the active GTK view (which does not export its selection) before PRIMARY. Cases that need sway: it lists
 // its windows to clients.
 using WaylandSwayDesktopTest = WaylandDesktopTest;
-TEST_P(WaylandSwayDesktopTest, FrontmostWindowTerminalsAndTheAccessibilityBus) {
+TEST_P(WaylandSwayDesktopTest, FrontmostWindowAndTheAccessibilityBus) {
     std::string why;
     auto session =
         ::x11::testing::GtkAccessibilitySession::start("WAYLAND_DISPLAY=" + server_->socket(), &why);
