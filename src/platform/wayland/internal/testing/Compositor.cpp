@@ -35,6 +35,13 @@ std::unique_ptr<Compositor> Compositor::start(Kind kind, const std::vector<std::
         server.reset(new KWinServer());
     else
         server.reset(new GnomeShellServer());
+    // Outside /tmp: as root the compositor gets a fresh /tmp, and the tests must reach the socket.
+    std::string dir = std::string("/dev/shm/tandrel-") + server->name() + "-XXXXXX";
+    if (!mkdtemp(dir.data())) {
+        if (why) *why = "cannot create a runtime directory";
+        return nullptr;
+    }
+    server->runtimeDir_ = dir;
     if (!server->launch(trusted, why)) return nullptr;
     return server;
 }
@@ -44,10 +51,6 @@ bool Compositor::launch(const std::vector<std::string>& trusted, std::string* wh
         if (why) *why = reason;
         return false;
     };
-    // Outside /tmp: the compositor's namespace gets a fresh /tmp, and the tests must reach the socket.
-    std::string pattern = std::string("/dev/shm/tandrel-") + name() + "-XXXXXX";
-    if (!mkdtemp(pattern.data())) return fail("cannot create a runtime directory");
-    runtimeDir_ = pattern;
     const bool root = geteuid() == 0;
     if (root && chown(runtimeDir_.c_str(), kUnprivileged, kUnprivileged) != 0)
         return fail("cannot hand the runtime directory to uid 65534");

@@ -44,7 +44,7 @@ class Compositor {
 
   protected:
     explicit Compositor(Kind kind) : kind_(kind) {}
-    // Sets the runtime directory and socket and starts the process, ready for clients.
+    // Starts the process in the runtime directory and sets the socket, ready for clients.
     virtual bool launch(const std::vector<std::string>& trusted, std::string* why);
     // Writes what the compositor needs into the runtime directory and returns the shell command that runs
     // it there (as the unprivileged user when root, with `env -i` and the entries of `compositorEnv`).
