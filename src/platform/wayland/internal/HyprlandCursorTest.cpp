@@ -68,25 +68,11 @@ class FakeHyprland {
     std::thread thread_;
 };
 
-// Points HyprlandCursor at a runtime directory and instance for its lifetime.
-class ScopedHyprlandEnv {
-  public:
-    ScopedHyprlandEnv(const std::string& runtimeDir, const char* signature) {
-        setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
-        setenv("HYPRLAND_INSTANCE_SIGNATURE", signature, 1);
-    }
-    ~ScopedHyprlandEnv() {
-        old_ ? setenv("XDG_RUNTIME_DIR", old_->c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
-        unsetenv("HYPRLAND_INSTANCE_SIGNATURE");
-    }
-
-  private:
-    std::optional<std::string> old_ = std::getenv("XDG_RUNTIME_DIR")
-                                          ? std::optional<std::string>(std::getenv("XDG_RUNTIME_DIR"))
-                                          : std::nullopt;
-};
-
 TEST(HyprlandCursorTest, LocatesThePointerFlipsAgainstTheOriginOutputAndFailsClearlyInTime) {
+    const char* oldRuntimeDir = std::getenv("XDG_RUNTIME_DIR");
+    const std::optional<std::string> restore =
+        oldRuntimeDir ? std::optional<std::string>(oldRuntimeDir) : std::nullopt;
+    setenv("HYPRLAND_INSTANCE_SIGNATURE", "test", 1);
     const std::string oneOutput = R"([{"x": 0, "y": 0, "width": 1280, "height": 800, "scale": 1}])";
     struct Case {
         const char* name;
@@ -109,7 +95,7 @@ TEST(HyprlandCursorTest, LocatesThePointerFlipsAgainstTheOriginOutputAndFailsCle
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         FakeHyprland hyprland({{"j/cursorpos", c.cursor}, {"j/monitors", c.outputs}});
-        ScopedHyprlandEnv env(hyprland.runtimeDir(), "test");
+        setenv("XDG_RUNTIME_DIR", hyprland.runtimeDir().c_str(), 1);
         std::string why;
         const auto cursor = HyprlandCursor::create(&why);
         ASSERT_TRUE(cursor) << why;
@@ -125,11 +111,14 @@ TEST(HyprlandCursorTest, LocatesThePointerFlipsAgainstTheOriginOutputAndFailsCle
             EXPECT_EQ(why, c.why);
     }
 
-    ScopedHyprlandEnv env("/nonexistent", "gone");
+    setenv("XDG_RUNTIME_DIR", "/nonexistent", 1);
+    setenv("HYPRLAND_INSTANCE_SIGNATURE", "gone", 1);
     std::string why;
     EXPECT_FALSE(HyprlandCursor::create(&why));
     EXPECT_EQ(why,
               "no Hyprland socket at /nonexistent/hypr/gone/.socket.sock nor /tmp/hypr/gone/.socket.sock");
+    unsetenv("HYPRLAND_INSTANCE_SIGNATURE");
+    restore ? setenv("XDG_RUNTIME_DIR", restore->c_str(), 1) : unsetenv("XDG_RUNTIME_DIR");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "platform/wayland/internal/Connection.h"
+#include "platform/wayland/internal/testing/GnomeShellServer.h"
 #include "platform/wayland/internal/testing/KWinServer.h"
 #include "platform/wayland/internal/testing/SwayServer.h"
 
@@ -30,8 +31,17 @@ std::unique_ptr<Compositor> Compositor::start(Kind kind, const std::vector<std::
     std::unique_ptr<Compositor> server;
     if (kind == Kind::Sway)
         server.reset(new SwayServer());
-    else
+    else if (kind == Kind::KWin)
         server.reset(new KWinServer());
+    else
+        server.reset(new GnomeShellServer());
+    // Outside /tmp: as root the compositor gets a fresh /tmp, and the tests must reach the socket.
+    std::string dir = std::string("/dev/shm/tandrel-") + server->name() + "-XXXXXX";
+    if (!mkdtemp(dir.data())) {
+        if (why) *why = "cannot create a runtime directory";
+        return nullptr;
+    }
+    server->runtimeDir_ = dir;
     if (!server->launch(trusted, why)) return nullptr;
     return server;
 }
@@ -41,10 +51,6 @@ bool Compositor::launch(const std::vector<std::string>& trusted, std::string* wh
         if (why) *why = reason;
         return false;
     };
-    // Outside /tmp: the compositor's namespace gets a fresh /tmp, and the tests must reach the socket.
-    std::string pattern = std::string("/dev/shm/tandrel-") + name() + "-XXXXXX";
-    if (!mkdtemp(pattern.data())) return fail("cannot create a runtime directory");
-    runtimeDir_ = pattern;
     const bool root = geteuid() == 0;
     if (root && chown(runtimeDir_.c_str(), kUnprivileged, kUnprivileged) != 0)
         return fail("cannot hand the runtime directory to uid 65534");
@@ -92,6 +98,15 @@ Compositor::~Compositor() {
     process_.reset();
     std::error_code ignored;
     if (!runtimeDir_.empty()) std::filesystem::remove_all(runtimeDir_, ignored);
+}
+
+const char* Compositor::name() const {
+    return kind_ == Kind::Sway ? "sway" : kind_ == Kind::KWin ? "kwin" : "gnome";
+}
+
+std::string cannotStart(Compositor::Kind kind, const std::string& why) {
+    const char* names[] = {"sway", "KWin", "gnome-shell"};
+    return std::string(names[static_cast<int>(kind)]) + " cannot start, Wayland test skipped: " + why;
 }
 
 std::vector<std::string> Compositor::env() const {

@@ -50,35 +50,24 @@ def command(source, condition):
         say("clicks %d" % clicks[0])
     elif words[:1] == ["text"]:
         say("text " + buf.get_text(buf.get_start_iter(), buf.get_end_iter(), True).replace("\n", "|"))
-    else:
-        say("ok " + line.strip())
     return True
 
 # Ready once focused, and full-screen where the compositor places windows instead of tiling them (KWin):
 # there a maximized window would still have the compositor's title bar above the text.
 fullscreen = os.environ.get("TANDREL_TEST_FULLSCREEN") == "1"
-needed = {"focus", "fullscreen"} if fullscreen else {"focus"}
 shown = set()
 
 def arrived(what):
-    if what in shown:
-        return
-    shown.add(what)
-    if shown == needed:
-        buf.place_cursor(buf.get_start_iter())
-        say("ready")
-
-def focused(widget, event):
-    arrived("focus")
+    if what and what not in shown:
+        shown.add(what)
+        if shown == ({"focus", "fullscreen"} if fullscreen else {"focus"}):
+            buf.place_cursor(buf.get_start_iter())
+            say("ready")
     return False
 
-def state(widget, event):
-    if event.new_window_state & Gdk.WindowState.FULLSCREEN:
-        arrived("fullscreen")
-    return False
-
-view.connect("focus-in-event", focused)
-win.connect("window-state-event", state)
+view.connect("focus-in-event", lambda widget, event: arrived("focus"))
+full = Gdk.WindowState.FULLSCREEN
+win.connect("window-state-event", lambda widget, event: arrived(event.new_window_state & full and "fullscreen"))
 GLib.io_add_watch(sys.stdin, GLib.IO_IN | GLib.IO_HUP, command)
 if fullscreen:
     win.fullscreen()

@@ -17,8 +17,8 @@ namespace wayland::testing {
 //   "unexported"  stop exporting the selection as PRIMARY (as some toolkits never do);
 //   "text"        answered by "text <the whole text, line breaks as '|'>";
 //   "clicks"      answered by "clicks <n>", the button presses the view has received.
-// The window fills the compositor's one output (full-screen on KWin, which places windows instead of tiling them;
-// maximized elsewhere, below GNOME's panel and title bar); the text starts at its top-left corner.
+// The window fills the compositor's one output (full-screen on KWin, which places windows instead of tiling
+// them; maximized elsewhere, below GNOME's panel and title bar); the text starts at its top-left corner.
 class GtkWaylandView {
   public:
     // Accessibility is off unless `env` sets NO_AT_BRIDGE. Null when the window does not come up with the

@@ -8,7 +8,7 @@
 namespace wayland::testing {
 
 std::string KWinServer::prepare(const std::vector<std::string>& trusted, std::string* why) {
-    const std::filesystem::path dir = runtimeDir();
+    const std::filesystem::path dir = runtimeDir_;
     std::error_code error;
     std::filesystem::copy_file("/usr/bin/kwin_wayland", dir / "kwin_wayland", error);
     if (error) {

@@ -25,7 +25,7 @@ class KWinServer : public Compositor {
     std::vector<std::string> compositorEnv() const override;
     std::string privileges() const override;
     bool ready() override;
-    std::string busAddress() const { return "unix:path=" + runtimeDir() + "/bus"; }
+    std::string busAddress() const { return "unix:path=" + runtimeDir_ + "/bus"; }
 };
 
 }  // namespace wayland::testing

@@ -1,14 +1,12 @@
 #include "platform/wayland/internal/testing/SwayServer.h"
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 
 namespace wayland::testing {
 
 std::string SwayServer::prepare(const std::vector<std::string>&, std::string*) {
-    const std::string config = runtimeDir() + "/config";
+    const std::string config = runtimeDir_ + "/config";
     std::ofstream(config) << "output HEADLESS-1 resolution 1280x800 position 0 0\n"
                              "xwayland enable\n"
                              "seat seat0 fallback true\n"
@@ -20,13 +18,12 @@ std::vector<std::string> SwayServer::compositorEnv() const {
     return {"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"};
 }
 
-bool SwayServer::waitForWindow(const std::string& key, const std::string& value,
-                               std::chrono::milliseconds timeout) {
-    const std::string wanted = "\"" + key + "\": \"" + value + "\"";
+bool SwayServer::waitForWindow(const std::string& appId) {
+    const std::string wanted = "\"app_id\": \"" + appId + "\"";
     return x11::testing::waitUntil(
         [&] {
             std::string ipc;
-            for (const auto& entry : std::filesystem::directory_iterator(runtimeDir()))
+            for (const auto& entry : std::filesystem::directory_iterator(runtimeDir_))
                 if (entry.path().filename().string().rfind("sway-ipc.", 0) == 0) ipc = entry.path();
             if (ipc.empty()) return false;
             int status = -1;
@@ -34,18 +31,7 @@ bool SwayServer::waitForWindow(const std::string& key, const std::string& value,
                 x11::testing::runCommand({"swaymsg", "-s", ipc, "-t", "get_tree"}, {}, &status);
             return status == 0 && tree.find(wanted) != std::string::npos;
         },
-        timeout);
-}
-
-std::unique_ptr<x11::testing::ChildProcess> SwayServer::startX11Client(const std::vector<std::string>& argv) {
-    if (geteuid() != 0) return nullptr;
-    // A fresh /tmp and network namespace: Xwayland's display is the first one.
-    std::vector<std::string> command = {
-        "nsenter", "--target",           std::to_string(pid()),  "--mount",        "--net",
-        "setpriv", "--reuid=65534",      "--regid=65534",        "--clear-groups", "env",
-        "-i",      "PATH=/usr/bin:/bin", "HOME=" + runtimeDir(), "DISPLAY=:0"};
-    command.insert(command.end(), argv.begin(), argv.end());
-    return x11::testing::ChildProcess::start(command, {});
+        std::chrono::seconds(10));
 }
 
 }  // namespace wayland::testing

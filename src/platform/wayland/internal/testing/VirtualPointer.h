@@ -1,14 +1,12 @@
 #pragma once
 
-#include <wayland-client.h>
-
-#include <cstdint>
 #include <memory>
 #include <string>
 
+#include "platform/wayland/internal/Connection.h"
+
 struct zwlr_virtual_pointer_manager_v1;
 struct zwlr_virtual_pointer_v1;
-struct org_kde_kwin_fake_input;
 
 namespace wayland::testing {
 
@@ -22,20 +20,17 @@ class VirtualPointer {
     static std::unique_ptr<VirtualPointer> create(const std::string& socket, std::string* why = nullptr);
     ~VirtualPointer();
 
-    // Moves to (x, y) in the layout of a `width` x `height` desktop and waits until the compositor has it.
-    void moveTo(int x, int y, int width = 1280, int height = 800);
+    // Moves to (x, y) on the 1280x800 desktop and waits until the compositor has it.
+    void moveTo(int x, int y);
     void button(bool down);
 
   private:
     VirtualPointer() = default;
-    void sync();
 
-    wl_display* display_ = nullptr;
+    std::unique_ptr<internal::Connection> connection_;
     wl_registry* registry_ = nullptr;
-    wl_seat* seat_ = nullptr;
     zwlr_virtual_pointer_manager_v1* manager_ = nullptr;
     zwlr_virtual_pointer_v1* pointer_ = nullptr;
-    org_kde_kwin_fake_input* fakeInput_ = nullptr;
 };
 
 }  // namespace wayland::testing
