@@ -14,21 +14,17 @@
 
 namespace logging::internal::testing {
 
-// What a shell command prints (standard output and error). Do not run it on one thread while another
-// captures standard error: the capture's fflush(nullptr) waits for the stream this one is reading.
-inline std::string shell(const std::string& command) {
-    FILE* pipe = ::popen(command.c_str(), "r");
+// What the sqlite3 command prints for `sql` on the database at `path` (rows "|"-separated, one a line),
+// errors included. Not while another thread captures standard error: the capture's fflush(nullptr) would wait
+// for the stream this one is reading.
+inline std::string sqlite3Command(const std::string& path, const std::string& sql) {
+    FILE* pipe = ::popen(("sqlite3 -batch '" + path + "' \"" + sql + "\" 2>&1").c_str(), "r");
     if (pipe == nullptr) return "<popen failed>";
     std::string out;
     char buffer[4096];
     for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
     ::pclose(pipe);
     return out;
-}
-
-// What the sqlite3 command prints for `sql` on the database at `path` (rows "|"-separated, one a line).
-inline std::string sqlite3Command(const std::string& path, const std::string& sql) {
-    return shell("sqlite3 -batch '" + path + "' \"" + sql + "\" 2>&1");
 }
 
 inline DDLogMessagePtr sqliteEntry(const std::string& text) {
