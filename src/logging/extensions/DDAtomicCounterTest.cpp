@@ -4,12 +4,7 @@
 
 #include <limits>
 
-TEST(DDAtomicCounterTest, CountsAndWrapsAtTheEdges) {
-    DDAtomicCounter counter(0);
-    EXPECT_EQ(counter.increment(), 1);
-    EXPECT_EQ(counter.decrement(), 0);
-    EXPECT_EQ(counter.decrement(), -1);
-
+TEST(DDAtomicCounterTest, WrapsAtTheEdges) {
     constexpr auto kMax = std::numeric_limits<std::int32_t>::max();
     DDAtomicCounter edge(kMax);
     EXPECT_EQ(edge.increment(), std::numeric_limits<std::int32_t>::min());
