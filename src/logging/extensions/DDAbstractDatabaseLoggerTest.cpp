@@ -43,21 +43,18 @@ class DDAbstractDatabaseLoggerTest : public ::testing::Test {
         });
     }
     // The counts once `change` (a setting or a request from outside) has run on the logger's queue.
-    std::string changed(const std::function<void()>& change) {
+    std::string counts(const std::function<void()>& change = [] {}) {
         change();
         DDLog::sharedInstance().allLoggers();
         logger->loggerQueue()->sync([] {});
         return "saves " + std::to_string(logger->saves) + " deletes " + std::to_string(logger->deletes);
-    }
-    std::string counts() {
-        return changed([] {});
     }
 
     std::shared_ptr<CountingDatabaseLogger> logger = std::make_shared<CountingDatabaseLogger>();
 };
 
 TEST_F(DDAbstractDatabaseLoggerTest, HooksRunAtTheThresholdOnRequestsAndWhenMaxAgeIsSwitchedOnOrLowered) {
-    changed([&] { DDLog::sharedInstance().addLogger(logger); });  // registered before the entries arrive
+    counts([&] { DDLog::sharedInstance().addLogger(logger); });  // registered before the entries arrive
     feed(499);
     feed(20, "skip");
     EXPECT_EQ(counts(), "saves 0 deletes 0");
@@ -65,30 +62,30 @@ TEST_F(DDAbstractDatabaseLoggerTest, HooksRunAtTheThresholdOnRequestsAndWhenMaxA
     EXPECT_EQ(counts(), "saves 1 deletes 0");
 
     feed(3);
-    EXPECT_EQ(changed([&] { logger->setSaveThreshold(4); }), "saves 1 deletes 0");
-    EXPECT_EQ(changed([&] { logger->setSaveThreshold(3); }), "saves 2 deletes 0");  // reached: at once
+    EXPECT_EQ(counts([&] { logger->setSaveThreshold(4); }), "saves 1 deletes 0");
+    EXPECT_EQ(counts([&] { logger->setSaveThreshold(3); }), "saves 2 deletes 0");  // reached: at once
 
     // Count off: only flush, request, timer and removal save; with nothing pending no hook runs.
-    EXPECT_EQ(changed([&] { logger->setSaveThreshold(0); }), "saves 2 deletes 0");
+    EXPECT_EQ(counts([&] { logger->setSaveThreshold(0); }), "saves 2 deletes 0");
     feed(1000);
-    EXPECT_EQ(changed([] { DDLog::sharedInstance().flushLog(); }), "saves 3 deletes 0");
-    EXPECT_EQ(changed([] { DDLog::sharedInstance().flushLog(); }), "saves 3 deletes 0");
+    EXPECT_EQ(counts([] { DDLog::sharedInstance().flushLog(); }), "saves 3 deletes 0");
+    EXPECT_EQ(counts([] { DDLog::sharedInstance().flushLog(); }), "saves 3 deletes 0");
     feed(1);
-    EXPECT_EQ(changed([&] { logger->savePendingLogEntries(); }), "saves 4 deletes 0");
+    EXPECT_EQ(counts([&] { logger->savePendingLogEntries(); }), "saves 4 deletes 0");
 
-    EXPECT_EQ(changed([&] { logger->deleteOldLogEntries(); }), "saves 4 deletes 1");
-    EXPECT_EQ(changed([&] { logger->setMaxAge(0); }), "saves 4 deletes 1");
-    EXPECT_EQ(changed([&] { logger->deleteOldLogEntries(); }), "saves 4 deletes 1");  // off: not even asked
-    EXPECT_EQ(changed([&] { logger->setMaxAge(100); }), "saves 4 deletes 2");         // switched on
-    EXPECT_EQ(changed([&] { logger->setMaxAge(50); }), "saves 4 deletes 3");          // lowered
-    EXPECT_EQ(changed([&] { logger->setMaxAge(1000); }), "saves 4 deletes 3");        // raised: nothing
+    EXPECT_EQ(counts([&] { logger->deleteOldLogEntries(); }), "saves 4 deletes 1");
+    EXPECT_EQ(counts([&] { logger->setMaxAge(0); }), "saves 4 deletes 1");
+    EXPECT_EQ(counts([&] { logger->deleteOldLogEntries(); }), "saves 4 deletes 1");  // off: not even asked
+    EXPECT_EQ(counts([&] { logger->setMaxAge(100); }), "saves 4 deletes 2");         // switched on
+    EXPECT_EQ(counts([&] { logger->setMaxAge(50); }), "saves 4 deletes 3");          // lowered
+    EXPECT_EQ(counts([&] { logger->setMaxAge(1000); }), "saves 4 deletes 3");        // raised: nothing
 }
 
 TEST_F(DDAbstractDatabaseLoggerTest, TimersSaveTheFirstEntryInTimeAndDeleteRepeatedlyUntilRemoved) {
     logger->setSaveThreshold(0);
     logger->setSaveInterval(0.2);
     logger->setDeleteInterval(0.05);
-    changed([&] { DDLog::sharedInstance().addLogger(logger); });
+    counts([&] { DDLog::sharedInstance().addLogger(logger); });
     // Entries keep coming faster than the interval: the save is due an interval after the first of them.
     const auto start = std::chrono::steady_clock::now();
     while (logger->saves == 0 && std::chrono::steady_clock::now() - start < 5s) {
@@ -99,7 +96,7 @@ TEST_F(DDAbstractDatabaseLoggerTest, TimersSaveTheFirstEntryInTimeAndDeleteRepea
     EXPECT_TRUE(eventually([&] { return logger->deletes >= 2; }));
 
     feed(1);
-    changed([&] { DDLog::sharedInstance().removeLogger(logger); });
+    counts([&] { DDLog::sharedInstance().removeLogger(logger); });
     const std::string removed = counts();
     EXPECT_EQ(removed.substr(0, 8), "saves 2 ");  // what was pending is saved
     std::this_thread::sleep_for(1200ms);          // beyond the timers' 1 s leeway
