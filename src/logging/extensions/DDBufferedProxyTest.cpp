@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "logging/DDLog.h"
-#include "logging/DDLogFileFormatterDefault.h"
 #include "logging/DDLogFileManagerDefault.h"
 #include "logging/internal/FileLoggingTestSupport.h"
 #include "logging/testing/DDTestLogger.h"

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <regex>
 #include <thread>
 
 #include "logging/DDLog.h"
@@ -65,7 +66,6 @@ TEST(DDSQLiteLoggerTest, StoresEveryFieldReadableWhileRunningAndPrunesOldRows) {
     EXPECT_EQ(mode(directory), 0700u);
     EXPECT_EQ(mode(path), 0600u);
     EXPECT_EQ(sqlite3Command(path, "PRAGMA journal_mode"), "wal\n");
-    EXPECT_EQ(sqlite3Command(path, "SELECT name FROM sqlite_master WHERE type='index'"), "logs_time\n");
     const std::string rows = sqlite3Command(path,
                                             "SELECT level, flag, context, file, function, line, thread_name, "
                                             "queue_label, message FROM logs ORDER BY id");
@@ -106,11 +106,10 @@ TEST(DDSQLiteLoggerTest, AFailedSaveCostsOnlyItsEntriesAndTheNextSaveTriesAgain)
     writeFile(directory, "a file");
     auto logger = DDSQLiteLogger::create(path);
     const std::string err = logAndSave(*logger, {"lost 1", "lost 2", "lost 3"});
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
-    EXPECT_NE(err.find("DDSQLiteLogger: Failed to save log entries to " + path + ": "), std::string::npos)
+    // One line, after the diagnostic's own prefix.
+    EXPECT_TRUE(std::regex_match(err, std::regex("[^\n]*DDSQLiteLogger: Failed to save log entries to " +
+                                                 path + ": [^\n]*Not a directory[^\n]*; 3 entries lost\n")))
         << err;
-    EXPECT_NE(err.find("Not a directory"), std::string::npos) << err;
-    EXPECT_NE(err.find("; 3 entries lost"), std::string::npos) << err;
 
     std::filesystem::remove(directory);
     EXPECT_EQ(logAndSave(*logger, {"later"}), "");
