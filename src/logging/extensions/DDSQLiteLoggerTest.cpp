@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <pthread.h>
-#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
@@ -21,11 +20,6 @@ using logging::internal::testing::logAndSave;
 using logging::internal::testing::sqlite3Command;
 using logging::internal::testing::TempDir;
 using logging::internal::testing::writeFile;
-
-unsigned mode(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
 
 class PrefixFormatter : public DDLogFormatter {
   public:
@@ -63,8 +57,9 @@ TEST(DDSQLiteLoggerTest, StoresEveryFieldReadableWhileRunningAndPrunesOldRows) {
     DDLog::sharedInstance().flushLog();
     const auto after = std::chrono::system_clock::now();
 
-    EXPECT_EQ(mode(directory), 0700u);
-    EXPECT_EQ(mode(path), 0600u);
+    using std::filesystem::perms;
+    EXPECT_EQ(std::filesystem::status(directory).permissions(), perms::owner_all);
+    EXPECT_EQ(std::filesystem::status(path).permissions(), perms::owner_read | perms::owner_write);
     EXPECT_EQ(sqlite3Command(path, "PRAGMA journal_mode"), "wal\n");
     const std::string rows = sqlite3Command(path,
                                             "SELECT level, flag, context, file, function, line, thread_name, "
