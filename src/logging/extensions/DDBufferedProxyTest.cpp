@@ -81,11 +81,10 @@ TEST(DDBufferedProxyTest, FlushAndDestructionWriteOutAndSettingsReachTheFileLogg
     EXPECT_EQ(f.fileText(), "one\ntwo\n");
 
     // Wrapping twice gives the same proxy; settings go to the file logger; the buffer size is clamped.
-    std::shared_ptr<DDFileLogger> plain = f.fileLogger;
     EXPECT_EQ(wrapWithBuffer(f.proxy), f.proxy);
-    EXPECT_EQ(unwrapFromBuffer(f.proxy), plain);
+    EXPECT_EQ(unwrapFromBuffer(f.proxy), f.fileLogger);
     f.proxy->setMaximumFileSize(1234);
-    EXPECT_EQ(plain->maximumFileSize(), 1234u);
+    EXPECT_EQ(f.fileLogger->maximumFileSize(), 1234u);
     f.proxy->setMaxBufferSizeBytes(DDGetMaxBufferSizeBytes() + 1);
     EXPECT_EQ(f.proxy->maxBufferSizeBytes(), DDGetMaxBufferSizeBytes());
 

@@ -1,9 +1,6 @@
-// Writes a fixed set of records through the shared terminal logger, in whatever colour mode the environment
-// selects, to its standard error; the terminal logger tests run it on a pseudo-terminal or a pipe. Exits with
-// 1 when a logger made after the shared one is not refused.
-//
-// Records (all at 2026-03-04 05:06:07.089 UTC, made on the main thread): error "E", warning "W", info "I",
-// debug "D\n" (ends with a newline); colours enabled, debug in pure red.
+// For the colour-mode tests: writes error "E", warning "W", info "I" and debug "D\n", all at 2026-03-04
+// 05:06:07.089 UTC, through the shared terminal logger in the colour mode its environment selects, colours
+// enabled and debug in pure red. Exits with 1 when a logger made after the shared one is not refused.
 
 #include <memory>
 
