@@ -36,8 +36,7 @@ class DDAbstractDatabaseLoggerTest : public ::testing::Test {
     }
 
     void feed(int count, const std::string& text = "entry") {
-        const auto message =
-            std::make_shared<DDLogMessage>(text, 15, 4, 0, "f.cpp", "fn", 1, nullptr, 0, std::nullopt);
+        const auto message = logging::internal::testing::record(text);
         logger->loggerQueue()->sync([&] {
             for (int i = 0; i < count; ++i) logger->logMessage(message);
         });

@@ -108,8 +108,7 @@ TEST(DDSQLiteLoggerTest, AFailedSaveCostsOnlyItsEntriesAndTheNextSaveTriesAgain)
     std::filesystem::remove(directory);
     EXPECT_EQ(logAndSave(*logger, {"later"}), "");
     // What is still pending when the logger goes is saved, not dropped.
-    logger->loggerQueue()->sync(
-        [&] { logger->logMessage(logging::internal::testing::sqliteEntry("pending")); });
+    logger->loggerQueue()->sync([&] { logger->logMessage(logging::internal::testing::record("pending")); });
     logger.reset();
     EXPECT_EQ(sqlite3Command(path, "SELECT group_concat(message) FROM logs"), "later,pending\n");
 }

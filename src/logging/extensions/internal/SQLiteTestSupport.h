@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "logging/extensions/DDSQLiteLogger.h"
+#include "logging/internal/FileLoggingTestSupport.h"
 
 namespace logging::internal::testing {
 
@@ -27,15 +28,11 @@ inline std::string sqlite3Command(const std::string& path, const std::string& sq
     return out;
 }
 
-inline DDLogMessagePtr sqliteEntry(const std::string& text) {
-    return std::make_shared<DDLogMessage>(text, 15, 4, 0, "f.cpp", "fn", 1, nullptr, 0, std::nullopt);
-}
-
 // Hands `texts` to the logger and saves them, on its queue; returns what the save printed on standard error.
 inline std::string logAndSave(DDSQLiteLogger& logger, const std::vector<std::string>& texts) {
     ::testing::internal::CaptureStderr();
     logger.loggerQueue()->sync([&] {
-        for (const auto& text : texts) logger.logMessage(sqliteEntry(text));
+        for (const auto& text : texts) logger.logMessage(record(text));
         logger.flush();
     });
     return ::testing::internal::GetCapturedStderr();
