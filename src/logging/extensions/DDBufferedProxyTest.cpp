@@ -1,17 +1,13 @@
 #include "logging/extensions/DDBufferedProxy.h"
 
 #include <gtest/gtest.h>
-#include <sys/statvfs.h>
 
 #include "logging/DDLog.h"
-#include "logging/DDLogFileFormatterDefault.h"
 #include "logging/DDLogFileManagerDefault.h"
-#include "logging/extensions/internal/RootBlockSizes.h"
 #include "logging/internal/FileLoggingTestSupport.h"
 #include "logging/testing/DDTestLogger.h"
 
 using namespace logging::internal::testing;
-using logging::internal::probeRootBlockSizes;
 
 namespace {
 
@@ -20,11 +16,11 @@ namespace {
 class CountingFileLogger : public DDFileLogger {
   public:
     using DDFileLogger::DDFileLogger;
-    std::vector<int> writes;  // on the logger's queue only
+    int writes = 0;  // on the logger's queue only
 
   protected:
     using DDFileLogger::willLogMessage;
-    void willLogMessage(const DDLogFileInfoPtr&) override { writes.push_back(1); }
+    void willLogMessage(const DDLogFileInfoPtr&) override { ++writes; }
 };
 
 struct Fixture {
@@ -40,81 +36,62 @@ struct Fixture {
         proxy = wrapWithBuffer(std::static_pointer_cast<DDFileLogger>(fileLogger));
     }
     void log(const std::string& text) { deliver(*proxy, record(text)); }
-    std::vector<int> writes() {
-        std::vector<int> out;
-        fileLogger->loggerQueue()->sync([&] { out = fileLogger->writes; });
-        return out;
-    }
-    std::string fileText() { return readFile(fileLogger->currentLogFileInfo()->filePath()); }
-    std::uint64_t buffered() {
-        std::uint64_t n = 0;
-        proxy->loggerQueue()->sync([&] { n = proxy->currentBufferSizeBytes(); });
+    int writes() {
+        int n = 0;
+        fileLogger->loggerQueue()->sync([&] { n = fileLogger->writes; });
         return n;
     }
+    std::string fileText() { return readFile(fileLogger->currentLogFileInfo()->filePath()); }
 };
 
 TEST(DDBufferedProxyTest, WritesOutAtTheThresholdWithoutSplittingRecords) {
     Fixture f;
     f.proxy->setMaxBufferSizeBytes(20);
-    f.log("aaaa");  // 5 bytes with the newline
-    f.log("bbbb");
-    f.log("cccc");
-    EXPECT_TRUE(f.writes().empty());
-    EXPECT_EQ(f.buffered(), 15u);
+    for (const char* text : {"aaaa", "bbbb", "cccc"}) f.log(text);  // 5 bytes each with the newline
+    EXPECT_EQ(f.writes(), 0);
     f.log("dddd");  // reaches 20: one write-out
-    EXPECT_EQ(f.writes().size(), 1u);
-    EXPECT_EQ(f.buffered(), 0u);
+    EXPECT_EQ(f.writes(), 1);
     EXPECT_EQ(f.fileText(), "aaaa\nbbbb\ncccc\ndddd\n");
 
     // A record longer than the threshold goes out whole, together with what was buffered before it.
     f.log("e");
     f.log(std::string(40, 'L'));
-    EXPECT_EQ(f.writes().size(), 2u);
-    EXPECT_EQ(f.buffered(), 0u);
+    EXPECT_EQ(f.writes(), 2);
     EXPECT_EQ(f.fileText(), "aaaa\nbbbb\ncccc\ndddd\ne\n" + std::string(40, 'L') + "\n");
 
-    // Records that format to nothing add nothing and never write out.
-    f.fileLogger->setLogFormatter(std::make_shared<DDLogFileFormatterDefault>());
-    f.proxy->setLogFormatter(nullptr);
-    f.proxy->maximumFileSize();
+    // Records that format to nothing add nothing: the flush finds nothing to write.
     f.log("");
-    EXPECT_EQ(f.buffered(), 0u);
-    EXPECT_EQ(f.writes().size(), 2u);
+    f.proxy->flush();
+    EXPECT_EQ(f.writes(), 2);
 
     // A maximum of 0 sends every record at once, each in its own write.
     f.proxy->setMaxBufferSizeBytes(0);
     f.log("x");
     f.log("y");
-    EXPECT_EQ(f.writes().size(), 4u);
+    EXPECT_EQ(f.writes(), 4);
 }
 
-TEST(DDBufferedProxyTest, FlushAndDestructionWriteOut) {
+TEST(DDBufferedProxyTest, FlushAndDestructionWriteOutAndSettingsReachTheFileLogger) {
     Fixture f;
     f.log("one");
     f.log("two");
-    EXPECT_TRUE(f.writes().empty());
+    EXPECT_EQ(f.writes(), 0);
     f.proxy->flush();
-    EXPECT_EQ(f.writes().size(), 1u);
+    EXPECT_EQ(f.writes(), 1);
     EXPECT_EQ(f.fileText(), "one\ntwo\n");
-    f.proxy->flush();  // nothing buffered: the write path is called with nothing and writes nothing
-    EXPECT_EQ(f.writes().size(), 1u);
+
+    // Wrapping twice gives the same proxy; settings go to the file logger; the buffer size is clamped.
+    EXPECT_EQ(wrapWithBuffer(f.proxy), f.proxy);
+    EXPECT_EQ(unwrapFromBuffer(f.proxy), f.fileLogger);
+    f.proxy->setMaximumFileSize(1234);
+    EXPECT_EQ(f.fileLogger->maximumFileSize(), 1234u);
+    f.proxy->setMaxBufferSizeBytes(DDGetMaxBufferSizeBytes() + 1);
+    EXPECT_EQ(f.proxy->maxBufferSizeBytes(), DDGetMaxBufferSizeBytes());
 
     f.log("three");
     const auto path = f.fileLogger->currentLogFileInfo()->filePath();
     f.proxy.reset();
     EXPECT_EQ(readFile(path), "one\ntwo\nthree\n");
-}
-
-// Wrapping twice gives the same proxy; settings go to the file logger; the buffer size is clamped.
-TEST(DDBufferedProxyTest, PresentsItselfAsTheFileLogger) {
-    Fixture f;
-    std::shared_ptr<DDFileLogger> plain = f.fileLogger;
-    EXPECT_EQ(wrapWithBuffer(f.proxy), f.proxy);
-    EXPECT_EQ(unwrapFromBuffer(f.proxy), plain);
-    f.proxy->setMaximumFileSize(1234);
-    EXPECT_EQ(plain->maximumFileSize(), 1234u);
-    f.proxy->setMaxBufferSizeBytes(DDGetMaxBufferSizeBytes() + 1);
-    EXPECT_EQ(f.proxy->maxBufferSizeBytes(), DDGetMaxBufferSizeBytes());
 }
 
 TEST(DDBufferedProxyTest, ThroughTheDispatcherRemovalKeepsBufferedLinesForLater) {
@@ -133,20 +110,6 @@ TEST(DDBufferedProxyTest, ThroughTheDispatcherRemovalKeepsBufferedLinesForLater)
     EXPECT_EQ(readFile(firstFile), "first\n");
     f.proxy.reset();
     EXPECT_EQ(f.fileText(), "second\n");
-}
-
-TEST(DDBufferedProxyTest, BlockSizesComeFromTheRootMountOrFallBack) {
-    TempDir dir;
-    writeFile(dir.file("mounts"), "tmpfs /tmp tmpfs rw 0 0\n/dev/x /root ext4 rw 0 0\n");
-    const auto fallback = probeRootBlockSizes(dir.file("mounts"));
-    EXPECT_EQ(fallback.fundamental, 4096u);
-    EXPECT_EQ(fallback.optimal, 1048576);
-    EXPECT_EQ(probeRootBlockSizes(dir.file("missing")).fundamental, 4096u);
-
-    writeFile(dir.file("mounts"), "tmpfs /tmp tmpfs rw 0 0\n/dev/x / ext4 rw 0 0\n");
-    struct statvfs fs {};
-    ASSERT_EQ(::statvfs("/", &fs), 0);
-    EXPECT_EQ(probeRootBlockSizes(dir.file("mounts")).fundamental, fs.f_frsize);
 }
 
 }  // namespace

@@ -11,13 +11,15 @@
 #include <vector>
 
 #include "logging/extensions/DDSQLiteLogger.h"
+#include "logging/internal/FileLoggingTestSupport.h"
 
 namespace logging::internal::testing {
 
-// What a shell command prints (standard output and error). Do not run it on one thread while another
-// captures standard error: the capture's fflush(nullptr) waits for the stream this one is reading.
-inline std::string shell(const std::string& command) {
-    FILE* pipe = ::popen(command.c_str(), "r");
+// What the sqlite3 command prints for `sql` on the database at `path` (rows "|"-separated, one a line),
+// errors included. Not while another thread captures standard error: the capture's fflush(nullptr) would wait
+// for the stream this one is reading.
+inline std::string sqlite3Command(const std::string& path, const std::string& sql) {
+    FILE* pipe = ::popen(("sqlite3 -batch '" + path + "' \"" + sql + "\" 2>&1").c_str(), "r");
     if (pipe == nullptr) return "<popen failed>";
     std::string out;
     char buffer[4096];
@@ -26,20 +28,11 @@ inline std::string shell(const std::string& command) {
     return out;
 }
 
-// What the sqlite3 command prints for `sql` on the database at `path` (rows "|"-separated, one a line).
-inline std::string sqlite3Command(const std::string& path, const std::string& sql) {
-    return shell("sqlite3 -batch '" + path + "' \"" + sql + "\" 2>&1");
-}
-
-inline DDLogMessagePtr sqliteEntry(const std::string& text) {
-    return std::make_shared<DDLogMessage>(text, 15, 4, 0, "f.cpp", "fn", 1, nullptr, 0, std::nullopt);
-}
-
 // Hands `texts` to the logger and saves them, on its queue; returns what the save printed on standard error.
 inline std::string logAndSave(DDSQLiteLogger& logger, const std::vector<std::string>& texts) {
     ::testing::internal::CaptureStderr();
     logger.loggerQueue()->sync([&] {
-        for (const auto& text : texts) logger.logMessage(sqliteEntry(text));
+        for (const auto& text : texts) logger.logMessage(record(text));
         logger.flush();
     });
     return ::testing::internal::GetCapturedStderr();
