@@ -23,6 +23,7 @@
 #include "logging/DDLog.h"
 #include "logging/DDLogFlags.h"
 #include "logging/DDOSLogger.h"
+#include "logging/internal/JournalSystemd.h"
 #include "logging/testing/DDTestLogger.h"
 
 namespace {
@@ -89,8 +90,9 @@ class JournalIntegrationTest : public ::testing::Test {
         DDLog::sharedInstance().addLogger(logger, level);
         added_.push_back(logger);
     }
+    // Synchronous: the line has reached every logger when this returns.
     static void log(std::uint64_t flag, const std::string& text, const char* file = __FILE__) {
-        DDLog::sharedInstance().log(true, text, LogLevel::All, flag, 0, file, "testFunction", 77, nullptr);
+        DDLog::sharedInstance().log(false, text, LogLevel::All, flag, 0, file, "testFunction", 77, nullptr);
     }
 
   private:
@@ -125,10 +127,11 @@ TEST_F(JournalIntegrationTest, LoggersWriteOneRecordPerLineWithPriorityAndTheirF
          {"3", "6", "6", "7", "7", "7"},
          {{"SUBSYSTEM", "<absent>"}, {"CATEGORY", "<absent>"}}},
         {"system-log",
-         DDASLLogger::sharedInstance(),
+         DDASLLogger::sharedInstance(),  // the one system-log logger: a second is refused
          {"2", "3", "4", "5", "5", "5"},
          {{"READ_UID", std::to_string(geteuid())}, {"DDLOG", "1"}}},
     };
+    EXPECT_EQ(DDASLLogger::create(), nullptr);
     const std::uint64_t flags[] = {LogFlag::Error, LogFlag::Warning, LogFlag::Info,
                                    LogFlag::Debug, LogFlag::Verbose, LogFlag::Error | LogFlag::Warning};
     for (const Case& c : cases) {
@@ -137,7 +140,6 @@ TEST_F(JournalIntegrationTest, LoggersWriteOneRecordPerLineWithPriorityAndTheirF
         const std::string prefix = token(c.name);
         log(LogFlag::Error, prefix + " captured", "DDASLLogCapture");
         for (int i = 0; i < 6; ++i) log(flags[i], prefix + " " + std::to_string(i) + "\nsecond line");
-        DDLog::sharedInstance().flushLog();
         DDLog::sharedInstance().removeLogger(c.logger);
         const auto records = waitForRecords(prefix, 6);
         ASSERT_EQ(records.size(), 6u);
@@ -154,17 +156,66 @@ TEST_F(JournalIntegrationTest, LoggersWriteOneRecordPerLineWithPriorityAndTheirF
     }
 }
 
-TEST_F(JournalIntegrationTest, CaptureTakesOwnRecordsOfOtherChannelsOnly) {
+// Drops the lines that end in "reject" and hands back the others' own text.
+class Rejecting : public DDLogFormatter {
+  public:
+    DDText formatLogMessage(const DDLogMessage& message) override {
+        return message.message().ends_with("reject") ? nullptr : message.messageText();
+    }
+};
+
+// The handle's priority ceiling decides what is written; a replaced handle is used from then on and a cleared
+// one is rebuilt with every type enabled. Neither rejected lines nor the capture's own records are written.
+TEST_F(JournalIntegrationTest, HandleFormatterAndCapturedRecordsDecideWhatIsWritten) {
+    auto logger = DDOSLogger::create("named", "c");
+    logger->setLogFormatter(std::make_shared<Rejecting>());
+    add(logger);
+    const std::string prefix = token("handle");
+    logger->logger()->setPriorityCeiling(6);  // debug off
+    log(LogFlag::Debug, prefix + " debug");
+    log(LogFlag::Warning, prefix + " warning");
+    logger->logger()->setPriorityCeiling(3);  // only errors
+    log(LogFlag::Info, prefix + " info");
+    log(LogFlag::Error, prefix + " error");
+    log(LogFlag::Error, prefix + " captured", "/some/where/DDASLLogCapture.m");
+    log(LogFlag::Error, prefix + " reject");
+    auto other =
+        std::make_shared<DDOSLogger::LogHandle>(logging::internal::JournalSystemd::shared(), "other", "c");
+    logger->setLogger(other);
+    log(LogFlag::Debug, prefix + " to other");
+    logger->setLogger(nullptr);
+    EXPECT_NE(logger->logger(), other);
+    log(LogFlag::Debug, prefix + " rebuilt");
+
+    const auto records = waitForRecords(prefix, 4);
+    std::vector<std::string> written;
+    for (const auto& r : records) written.push_back(get(r, "MESSAGE") + " @" + get(r, "SUBSYSTEM"));
+    EXPECT_EQ(written, (std::vector<std::string>{prefix + " warning @named", prefix + " error @named",
+                                                 prefix + " to other @other", prefix + " rebuilt @named"}));
+}
+
+// Own unmarked records of every channel, received since the run started, each taken once in journal order.
+TEST_F(JournalIntegrationTest, CaptureTakesOwnNewRecordsOfOtherChannelsOnceEach) {
     auto collector = DDTestLogger::create("collector");
     add(collector);
     add(DDASLLogger::sharedInstance());
     add(DDOSLogger::sharedInstance());
     const int journalFilesBefore = journalFileDescriptors();
+    openlog("journal-integration", LOG_PID, LOG_USER);
+    // Received before the run's start second: left out.
+    const std::string old = token("old");
+    syslog(LOG_ERR, "%s before the start", old.c_str());
+    ASSERT_EQ(waitForRecords(old, 1).size(), 1u);
+    std::this_thread::sleep_for(1s - std::chrono::system_clock::now().time_since_epoch() % 1s + 10ms);
+
     DDASLLogCapture::setCaptureLevel(LogLevel::Verbose);
+    // Starting again, or stopping and starting before the run has ended, keeps the one run.
+    DDASLLogCapture::start();
+    DDASLLogCapture::start();
+    DDASLLogCapture::stop();
     DDASLLogCapture::start();
 
     const std::string prefix = token("capture");
-    openlog("journal-integration", LOG_PID, LOG_USER);
     syslog(LOG_WARNING, "%s syslog warning", prefix.c_str());
     sd_journal_print(LOG_ERR, "%s print error", prefix.c_str());
     syslog(LOG_CRIT, "%s syslog critical", prefix.c_str());
@@ -174,12 +225,14 @@ TEST_F(JournalIntegrationTest, CaptureTakesOwnRecordsOfOtherChannelsOnly) {
         std::system(("logger -t journal-integration -p user.err '" + prefix + " other process'").c_str()), 0);
     ASSERT_EQ(std::system(("systemd-cat -t journal-integration echo '" + prefix + " other stream'").c_str()),
               0);
-    DDLog::sharedInstance().flushLog();
     // Everything above is in the journal before the fence line is written.
     auto written = waitForRecords(prefix, 7);
     ASSERT_EQ(written.size(), 7u);
     syslog(LOG_NOTICE, "%s fence", prefix.c_str());
     ASSERT_TRUE(nudgeUntil([&] { return find(*collector, prefix + " fence") != nullptr; }));
+    // A later notification takes only what came after the records already taken.
+    syslog(LOG_NOTICE, "%s after the fence", prefix.c_str());
+    ASSERT_TRUE(nudgeUntil([&] { return find(*collector, prefix + " after the fence") != nullptr; }));
     DDLog::sharedInstance().flushLog();
 
     std::vector<std::string> captured;
@@ -199,7 +252,9 @@ TEST_F(JournalIntegrationTest, CaptureTakesOwnRecordsOfOtherChannelsOnly) {
     ASSERT_EQ(sorted, (std::vector<std::string>{prefix + " print error", prefix + " syslog critical",
                                                 prefix + " syslog warning"}));
     ownUnmarked.push_back(prefix + " fence");
+    ownUnmarked.push_back(prefix + " after the fence");
     EXPECT_EQ(captured, ownUnmarked);
+    EXPECT_EQ(find(*collector, old + " before the start"), nullptr);
     EXPECT_EQ(find(*collector, prefix + " print error")->flag(), LogFlag::Warning);  // the rest: unit tests
 
     // The journal loggers did not write the captured lines back.
@@ -207,6 +262,7 @@ TEST_F(JournalIntegrationTest, CaptureTakesOwnRecordsOfOtherChannelsOnly) {
         [&](const Fields& f) { return get(f, "MESSAGE") == prefix + " syslog warning"; });
     EXPECT_EQ(copies.size(), 1u);
 
+    // After stop the run ends at its next notification and lets go of the journal.
     DDASLLogCapture::stop();
     EXPECT_TRUE(nudgeUntil([&] { return journalFileDescriptors() == journalFilesBefore; }));
 }
