@@ -43,9 +43,8 @@ std::string printf_(const char* format, Args... args) {
 }
 
 TEST(DDStringFormatTest, StandardConversionsMatchPrintf) {
-    const char* formats[] = {"%d", "%5d", "%-5d|", "%05d", "%+d",   "% d",    "%.3d", "%x",   "%#x",
-                             "%X", "%#o", "%o",    "%u",   "%8.3x", "%-+8d|", "%0*d", "%.0d|"};
-    for (const char* f : formats) {
+    for (const char* f :
+         {"%5d", "%-+8d|", "%05d", "% d", "%.3d", "%#x", "%X", "%#o", "%u", "%0*d", "%.0d|"}) {
         for (int v : {0, 7, -42, 255, INT_MAX, INT_MIN}) {
             if (std::string_view(f) == "%0*d") {
                 EXPECT_EQ(DDStringFormat::format(f, 6, v), printf_(f, 6, v)) << f << " " << v;
@@ -54,7 +53,7 @@ TEST(DDStringFormatTest, StandardConversionsMatchPrintf) {
             }
         }
     }
-    for (const char* f : {"%f", "%.2f", "%10.3e", "%g", "%G", "%-12.4f|", "%+.1E", "%a", "%#.0f", "%08.2f"}) {
+    for (const char* f : {"%f", "%-12.4f|", "%+.1E", "%g", "%a", "%#.0f", "%08.2f"}) {
         for (double v : {0.0, 3.14159, -1e-7, 12345678.9}) {
             EXPECT_EQ(DDStringFormat::format(f, v), printf_(f, v)) << f << " " << v;
         }
@@ -68,11 +67,9 @@ TEST(DDStringFormatTest, StandardConversionsMatchPrintf) {
 }
 
 TEST(DDStringFormatTest, IntegersKeepTheirOwnWidthAndLengthModifiersOnlyNarrow) {
-    EXPECT_EQ(DDStringFormat::format("%x", -1), "ffffffff");
-    EXPECT_EQ(DDStringFormat::format("%x", std::int64_t{-1}), "ffffffffffffffff");
-    EXPECT_EQ(DDStringFormat::format("%lx", -1), "ffffffff");
-    EXPECT_EQ(DDStringFormat::format("%hhx %hd", 0x1ff, 70000), "ff 4464");
-    EXPECT_EQ(DDStringFormat::format("%d", UINT64_MAX), "-1");
+    EXPECT_EQ(DDStringFormat::format("%x %x %lx", -1, std::int64_t{-1}, -1),
+              "ffffffff ffffffffffffffff ffffffff");
+    EXPECT_EQ(DDStringFormat::format("%hhx %hd %d", 0x1ff, 70000, UINT64_MAX), "ff 4464 -1");
     EXPECT_EQ(DDStringFormat::format("%u %llu", UINT32_MAX, UINT64_MAX), "4294967295 18446744073709551615");
     EXPECT_EQ(DDStringFormat::format("%d %@", Color::Red, Color::Red), "2 2");
     EXPECT_EQ(DDStringFormat::format("%d %@ %s", true, false, true), "1 false true");
@@ -93,10 +90,9 @@ TEST(DDStringFormatTest, ObjectsAndStringsDescribeThemselves) {
               "(1, -2) (3, 4)");
     EXPECT_EQ(DDStringFormat::format("%@ %@ %@ %@", 42, -7LL, 2.5, 0.1), "42 -7 2.5 0.1");
     EXPECT_EQ(DDStringFormat::format("[%8@][%-4@][%.3@]", object, 'c', object), "[<Described>][c   ][<De]");
-    EXPECT_EQ(DDStringFormat::format("%@", CStringDescribed{}), "(null)");
-    EXPECT_EQ(DDStringFormat::describe(geometry::Point{0, 0}), "(0, 0)");
     const char* null = nullptr;
-    EXPECT_EQ(DDStringFormat::format("%s|%@|%5s", null, nullptr, null), "(null)|(null)|(null)");
+    EXPECT_EQ(DDStringFormat::format("%s|%@|%5s|%@", null, nullptr, null, CStringDescribed{}),
+              "(null)|(null)|(null)|(null)");
 }
 
 TEST(DDStringFormatTest, MismatchesAndMissingArgumentsNeverCrash) {
@@ -104,26 +100,20 @@ TEST(DDStringFormatTest, MismatchesAndMissingArgumentsNeverCrash) {
     // A value of another kind: numbers convert, texts and objects are described.
     EXPECT_EQ(DDStringFormat::format("%d %d %f", 3.99, "text", 2), "3 text 2.000000");
     EXPECT_EQ(DDStringFormat::format("%x %c %e", object, "s", object), "<Described> s <Described>");
-    EXPECT_EQ(DDStringFormat::format("%s %s", 12, 1.5), "12 1.5");
     EXPECT_EQ(DDStringFormat::format("%d %s|%5d|", 1), "1 (missing)|(missing)|");
     EXPECT_EQ(DDStringFormat::format("%*d", "wide", 5), "5");
     // Unknown conversions and %n are written out as they stand and take no argument; a trailing % stays.
     EXPECT_EQ(DDStringFormat::format("%n %k %d 100%", 9), "%n %k 9 100%");
     EXPECT_EQ(DDStringFormat::format("%-0"), "%-0");
-    EXPECT_EQ(DDStringFormat::format("no directives", 1, 2), "no directives");
     EXPECT_EQ(DDStringFormat::format(nullptr, 1), "");
     // Runaway widths are clamped instead of allocating without bound.
     EXPECT_EQ(DDStringFormat::format("%*d", INT_MAX, 1).size(), 65536u);
     EXPECT_EQ(DDStringFormat::format("%-*d|", -3, 1), "1  |");
-}
-
-TEST(DDStringFormatTest, AppendKeepsWhatIsThere) {
-    std::string out = "[INFO] ";
-    DDStringFormat::append(out, "Got message: %s", std::string(40, 'x'));
-    EXPECT_EQ(out, "[INFO] Got message: " + std::string(40, 'x'));
-    const std::string longText(1000, 'y');
-    EXPECT_EQ(DDStringFormat::format("%s%s", longText, longText).size(), 2000u);
+    // Long results grow past any fixed buffer; append keeps what is there.
     EXPECT_EQ(DDStringFormat::format("%.400f", 1.0).size(), 402u);
+    std::string out = "[INFO] ";
+    DDStringFormat::append(out, "Got: %s", std::string(1000, 'x'));
+    EXPECT_EQ(out, "[INFO] Got: " + std::string(1000, 'x'));
 }
 
 }  // namespace

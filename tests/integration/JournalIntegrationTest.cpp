@@ -1,7 +1,6 @@
 // The journal loggers against a real systemd-journald: run under journal-harness.sh (CTest does), which gives
 // this process a private journald; without one every test is skipped with the harness's reason.
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <syslog.h>
 #include <systemd/sd-journal.h>
@@ -10,9 +9,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -55,15 +54,9 @@ int journalFileDescriptors() {
     const char* dir = std::getenv("JOURNAL_HARNESS_DIR");
     const std::string prefix = std::string(dir ? dir : "/run/log/journal") + "/";
     int count = 0;
-    DIR* fds = opendir("/proc/self/fd");
-    if (!fds) return -1;
-    while (dirent* entry = readdir(fds)) {
-        char target[512];
-        std::string path = std::string("/proc/self/fd/") + entry->d_name;
-        ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
-        if (n > 0 && std::string(target, n).rfind(prefix, 0) == 0) ++count;
-    }
-    closedir(fds);
+    std::error_code ignored;  // the directory's own descriptor is gone by the time it is read
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd"))
+        count += std::filesystem::read_symlink(fd.path(), ignored).string().rfind(prefix, 0) == 0;
     return count;
 }
 
@@ -86,8 +79,8 @@ class JournalIntegrationTest : public ::testing::Test {
         for (auto& logger : added_) DDLog::sharedInstance().removeLogger(logger);
         DDLog::sharedInstance().flushLog();
     }
-    void add(const DDLoggerPtr& logger, std::uint64_t level = LogLevel::All) {
-        DDLog::sharedInstance().addLogger(logger, level);
+    void add(const DDLoggerPtr& logger) {
+        DDLog::sharedInstance().addLogger(logger);
         added_.push_back(logger);
     }
     // Synchronous: the line has reached every logger when this returns.

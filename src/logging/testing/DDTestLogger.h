@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -38,7 +37,6 @@ class DDTestLogger : public DDAbstractLogger {
             records_.push_back(message);
             texts_.push_back(std::move(text));
         }
-        changed_.notify_all();
         leave();
     }
 
@@ -63,10 +61,7 @@ class DDTestLogger : public DDAbstractLogger {
     void setDelay(std::chrono::microseconds delay) { delay_ = delay; }
     void setOnLog(std::function<void(const DDLogMessagePtr&)> onLog) { onLog_ = std::move(onLog); }
 
-    std::size_t count() const {
-        std::lock_guard lock(mutex_);
-        return records_.size();
-    }
+    std::size_t count() const { return records().size(); }
     std::vector<std::string> texts() const {
         std::lock_guard lock(mutex_);
         return texts_;
@@ -87,12 +82,6 @@ class DDTestLogger : public DDAbstractLogger {
     // Calls made concurrently or off the logger's queue; must stay 0.
     int violations() const { return violations_.load(); }
 
-    // Waits (bounded) until `n` records have arrived.
-    bool waitForCount(std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return records_.size() >= n; });
-    }
-
   private:
     void enter() {
         if (busy_.exchange(true) || !isOnInternalLoggerQueue()) ++violations_;
@@ -103,7 +92,6 @@ class DDTestLogger : public DDAbstractLogger {
     std::chrono::microseconds delay_{0};
     std::function<void(const DDLogMessagePtr&)> onLog_;
     mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
     std::vector<DDLogMessagePtr> records_;
     std::vector<std::string> texts_;
     std::vector<std::size_t> flushes_;
