@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -44,29 +43,19 @@ class UnreadableJournal : public logging::internal::Journal {
 class DDASLLogCaptureTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        // While `held`, the collector's logMessage waits: an asynchronous delivery returns before it ends.
-        collector->setOnLog([this](const DDLogMessagePtr&) {
-            std::unique_lock lock(gate_);
-            opened_.wait(lock, [&] { return !held_; });
-        });
+        // While the test holds `gate`, the collector's logMessage waits: an asynchronous delivery returns
+        // first.
+        collector->setOnLog([this](const DDLogMessagePtr&) { std::lock_guard wait(gate); });
         DDLog::sharedInstance().addLogger(collector);
     }
-    void hold(bool held) {
-        std::lock_guard lock(gate_);
-        held_ = held;
-        opened_.notify_all();
-    }
     void TearDown() override {
-        hold(false);
         DDLog::sharedInstance().removeLogger(collector);
         DDLog::sharedInstance().flushLog();
         DDASLLogCapture::setCaptureLevel(LogLevel::Verbose);
     }
 
     std::shared_ptr<DDTestLogger> collector = DDTestLogger::create("collector");
-    std::mutex gate_;
-    std::condition_variable opened_;
-    bool held_ = false;
+    std::mutex gate;
 };
 
 TEST_F(DDASLLogCaptureTest, PriorityBecomesFlagAndErrorsAreDispatchedSynchronously) {
@@ -79,10 +68,11 @@ TEST_F(DDASLLogCaptureTest, PriorityBecomesFlagAndErrorsAreDispatchedSynchronous
         DDLog::sharedInstance().flushLog();
         const std::size_t before = collector->count();
         // Errors are delivered by the time the call returns; others return while the logger is held up.
-        hold(flag != LogFlag::Error);
+        std::unique_lock held(gate, std::defer_lock);
+        if (flag != LogFlag::Error) held.lock();
         DDASLLogCapture::aslMessageReceived(journalRecord(priority, "p"));
         EXPECT_EQ(collector->count(), flag == LogFlag::Error ? before + 1 : before);
-        hold(false);
+        if (held) held.unlock();
         DDLog::sharedInstance().flushLog();
         ASSERT_EQ(collector->count(), before + 1);
         const auto m = collector->records().back();
