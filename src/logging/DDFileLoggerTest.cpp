@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <stdexcept>
-
 #include "dispatch/SerialQueue.h"
 #include "logging/DDLogFileManagerDefault.h"
 #include "logging/internal/FileLoggingTestSupport.h"
@@ -281,35 +279,6 @@ TEST(DDFileLoggerTest, CreationFailureIsReportedForEachMessageAndRetried) {
     for (const char* line : {"DDFileLogger: Failed to create new log file: Not a directory\n",
                              "DDFileLogger: Failed to write data: Not a directory\n"})
         EXPECT_EQ(occurrences(err, line), 2u) << line << err;
-}
-
-class ThrowingLogger : public DDFileLogger {
-  public:
-    using DDFileLogger::DDFileLogger;
-    std::atomic<bool> throwing{true};
-
-  protected:
-    using DDFileLogger::willLogMessage;
-    void willLogMessage(const DDLogFileInfoPtr&) override {
-        if (throwing) throw std::runtime_error("boom");
-    }
-};
-
-TEST(DDFileLoggerTest, TenthExceptionPrintsTwoLinesAndLaterOnesNothing) {
-    if (DDFileLogger::exceptionCount() != 0)
-        GTEST_SKIP() << "the process-wide exception count is already in use";
-    TempDir dir;
-    auto logger = std::make_shared<ThrowingLogger>(makeManager(dir));
-    ::testing::internal::CaptureStderr();
-    for (int i = 0; i < 11; ++i) logger->logData("x\n");
-    const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(occurrences(err, "DDFileLogger.logMessage: boom\n"), 10u) << err;
-    EXPECT_EQ(
-        occurrences(err, "DDFileLogger.logMessage: Too many exceptions -- will not log any more of them.\n"),
-        1u);
-    logger->throwing = false;  // still usable
-    logger->logData("fine\n");
-    EXPECT_EQ(readFile(currentPath(logger)), "fine\n");
 }
 
 }  // namespace

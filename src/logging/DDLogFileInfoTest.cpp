@@ -76,20 +76,4 @@ TEST(DDLogFileInfoTest, AttributesAreKeptUntilResetButTheSizeStaysAndAMissingFil
     EXPECT_EQ(info.fileSize(), 5u);                   // the kept size stays
 }
 
-TEST(DDLogFileInfoTest, RenameReplacesTakenNamesAndFollowsTheNewPathEvenOnFailure) {
-    TempDir dir;
-    const std::string path = dir.file("a.log");
-    writeFile(path, "mine");
-    writeFile(dir.file("b.log"), "theirs");
-    DDLogFileInfo info(path);
-    info.renameFile("b.log");
-    EXPECT_EQ(readFile(info.filePath()), "mine");
-
-    ::testing::internal::CaptureStderr();
-    info.renameFile("missing-dir/c.log");
-    const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("DDLogFileInfo: Error renaming file (b.log): "), std::string::npos) << err;
-    EXPECT_EQ(info.filePath(), dir.file("missing-dir/c.log"));
-}
-
 }  // namespace

@@ -92,53 +92,35 @@ TEST(DDLogFileManagerDefaultTest, ListsOnlyThisApplicationsOwnRegularFilesNewest
                                         logName("2026-12-06--03-26-14-123 3")}));
 }
 
-TEST(DDLogFileManagerDefaultTest, CountLimitDeletesTheOldest) {
+// Without limits nothing is deleted; the quota walk stops at the first file over the limit.
+TEST(DDLogFileManagerDefaultTest, NoLimitsDeleteNothingAndTheQuotaWalkStopsAtTheFirstFileOverTheLimit) {
     TempDir dir;
     auto manager = makeManager(dir);
-    for (int i = 1; i <= 6; ++i)
-        writeFile(dir.file(logName("2026-12-0" + std::to_string(i) + "--00-00-00-000")), "x");
-
-    manager->setMaximumNumberOfLogFiles(3);
-    manager->waitForDeletionPasses();
-    EXPECT_EQ(manager->sortedLogFileNames(), (std::vector<std::string>{logName("2026-12-06--00-00-00-000"),
-                                                                       logName("2026-12-05--00-00-00-000"),
-                                                                       logName("2026-12-04--00-00-00-000")}));
-
-    // No limits: nothing is ever deleted.
     manager->setMaximumNumberOfLogFiles(0);
     manager->setLogFilesDiskQuota(0);
+    std::vector<std::string> paths;  // newest first
+    for (const char* day : {"03", "02", "01"}) {
+        paths.push_back(dir.file(logName(std::string("2026-12-") + day + "--00-00-00-000")));
+        writeFile(paths.back(), std::string(100, 'x'));
+    }
     std::error_code error;
-    for (int i = 1; i <= 8; ++i) ASSERT_TRUE(manager->createNewLogFileWithError(error));
+    ASSERT_TRUE(manager->createNewLogFileWithError(error));
     manager->waitForDeletionPasses();
-    EXPECT_EQ(manager->sortedLogFileNames().size(), 11u);
-}
-
-TEST(DDLogFileManagerDefaultTest, QuotaWalkStopsAtTheFirstFileOverTheLimit) {
-    TempDir dir;
-    auto manager = makeManager(dir);
-    manager->setMaximumNumberOfLogFiles(0);
-    const std::string newest = dir.file(logName("2026-12-03--00-00-00-000"));
-    const std::string middle = dir.file(logName("2026-12-02--00-00-00-000"));
-    const std::string oldest = dir.file(logName("2026-12-01--00-00-00-000"));
-    writeFile(newest, std::string(100, 'n'));
-    writeFile(middle, std::string(100, 'm'));
-    writeFile(oldest, std::string(100, 'o'));
-
+    ASSERT_EQ(manager->sortedLogFileNames().size(), 4u);
+    std::filesystem::remove(manager->sortedLogFilePaths().front());
     manager->setLogFilesDiskQuota(300);  // exactly the total: within the quota
     manager->waitForDeletionPasses();
-    EXPECT_EQ(manager->sortedLogFileNames().size(), 3u);
-
-    writeFile(oldest, std::string(101, 'o'));
+    EXPECT_EQ(manager->sortedLogFilePaths(), paths);
+    writeFile(paths[2], std::string(101, 'x'));
     manager->deleteOldLogFiles();
-    EXPECT_FALSE(std::filesystem::exists(oldest));
-    EXPECT_TRUE(std::filesystem::exists(middle));
-    EXPECT_TRUE(std::filesystem::exists(newest));
+    paths.pop_back();
+    EXPECT_EQ(manager->sortedLogFilePaths(), paths);
 
     // The newest file alone over the quota is spared while it is being written, not once archived.
     manager->setLogFilesDiskQuota(50);
     manager->waitForDeletionPasses();
-    EXPECT_EQ(manager->sortedLogFilePaths(), std::vector<std::string>{newest});
-    DDLogFileInfo(newest).setIsArchived(true);
+    EXPECT_EQ(manager->sortedLogFilePaths(), std::vector<std::string>{paths[0]});
+    DDLogFileInfo(paths[0]).setIsArchived(true);
     manager->deleteOldLogFiles();
     EXPECT_TRUE(manager->sortedLogFilePaths().empty());
 }
