@@ -41,26 +41,6 @@ class RecordingFormatter : public DDLogFormatter {
     std::string name_;
 };
 
-// A subclass setting read by the write path, reached from outside through the two hops.
-class PrefixLogger : public DDTestLogger {
-  public:
-    PrefixLogger() : DDTestLogger("prefix") {}
-    std::string prefix() {
-        return readSetting([this] { return prefix_; });
-    }
-    void setPrefix(std::string prefix) {
-        changeSetting([this, prefix] { prefix_ = prefix; });
-    }
-    void logMessage(const DDLogMessagePtr& message) override {
-        seen_.push_back(prefix_ + message->message());
-        DDTestLogger::logMessage(message);
-    }
-    std::vector<std::string> seen_;  // read after flushLog only
-
-  private:
-    std::string prefix_;
-};
-
 class DDAbstractLoggerTest : public ::testing::Test {
   protected:
     void TearDown() override {
@@ -91,28 +71,6 @@ TEST_F(DDAbstractLoggerTest, FormatterChangesApplyInLogOrderWithOrderedNotificat
     std::lock_guard lock(notesMutex);
     EXPECT_EQ(notes, (std::vector<std::string>{"A.didAddInQueue", "A.willRemove", "B.didAddInQueue",
                                                "B.willRemove"}));
-}
-
-TEST_F(DDAbstractLoggerTest, SettingsTravelThroughBothQueues) {
-    auto logger = std::make_shared<PrefixLogger>();
-    DDLog::sharedInstance().addLogger(logger);
-    logInfo("a");
-    logger->setPrefix("> ");
-    logInfo("b");
-    EXPECT_EQ(logger->prefix(), "> ");
-    // On the logger's own queue the access is direct (a two-hop read there would wait for itself).
-    std::string inside;
-    logger->loggerQueue()->sync([&] {
-        logger->setPrefix("# ");
-        inside = logger->prefix();
-    });
-    EXPECT_EQ(inside, "# ");
-    // On the logging queue only the second hop is taken (the first would wait for itself).
-    DDLog::loggingQueue()->sync([&] { inside = logger->prefix(); });
-    EXPECT_EQ(inside, "# ");
-    logInfo("c");
-    DDLog::sharedInstance().flushLog();
-    EXPECT_EQ(logger->seen_, (std::vector<std::string>{"a", "> b", "# c"}));
 }
 
 // A logger's queue is labelled with its name; a replaced queue is marked as the logger's too, and the

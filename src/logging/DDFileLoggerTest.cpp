@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "dispatch/SerialQueue.h"
+#include "logging/DDLog.h"
 #include "logging/DDLogFileManagerDefault.h"
 #include "logging/internal/FileLoggingTestSupport.h"
 #include "logging/testing/DDTestLogger.h"
@@ -52,8 +55,15 @@ TEST(DDFileLoggerTest, LineFormatNewlineRulesAndSuppressedRecords) {
     deliver(*logger, record("dropped too"));
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));  // no file opened or created for nothing
 
+    // The standard line: a UTC stamp whatever the machine's zone, milliseconds truncated, two spaces.
+    const char* zone = std::getenv("TZ");
+    const std::string savedZone = zone ? zone : "";
+    ::setenv("TZ", "Pacific/Chatham", 1);
+    ::tzset();
     format(nullptr);
-    deliver(*logger, record("Started", system_clock::time_point(seconds(1796527574)) + milliseconds(123)));
+    deliver(*logger, record("Started", system_clock::time_point(seconds(1796527574)) + microseconds(123999)));
+    zone ? ::setenv("TZ", savedZone.c_str(), 1) : ::unsetenv("TZ");
+    ::tzset();
     logger->setAutomaticallyAppendNewlineForCustomFormatters(false);
     format(
         [](const DDLogMessage& m) { return std::make_shared<const std::string>("<" + m.message() + ">"); });
@@ -110,6 +120,15 @@ TEST(DDFileLoggerTest, RollsExactlyAtTheSizeLimit) {
     EXPECT_NE(second, first);
     EXPECT_EQ(readFile(first) + "|" + readFile(second), "1234567890|next");
 
+    // On the logger's own queue and on the logging queue a setting is reached without a hop that would wait
+    // for itself.
+    std::uint64_t seen = 0;
+    logger->loggerQueue()->sync([&] {
+        logger->setMaximumFileSize(1000);
+        seen = logger->maximumFileSize();
+    });
+    DDLog::loggingQueue()->sync([&] { seen += logger->maximumFileSize(); });
+    EXPECT_EQ(seen, 2000u);
     logger->setMaximumFileSize(0);  // never rolls by size
     logger->logData(std::string(100, 'x'));
     EXPECT_EQ(currentPath(logger), second);
