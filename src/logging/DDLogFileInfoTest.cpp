@@ -52,28 +52,4 @@ TEST(DDLogFileInfoTest, ArchivedMarkIsOneByteOddValuesAreRepairedAndLinkTargetsU
     EXPECT_EQ(markValue(target), "<none>");
 }
 
-TEST(DDLogFileInfoTest, AttributesAreKeptUntilResetButTheSizeStaysAndAMissingFileHasNone) {
-    TempDir dir;
-    DDLogFileInfo missing(dir.file("gone.log"));
-    ::testing::internal::CaptureStderr();
-    EXPECT_FALSE(missing.creationDate().has_value());
-    EXPECT_EQ(missing.fileSize(), 0u);
-    ::testing::internal::GetCapturedStderr();
-
-    const std::string path = dir.file("app 1.log");
-    writeFile(path, "12345");
-    ManualClock clock;
-    DDLogFileInfo info(path, clock.function());
-    ASSERT_TRUE(info.creationDate().has_value());
-    EXPECT_EQ(info.fileSize(), 5u);
-    clock.set(*info.creationDate() + std::chrono::seconds(90));
-    EXPECT_NEAR(info.age(), 90.0, 1e-6);
-
-    writeFile(path, "1234567890");
-    EXPECT_EQ(*info.fileAttributes().fileSize, 5u);
-    info.reset();
-    EXPECT_EQ(*info.fileAttributes().fileSize, 10u);  // attributes read anew
-    EXPECT_EQ(info.fileSize(), 5u);                   // the kept size stays
-}
-
 }  // namespace
