@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "logging/DDLog.h"
-#include "logging/DDLoggerNames.h"
 #include "logging/testing/DDTestLogger.h"
 
 namespace {
@@ -71,19 +70,6 @@ TEST_F(DDAbstractLoggerTest, FormatterChangesApplyInLogOrderWithOrderedNotificat
     std::lock_guard lock(notesMutex);
     EXPECT_EQ(notes, (std::vector<std::string>{"A.didAddInQueue", "A.willRemove", "B.didAddInQueue",
                                                "B.willRemove"}));
-}
-
-// A logger's queue is labelled with its name; a replaced queue is marked as the logger's too, and the
-// dispatcher adopts it (the test logger counts calls off its queue).
-TEST_F(DDAbstractLoggerTest, QueuesAreLabelledWithTheLoggersNameAndAReplacedQueueIsTheLoggers) {
-    auto named = DDTestLogger::create(DDLoggerNameFile);
-    EXPECT_EQ(named->loggerQueue()->label(), "cocoa.vidadudidu.fileLogger");
-    named->setLoggerQueue(dispatch::SerialQueue::create("replacement"));
-    DDLog::sharedInstance().addLogger(named);
-    logInfo("x");
-    DDLog::sharedInstance().flushLog();
-    EXPECT_EQ(named->count(), 1u);
-    EXPECT_EQ(named->violations(), 0);
 }
 
 }  // namespace

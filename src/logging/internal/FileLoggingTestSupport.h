@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -43,9 +43,7 @@ class TempDir {
 
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 inline void writeFile(const std::string& path, const std::string& contents) {
