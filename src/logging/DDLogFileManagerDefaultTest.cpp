@@ -121,20 +121,9 @@ TEST(DDLogFileManagerDefaultTest, NoLimitsDeleteNothingAndTheQuotaWalkStopsAtThe
     EXPECT_TRUE(manager->sortedLogFilePaths().empty());
 }
 
-// A header is the new file's first line; the default directory is created under the state directory.
-TEST(DDLogFileManagerDefaultTest, HeaderAndDefaultDirectory) {
-    struct HeaderManager : DDLogFileManagerDefault {
-        using DDLogFileManagerDefault::DDLogFileManagerDefault;
-        std::optional<std::string> logFileHeader() override { return "# header"; }
-    };
+// The default directory is created under the state directory.
+TEST(DDLogFileManagerDefaultTest, DefaultDirectoryIsUnderTheStateDirectory) {
     TempDir dir;
-    auto manager = std::make_shared<HeaderManager>(dir.path());
-    std::error_code error;
-    const auto path = manager->createNewLogFileWithError(error);
-    ASSERT_TRUE(path);
-    EXPECT_EQ(readFile(*path), "# header\n");
-    manager->waitForDeletionPasses();
-
     ::setenv("XDG_STATE_HOME", dir.path().c_str(), 1);
     DDLogFileManagerDefault byDefault;
     EXPECT_EQ(byDefault.logsDirectory(),

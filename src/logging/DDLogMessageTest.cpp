@@ -1,10 +1,8 @@
 #include "logging/DDLogMessage.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <string>
-#include <thread>
 
 #include "logging/DDLogFlags.h"
 
@@ -45,19 +43,6 @@ TEST(DDLogMessageTest, OptionsDecideWhatIsCopiedAndACopyIsNotEqual) {
     EXPECT_TRUE(source->isEqual(*source));
     EXPECT_FALSE(copy.isEqual(*source));
     EXPECT_EQ(copy.fileName(), "b");  // the other fields, and copyWithMessage: DDMultiFormatterTest
-}
-
-// Names, labels and QoS of other threads and queues: DDDispatchQueueLogFormatterTest.
-TEST(DDLogMessageTest, ThreadFactsComeFromTheLoggingThread) {
-    const auto here = makeRecord();
-    EXPECT_EQ(here->threadID(), std::to_string(gettid()));
-    pid_t otherId = 0;
-    DDLogMessagePtr other;
-    std::thread([&] {
-        otherId = gettid();
-        other = makeRecord();
-    }).join();
-    EXPECT_EQ(other->threadID(), std::to_string(otherId));
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -172,18 +171,6 @@ TEST_F(DDLogTest, SynchronousLinesAndLinesFromTheDispatchersOwnQueuesNeverDeadlo
         EXPECT_EQ(std::count(texts.begin(), texts.end(), text), expected);
     }
     EXPECT_EQ(slow->violations() + other->violations(), 0);
-}
-
-// A class without both accessors is not registered; a registered one is read and set through them.
-TEST_F(DDLogTest, NamedLevelRegistry) {
-    std::uint64_t level = LogLevel::Warning;
-    DDLog::registerClass({"Incomplete", [] { return std::uint64_t{1}; }, nullptr});
-    EXPECT_EQ(DDLog::levelForClassWithName("Incomplete"), LogLevel::All);
-    DDLog::registerClass({"Network", [&] { return level; }, [&](std::uint64_t l) { level = l; }});
-    EXPECT_EQ(DDLog::levelForClassWithName("Network"), LogLevel::Warning);
-    DDLog::setLevelForClassWithName(LogLevel::Verbose, "Network");
-    EXPECT_EQ(level, LogLevel::Verbose);
-    EXPECT_EQ(DDLog::registeredClassNames(), std::vector<std::string>{"Network"});
 }
 
 TEST(DDLogExitTest, LinesQueuedBeforeMainReturnsAreWrittenAtExit) {
