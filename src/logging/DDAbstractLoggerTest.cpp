@@ -21,7 +21,6 @@ class RecordingFormatter : public DDLogFormatter {
     DDText formatLogMessage(const DDLogMessage& message) override {
         return std::make_shared<const std::string>(name_ + ":" + message.message());
     }
-    void didAddToLogger(const std::shared_ptr<DDLogger>& logger) override { note("didAdd", logger); }
     void didAddToLogger(const std::shared_ptr<DDLogger>& logger,
                         const std::shared_ptr<dispatch::SerialQueue>& queue) override {
         note(queue == logger->loggerQueue() ? "didAddInQueue" : "didAddInQueue(wrong queue)", logger);

@@ -76,16 +76,6 @@ TEST(DDLogFileManagerDefaultTest, ListsOnlyThisApplicationsOwnRegularFilesNewest
     EXPECT_EQ(manager->sortedLogFileNames(), std::vector<std::string>{logName("2026-12-07--00-00-00-000")});
     EXPECT_TRUE(std::filesystem::exists(linked));
     EXPECT_EQ(std::filesystem::exists(foreign), root);
-
-    // Numbered names do not parse as dates and are ordered by creation time.
-    TempDir numbered;
-    auto second = makeManager(numbered);
-    writeFile(numbered.file(logName("2026-12-06--03-26-14-123 3")), "");
-    ::usleep(10000);
-    writeFile(numbered.file(logName("2026-12-06--03-26-14-123 2")), "");
-    EXPECT_EQ(second->sortedLogFileNames(),
-              (std::vector<std::string>{logName("2026-12-06--03-26-14-123 2"),
-                                        logName("2026-12-06--03-26-14-123 3")}));
 }
 
 // Without limits nothing is deleted; the quota walk stops at the first file over the limit.
