@@ -1,7 +1,6 @@
 #include "logging/DDFileLogger.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>

@@ -34,6 +34,7 @@ class TempDir {
         std::filesystem::remove_all(path_, ignored);
     }
     TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return (std::filesystem::path(path_) / name).string(); }
 
