@@ -7,21 +7,20 @@
 #include <vector>
 
 #include "logging/DDLog.h"
-#include "logging/DDLoggerNames.h"
 #include "logging/testing/DDTestLogger.h"
 
 namespace {
 
-// Notes every notification, with whether it ran on the logger's queue, in one shared journal.
+std::mutex notesMutex;
+std::vector<std::string> notes;  // every formatter's notifications, in order
+
+// Prefixes its name, and notes every notification with whether it ran on the logger's queue.
 class RecordingFormatter : public DDLogFormatter {
   public:
-    RecordingFormatter(std::string name, std::vector<std::string>& journal, std::mutex& mutex)
-        : name_(std::move(name)), journal_(journal), mutex_(mutex) {}
-
+    explicit RecordingFormatter(std::string name) : name_(std::move(name)) {}
     DDText formatLogMessage(const DDLogMessage& message) override {
         return std::make_shared<const std::string>(name_ + ":" + message.message());
     }
-    void didAddToLogger(const std::shared_ptr<DDLogger>& logger) override { note("didAdd", logger); }
     void didAddToLogger(const std::shared_ptr<DDLogger>& logger,
                         const std::shared_ptr<dispatch::SerialQueue>& queue) override {
         note(queue == logger->loggerQueue() ? "didAddInQueue" : "didAddInQueue(wrong queue)", logger);
@@ -34,37 +33,10 @@ class RecordingFormatter : public DDLogFormatter {
     void note(const std::string& what, const std::shared_ptr<DDLogger>& logger) {
         auto* abstract = dynamic_cast<DDAbstractLogger*>(logger.get());
         const bool onQueue = abstract != nullptr && abstract->isOnInternalLoggerQueue();
-        std::lock_guard lock(mutex_);
-        journal_.push_back(name_ + "." + what + (onQueue ? "" : "(off queue)"));
+        std::lock_guard lock(notesMutex);
+        notes.push_back(name_ + "." + what + (onQueue ? "" : "(off queue)"));
     }
     std::string name_;
-    std::vector<std::string>& journal_;
-    std::mutex& mutex_;
-};
-
-class NamelessLogger : public DDAbstractLogger {
-  public:
-    NamelessLogger() { initLoggerQueue(); }
-};
-
-// A subclass setting read by the write path, reached from outside through the two hops.
-class PrefixLogger : public DDTestLogger {
-  public:
-    PrefixLogger() : DDTestLogger("prefix") {}
-    std::string prefix() {
-        return readSetting([this] { return prefix_; });
-    }
-    void setPrefix(std::string prefix) {
-        changeSetting([this, prefix] { prefix_ = prefix; });
-    }
-    void logMessage(const DDLogMessagePtr& message) override {
-        seen_.push_back(prefix_ + message->message());
-        DDTestLogger::logMessage(message);
-    }
-    std::vector<std::string> seen_;  // read after flushLog only
-
-  private:
-    std::string prefix_;
 };
 
 class DDAbstractLoggerTest : public ::testing::Test {
@@ -77,18 +49,11 @@ class DDAbstractLoggerTest : public ::testing::Test {
         DDLog::sharedInstance().log(true, LogLevel::Debug, LogFlag::Info, 0, __FILE__, __func__, __LINE__,
                                     nullptr, "%s", text);
     }
-    std::vector<std::string> journal() {
-        std::lock_guard lock(mutex_);
-        return journal_;
-    }
-    std::vector<std::string> journal_;
-    std::mutex mutex_;
 };
 
 TEST_F(DDAbstractLoggerTest, FormatterChangesApplyInLogOrderWithOrderedNotifications) {
     auto logger = DDTestLogger::create();
-    auto a = std::make_shared<RecordingFormatter>("A", journal_, mutex_);
-    auto b = std::make_shared<RecordingFormatter>("B", journal_, mutex_);
+    auto a = std::make_shared<RecordingFormatter>("A"), b = std::make_shared<RecordingFormatter>("B");
     DDLog::sharedInstance().addLogger(logger);
     logInfo("one");
     logger->setLogFormatter(a);
@@ -101,51 +66,9 @@ TEST_F(DDAbstractLoggerTest, FormatterChangesApplyInLogOrderWithOrderedNotificat
     logInfo("four");
     DDLog::sharedInstance().flushLog();
     EXPECT_EQ(logger->texts(), (std::vector<std::string>{"one", "A:two", "B:three", "four"}));
-    EXPECT_EQ(journal(), (std::vector<std::string>{"A.didAddInQueue", "A.willRemove", "B.didAddInQueue",
-                                                   "B.willRemove"}));
-    EXPECT_EQ(logger->logFormatter(), nullptr);
-}
-
-TEST_F(DDAbstractLoggerTest, SettingsTravelThroughBothQueues) {
-    auto logger = std::make_shared<PrefixLogger>();
-    DDLog::sharedInstance().addLogger(logger);
-    logInfo("a");
-    logger->setPrefix("> ");
-    logInfo("b");
-    EXPECT_EQ(logger->prefix(), "> ");
-    // On the logger's own queue the access is direct (a two-hop read there would wait for itself).
-    std::string inside;
-    logger->loggerQueue()->sync([&] {
-        logger->setPrefix("# ");
-        inside = logger->prefix();
-    });
-    EXPECT_EQ(inside, "# ");
-    // On the logging queue only the second hop is taken.
-    DDLog::loggingQueue()->sync([&] { inside = logger->prefix(); });
-    EXPECT_EQ(inside, "# ");
-    logInfo("c");
-    DDLog::sharedInstance().flushLog();
-    EXPECT_EQ(logger->seen_, (std::vector<std::string>{"a", "> b", "# c"}));
-}
-
-TEST_F(DDAbstractLoggerTest, QueuesAreLabelledWithTheLoggersName) {
-    auto nameless = std::make_shared<NamelessLogger>();
-    EXPECT_EQ(nameless->loggerQueue()->label(), "(anonymous namespace)::NamelessLogger");
-    auto named = DDTestLogger::create(DDLoggerNameFile);
-    EXPECT_EQ(named->loggerQueue()->label(), "cocoa.vidadudidu.fileLogger");
-
-    // The dispatcher adopts the logger's queue; a replaced queue is marked as the logger's too.
-    auto replacement = dispatch::SerialQueue::create("replacement");
-    named->setLoggerQueue(replacement);
-    bool marked = false;
-    replacement->sync([&] { marked = named->isOnInternalLoggerQueue(); });
-    EXPECT_TRUE(marked);
-    DDLog::sharedInstance().addLogger(named);
-    logInfo("x");
-    DDLog::sharedInstance().flushLog();
-    EXPECT_EQ(named->count(), 1u);
-    EXPECT_EQ(named->violations(), 0);
-    EXPECT_EQ(named->events(), std::vector<std::string>{"didAdd"});
+    std::lock_guard lock(notesMutex);
+    EXPECT_EQ(notes, (std::vector<std::string>{"A.didAddInQueue", "A.willRemove", "B.didAddInQueue",
+                                               "B.willRemove"}));
 }
 
 }  // namespace

@@ -1,12 +1,12 @@
 #include "logging/DDFileLogger.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <stdexcept>
+#include <cstdlib>
 
 #include "dispatch/SerialQueue.h"
+#include "logging/DDLog.h"
 #include "logging/DDLogFileManagerDefault.h"
 #include "logging/internal/FileLoggingTestSupport.h"
 #include "logging/testing/DDTestLogger.h"
@@ -28,12 +28,6 @@ std::string currentPath(const std::shared_ptr<DDFileLogger>& logger) {
     return logger->currentLogFileInfo()->filePath();
 }
 
-bool fileOpen(const std::shared_ptr<DDFileLogger>& logger) {
-    bool open = true;
-    logger->loggerQueue()->sync([&] { open = logger->lt_isFileOpen(); });
-    return open;
-}
-
 class FixedFormatter : public DDLogFormatter {
   public:
     explicit FixedFormatter(std::function<DDText(const DDLogMessage&)> format) : format_(std::move(format)) {}
@@ -46,8 +40,6 @@ class FixedFormatter : public DDLogFormatter {
 TEST(DDFileLoggerTest, LineFormatNewlineRulesAndSuppressedRecords) {
     TempDir dir;
     auto logger = DDFileLogger::create(makeManager(dir));
-    EXPECT_EQ(logger->maximumFileSize(), 1048576u);
-    EXPECT_EQ(logger->rollingFrequency(), 86400.0);
     std::atomic<bool> rolled{false};  // a roll without a file still completes
     logger->rollLogFileWithCompletionBlock([&] { rolled = true; });
     EXPECT_TRUE(eventually([&] { return rolled.load(); }));
@@ -62,8 +54,14 @@ TEST(DDFileLoggerTest, LineFormatNewlineRulesAndSuppressedRecords) {
     deliver(*logger, record("dropped too"));
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));  // no file opened or created for nothing
 
+    // The standard line: a UTC stamp whatever the machine's zone (no test here reads local time),
+    // milliseconds truncated, two spaces.
+    ::setenv("TZ", "Pacific/Chatham", 1);
+    ::tzset();
     format(nullptr);
-    deliver(*logger, record("Started", system_clock::time_point(seconds(1796527574)) + milliseconds(123)));
+    deliver(*logger, record("Started", system_clock::time_point(seconds(1796527574)) + microseconds(123999)));
+    ::unsetenv("TZ");
+    ::tzset();
     logger->setAutomaticallyAppendNewlineForCustomFormatters(false);
     format(
         [](const DDLogMessage& m) { return std::make_shared<const std::string>("<" + m.message() + ">"); });
@@ -120,6 +118,15 @@ TEST(DDFileLoggerTest, RollsExactlyAtTheSizeLimit) {
     EXPECT_NE(second, first);
     EXPECT_EQ(readFile(first) + "|" + readFile(second), "1234567890|next");
 
+    // On the logger's own queue and on the logging queue a setting is reached without a hop that would wait
+    // for itself.
+    std::uint64_t seen = 0;
+    logger->loggerQueue()->sync([&] {
+        logger->setMaximumFileSize(1000);
+        seen = logger->maximumFileSize();
+    });
+    DDLog::loggingQueue()->sync([&] { seen += logger->maximumFileSize(); });
+    EXPECT_EQ(seen, 2000u);
     logger->setMaximumFileSize(0);  // never rolls by size
     logger->logData(std::string(100, 'x'));
     EXPECT_EQ(currentPath(logger), second);
@@ -180,7 +187,11 @@ TEST(DDFileLoggerTest, DeletedOrMovedCurrentFileRollsAndTheNextLineGoesToANewFil
         logger->logData("before\n");
         const auto path = currentPath(logger);
         ASSERT_EQ(remove ? ::unlink(path.c_str()) : ::rename(path.c_str(), moved.c_str()), 0);
-        EXPECT_TRUE(eventually([&] { return !fileOpen(logger); }));
+        EXPECT_TRUE(eventually([&] {
+            bool open = true;
+            logger->loggerQueue()->sync([&] { open = logger->lt_isFileOpen(); });
+            return !open;
+        }));
         logger->logData("after\n");
         EXPECT_EQ(readFile(currentPath(logger)), "after\n");
     }
@@ -237,35 +248,23 @@ class ForeignFirstManager : public DDLogFileManagerDefault {
 };
 
 TEST(DDFileLoggerTest, NeverWritesThroughALinkOrIntoAnotherUsersFile) {
-    struct Case {
-        const char* name;
-        bool needsRoot;  // only root can make a file another user's (chown)
-        std::function<int(const std::string& target, const std::string& planted)> plant;
-    };
-    const Case cases[] = {
-        {"symbolic link", false,
-         [](const std::string& t, const std::string& p) { return ::symlink(t.c_str(), p.c_str()); }},
-        {"hard link", false,
-         [](const std::string& t, const std::string& p) { return ::link(t.c_str(), p.c_str()); }},
-        {"another user's file", true,
-         [](const std::string& t, const std::string& p) {
-             std::filesystem::copy_file(t, p);
-             return ::chown(p.c_str(), 65534, 65534);
-         }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        if (c.needsRoot && ::geteuid() != 0) continue;
+    for (const std::string kind : {"symbolic link", "hard link", "another user's file"}) {
+        SCOPED_TRACE(kind);
+        if (kind == "another user's file" && ::geteuid() != 0) continue;  // only root can chown
         TempDir dir;
         const std::string target = dir.file("victim"),
                           planted = dir.file(logName("2030-01-01--00-00-00-000"));
         writeFile(target, "precious\n");
-        ASSERT_EQ(c.plant(target, planted), 0);
+        if (kind == "another user's file") {
+            std::filesystem::copy_file(target, planted);
+            ASSERT_EQ(::chown(planted.c_str(), 65534, 65534), 0);
+        } else {
+            ASSERT_EQ((kind == "hard link" ? ::link : ::symlink)(target.c_str(), planted.c_str()), 0);
+        }
         auto logger = DDFileLogger::create(std::make_shared<ForeignFirstManager>(dir.path(), planted));
         logger->logData("line\n");
         logger->logData("line 2\n");
         EXPECT_EQ(readFile(target) + readFile(planted), "precious\nprecious\n");
-        EXPECT_NE(currentPath(logger), planted);
         EXPECT_FALSE(archived(planted));
         EXPECT_EQ(readFile(currentPath(logger)), "line\nline 2\n");
     }
@@ -279,49 +278,10 @@ TEST(DDFileLoggerTest, CreationFailureIsReportedForEachMessageAndRetried) {
     logger->logData("lost 1\n");
     logger->logData("lost 2\n");
     const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(occurrences(err, "DDFileLogManagerDefault: Error creating logsDirectory: "), 4u) << err;
-    EXPECT_EQ(occurrences(err, "DDLogFileManagerDefault: Critical error while creating log file: "), 10u);
-    // The lines that follow the failure say why nothing could be written instead of "(null)".
+    // Each line tries again, and says why nothing could be written instead of "(null)".
     for (const char* line : {"DDFileLogger: Failed to create new log file: Not a directory\n",
-                             "DDFileLogger: Failed to seek to end of file: Not a directory\n",
-                             "DDFileLogger: Failed to write data: Not a directory\n",
-                             "DDLogFileManagerDefault: Bailing file creation, encountered 5 errors.\n"})
+                             "DDFileLogger: Failed to write data: Not a directory\n"})
         EXPECT_EQ(occurrences(err, line), 2u) << line << err;
-}
-
-class ThrowingLogger : public DDFileLogger {
-  public:
-    using DDFileLogger::DDFileLogger;
-    std::atomic<bool> throwing{true};
-
-  protected:
-    using DDFileLogger::willLogMessage;
-    void willLogMessage(const DDLogFileInfoPtr&) override {
-        if (throwing) throw std::runtime_error("boom");
-    }
-};
-
-TEST(DDFileLoggerTest, TenthExceptionPrintsTwoLinesAndLaterOnesNothing) {
-    if (DDFileLogger::exceptionCount() != 0)
-        GTEST_SKIP() << "the process-wide exception count is already in use";
-    TempDir dir;
-    auto logger = std::make_shared<ThrowingLogger>(makeManager(dir));
-    const auto errorsOf = [&](int lines) {
-        ::testing::internal::CaptureStderr();
-        for (int i = 0; i < lines; ++i) logger->logData("x\n");
-        return ::testing::internal::GetCapturedStderr();
-    };
-    EXPECT_EQ(occurrences(errorsOf(9), "DDFileLogger.logMessage: boom\n"), 9u);
-    const std::string tenth = errorsOf(1);
-    EXPECT_EQ(occurrences(tenth, "DDFileLogger.logMessage: boom\n"), 1u) << tenth;
-    EXPECT_EQ(occurrences(tenth,
-                          "DDFileLogger.logMessage: Too many exceptions -- will not log any more of them.\n"),
-              1u);
-    EXPECT_EQ(errorsOf(1), "");
-    EXPECT_EQ(DDFileLogger::exceptionCount(), 11);
-    logger->throwing = false;  // still usable
-    logger->logData("fine\n");
-    EXPECT_EQ(readFile(currentPath(logger)), "fine\n");
 }
 
 }  // namespace

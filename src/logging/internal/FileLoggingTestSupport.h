@@ -4,15 +4,14 @@
 // file names and marks, records, a manual wall clock, and a wait-until for work that other queues finish.
 
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -45,9 +44,7 @@ class TempDir {
 
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 inline void writeFile(const std::string& path, const std::string& contents) {
@@ -55,7 +52,6 @@ inline void writeFile(const std::string& path, const std::string& contents) {
     out << contents;
 }
 
-// How often `needle` occurs in `text`.
 inline std::size_t occurrences(const std::string& text, const std::string& needle) {
     std::size_t n = 0;
     for (std::size_t at = 0; (at = text.find(needle, at)) != std::string::npos; at += needle.size()) ++n;
@@ -84,7 +80,7 @@ class ManualClock {
         return std::chrono::system_clock::time_point(std::chrono::system_clock::duration(nanos_->load()));
     }
     void set(std::chrono::system_clock::time_point t) { nanos_->store(t.time_since_epoch().count()); }
-    void advance(std::chrono::system_clock::duration d) { nanos_->fetch_add(d.count()); }
+    void advance(std::chrono::system_clock::duration d) { set(now() + d); }
     DDWallClock function() const {
         return [clock = *this] { return clock.now(); };
     }

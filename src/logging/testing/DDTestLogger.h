@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -11,9 +10,9 @@
 
 #include "logging/DDAbstractLogger.h"
 
-// A logger for tests: records what it is given (formatted with its formatter when it has one), counts
-// flushes and notifications, can be slowed down, and checks that the dispatcher never calls it concurrently
-// or off its queue. Create with `DDTestLogger::create()`.
+// A logger for tests: records what it is given (formatted with its formatter when it has one), notes flushes
+// and notifications, can be slowed down, and counts calls that the dispatcher made concurrently or off its
+// queue. Create with `DDTestLogger::create()`; set the delay and the hook before registering it.
 class DDTestLogger : public DDAbstractLogger {
   public:
     explicit DDTestLogger(std::string name) : name_(std::move(name)) { initLoggerQueue(); }
@@ -33,77 +32,53 @@ class DDTestLogger : public DDAbstractLogger {
             text = formatted ? *formatted : "(nothing)";
         }
         if (onLog_) onLog_(message);
-        {
-            std::lock_guard lock(mutex_);
-            records_.push_back(message);
-            texts_.push_back(std::move(text));
-        }
-        changed_.notify_all();
+        std::lock_guard lock(mutex_);
+        records_.push_back(message);
+        texts_.push_back(std::move(text));
         leave();
     }
-
     void flush() override {
         enter();
         std::lock_guard lock(mutex_);
         flushes_.push_back(records_.size());
         leave();
     }
-
     void didAddLoggerInQueue(const std::shared_ptr<dispatch::SerialQueue>& queue) override {
-        std::lock_guard lock(mutex_);
-        events_.push_back(queue == loggerQueue_ && isOnInternalLoggerQueue() ? "didAdd"
-                                                                             : "didAdd(wrong queue)");
+        note(queue == loggerQueue_ && isOnInternalLoggerQueue() ? "didAdd" : "didAdd(wrong queue)");
     }
     void willRemoveLogger() override {
-        std::lock_guard lock(mutex_);
-        events_.push_back(isOnInternalLoggerQueue() ? "willRemove" : "willRemove(wrong queue)");
+        note(isOnInternalLoggerQueue() ? "willRemove" : "willRemove(wrong queue)");
     }
 
-    // Set before the logger is registered.
     void setDelay(std::chrono::microseconds delay) { delay_ = delay; }
     void setOnLog(std::function<void(const DDLogMessagePtr&)> onLog) { onLog_ = std::move(onLog); }
 
-    std::size_t count() const {
-        std::lock_guard lock(mutex_);
-        return records_.size();
-    }
-    std::vector<std::string> texts() const {
-        std::lock_guard lock(mutex_);
-        return texts_;
-    }
-    std::vector<DDLogMessagePtr> records() const {
-        std::lock_guard lock(mutex_);
-        return records_;
-    }
-    // The record count seen by each flush, in order.
-    std::vector<std::size_t> flushes() const {
-        std::lock_guard lock(mutex_);
-        return flushes_;
-    }
-    std::vector<std::string> events() const {
-        std::lock_guard lock(mutex_);
-        return events_;
-    }
-    // Calls made concurrently or off the logger's queue; must stay 0.
-    int violations() const { return violations_.load(); }
-
-    // Waits (bounded) until `n` records have arrived.
-    bool waitForCount(std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return records_.size() >= n; });
-    }
+    std::vector<DDLogMessagePtr> records() const { return locked(records_); }
+    std::vector<std::string> texts() const { return locked(texts_); }
+    std::size_t count() const { return records().size(); }
+    std::vector<std::size_t> flushes() const { return locked(flushes_); }  // the record count at each flush
+    std::vector<std::string> events() const { return locked(events_); }
+    int violations() const { return violations_.load(); }  // must stay 0
 
   private:
     void enter() {
         if (busy_.exchange(true) || !isOnInternalLoggerQueue()) ++violations_;
     }
     void leave() { busy_.store(false); }
+    void note(const char* event) {
+        std::lock_guard lock(mutex_);
+        events_.push_back(event);
+    }
+    template <typename T>
+    T locked(const T& value) const {
+        std::lock_guard lock(mutex_);
+        return value;
+    }
 
     const std::string name_;
     std::chrono::microseconds delay_{0};
     std::function<void(const DDLogMessagePtr&)> onLog_;
     mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
     std::vector<DDLogMessagePtr> records_;
     std::vector<std::string> texts_;
     std::vector<std::size_t> flushes_;

@@ -1,10 +1,7 @@
 // Logs asynchronously to a slow logger that writes to the file named by argv[1], then returns from main at
 // once: every line must still reach the file, written by the dispatcher's exit hook.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <chrono>
-#include <cstdio>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -15,22 +12,15 @@ namespace {
 
 class SlowFileLogger : public DDAbstractLogger {
   public:
-    explicit SlowFileLogger(const char* path)
-        : fd_(::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)) {
-        initLoggerQueue();
-    }
-    ~SlowFileLogger() override {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    bool isOpen() const { return fd_ >= 0; }
+    explicit SlowFileLogger(const char* path) : out_(path, std::ios::trunc) { initLoggerQueue(); }
+    bool isOpen() const { return out_.is_open(); }
     void logMessage(const DDLogMessagePtr& message) override {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        const std::string line = message->message() + "\n";
-        if (::write(fd_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) std::perror("write");
+        out_ << message->message() << '\n' << std::flush;
     }
 
   private:
-    int fd_;
+    std::ofstream out_;
 };
 
 }  // namespace
