@@ -34,12 +34,14 @@ double percentile(std::vector<double> values, double p) {
 int main(int argc, char** argv) {
     const int gestures = argc > 1 ? std::atoi(argv[1]) : 30;
     std::string why;
-    auto shell = wayland::testing::GnomeShellServer::start(&why);
-    if (!shell) return std::fprintf(stderr, "gnome-shell cannot start: %s\n", why.c_str()), 1;
+    using wayland::testing::Compositor;
+    auto compositor = Compositor::start(Compositor::Kind::Gnome, {}, &why);
+    if (!compositor) return std::fprintf(stderr, "gnome-shell cannot start: %s\n", why.c_str()), 1;
+    auto* shell = static_cast<wayland::testing::GnomeShellServer*>(compositor.get());
     auto view =
         wayland::testing::GtkWaylandView::start(shell->env(), "alpha bravo charlie|delta echo foxtrot", &why);
     auto helper = helper::testing::HelperSession::start(TANDREL_HELPER_PATH, shell->display(), &why, 10s,
-                                                        shell->waylandSocket());
+                                                        shell->socket(), shell->helperEnv());
     if (!view || !helper) return std::fprintf(stderr, "cannot start: %s\n", why.c_str()), 1;
     helper->request("StartMonitor");
     std::vector<double> event, answer;

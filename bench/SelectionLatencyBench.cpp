@@ -536,7 +536,7 @@ void measureWayland(const Options& options, const PathFigures& x11Primary) {
         std::printf("\nWayland figures skipped: the helper: %s\n", why.c_str());
         return;
     }
-    auto& pointer = sway->pointer();
+    auto& pointer = *sway;
     const Drag drag = [&](const Gesture& g) {
         pointer.moveTo(g.x1, g.y1);
         std::this_thread::sleep_for(10ms);
