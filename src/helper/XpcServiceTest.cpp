@@ -67,8 +67,10 @@ TEST_F(XpcServiceTest, RequestsAreLoggedAndInsertTextPastesBeforeItAnswersAfterL
     Client& client = connect();
     ASSERT_TRUE(client.ask("StartMonitor", 1));
     EXPECT_EQ(content(client.received()[0], "StartMonitor")["result"], true);
-    // The InsertText answer waits for its paste; the later requests' answers do not wait for it.
-    client.send(insertText("inserted"));
+    // The InsertText answer waits for its paste; the later requests' answers do not wait for it. A long text
+    // is pasted whole but logged only by its start and length.
+    const std::string inserted = "inserted" + std::string(1 << 20, 'x');
+    client.send(insertText(inserted));
     for (const char* type : {"IsPermissionGranted", "MouseLocation", "SelectedText"}) client.send(type);
     ASSERT_TRUE(client.waitFor(4));
     EXPECT_EQ(content(client.received()[3], "SelectedText")["content"], "caf\xef\xbf\xbd");
@@ -76,7 +78,7 @@ TEST_F(XpcServiceTest, RequestsAreLoggedAndInsertTextPastesBeforeItAnswersAfterL
     EXPECT_EQ(sim_.trustChecks(), (std::vector<bool>{true, false, false}));
 
     // InsertText: the text is on the pasteboard at once, the paste 50 ms later, then the answer.
-    ASSERT_TRUE(runUntil([&] { return sim_.pasteboard().firstString() == "inserted"; }));
+    ASSERT_TRUE(runUntil([&] { return sim_.pasteboard().firstString() == inserted; }));
     settle(20ms);
     EXPECT_EQ(client.messages(), 4u);
     sim_.scheduler().advance(49ms);
@@ -86,12 +88,15 @@ TEST_F(XpcServiceTest, RequestsAreLoggedAndInsertTextPastesBeforeItAnswersAfterL
     ASSERT_TRUE(client.waitFor(5));
     EXPECT_EQ(content(client.received()[4], "InsertText")["result"], true);
     // It replaces everything and stays there.
-    EXPECT_EQ(sim_.pasteboard().snapshot(), std::vector<platform::PasteboardItem>{textItem("inserted")});
+    EXPECT_EQ(sim_.pasteboard().snapshot(), std::vector<platform::PasteboardItem>{textItem(inserted)});
 
-    for (const char* line : {"[INFO] Reply Start request: ", "[INFO] Reply IsPermissionGranted request: ",
-                             "[INFO] Reply MouseLocation request: ", "[INFO] Reply SelectedText request: ",
-                             "[INFO] Simulate paste key event: inserted"}) {
-        EXPECT_EQ(countLines(line), 1u) << line;
+    const std::string pasteLine = "[INFO] Simulate paste key event: " + inserted.substr(0, 4096) + "... (" +
+                                  std::to_string(inserted.size()) + " bytes)";
+    for (const std::string& line : {std::string("[INFO] Reply Start request: "),
+                                    std::string("[INFO] Reply IsPermissionGranted request: "),
+                                    std::string("[INFO] Reply MouseLocation request: "),
+                                    std::string("[INFO] Reply SelectedText request: "), pasteLine}) {
+        EXPECT_EQ(countLines(line), 1u) << line.substr(0, 80);
     }
     EXPECT_EQ(countLines("[INFO] Got message: "), 5u);
 }
