@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <latch>
+#include <string>
 #include <thread>
 
+#include "dispatch/internal/WorkerPool.h"
 #include "dispatch/testing/WaitUntil.h"
 
 namespace dispatch {
@@ -55,6 +59,26 @@ TEST(ConcurrentQueueTest, GlobalQueuesHavePlatformLabels) {
                                      std::pair{Qos::Utility, "com.apple.root.low-priority"}})
         EXPECT_EQ(Queue::global(qos)->label(), label);
     EXPECT_EQ(Queue::global(), Queue::global(Qos::Default));
+}
+
+// A background process must not keep every thread it ever needed: idle workers end, and the threads really
+// go.
+TEST(ConcurrentQueueTest, IdleWorkerThreadsRetire) {
+    auto& pool = internal::WorkerPool::instance();
+    pool.setIdleTimeout(20ms);
+    std::atomic<bool> ran{false};
+    ConcurrentQueue::create("test.retire")->async([&] { ran = true; });
+    const auto noWorkers = [&] {
+        std::size_t unnamed = 0;  // worker threads are the process's unnamed threads
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+            std::string name;
+            std::getline(std::ifstream(entry.path() / "comm"), name);
+            unnamed += name.empty();
+        }
+        return ran && pool.threadCount() == 0 && unnamed == 0;
+    };
+    EXPECT_TRUE(testing::waitUntil(noWorkers));
+    pool.setIdleTimeout(5s);
 }
 
 }  // namespace
