@@ -2,49 +2,11 @@
 
 #include <cstdio>
 
+#include "platform/linux/SelectionElement.h"
+
 namespace platform::wayland {
 
-namespace {
-
 using ::wayland::internal::ShellExtension;
-
-class GnomeFocusedElement : public AXUIElement {
-  public:
-    explicit GnomeFocusedElement(ShellExtension& extension) : extension_(extension) {}
-
-    AXError copyAttributeValue(std::string_view attribute, AXValue& value) override {
-        if (attribute != kAXSelectedTextAttribute) return AXError::AttributeUnsupported;
-        auto text = extension_.readText(ShellExtension::Selection::Primary);
-        if (!text) return AXError::NoValue;
-        value = *text;
-        return AXError::Success;
-    }
-    AXError copyParameterizedAttributeValue(std::string_view, const AXValue&, AXValue&) override {
-        return AXError::ParameterizedAttributeUnsupported;
-    }
-
-  private:
-    ShellExtension& extension_;
-};
-
-class GnomeApplicationElement : public AXUIElement {
-  public:
-    explicit GnomeApplicationElement(ShellExtension& extension) : extension_(extension) {}
-
-    AXError copyAttributeValue(std::string_view attribute, AXValue& value) override {
-        if (attribute != kAXFocusedUIElementAttribute) return AXError::AttributeUnsupported;
-        value = std::shared_ptr<AXUIElement>(std::make_shared<GnomeFocusedElement>(extension_));
-        return AXError::Success;
-    }
-    AXError copyParameterizedAttributeValue(std::string_view, const AXValue&, AXValue&) override {
-        return AXError::ParameterizedAttributeUnsupported;
-    }
-
-  private:
-    ShellExtension& extension_;
-};
-
-}  // namespace
 
 bool GnomeAccessibility::isProcessTrustedWithOptions(bool prompt) {
     const bool trusted = extension_.extensionEnabled();
@@ -62,7 +24,12 @@ bool GnomeAccessibility::isProcessTrustedWithOptions(bool prompt) {
 }
 
 std::shared_ptr<AXUIElement> GnomeAccessibility::createApplication(const RunningApplication&) {
-    return std::make_shared<GnomeApplicationElement>(extension_);
+    return ::linuxdesktop::SelectionElement::application([this](std::string& text) {
+        auto selected = extension_.readText(ShellExtension::Selection::Primary);
+        if (!selected) return AXError::NoValue;
+        text = std::move(*selected);
+        return AXError::Success;
+    });
 }
 
 }  // namespace platform::wayland

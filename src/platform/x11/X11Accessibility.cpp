@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/linux/SelectionElement.h"
 #include "platform/x11/internal/WindowQueries.h"
 
 // Xlib's status macro would hide AXError::Success; this file makes no Xlib status checks.
@@ -16,6 +17,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using ::linuxdesktop::AtspiSelection;
+using ::linuxdesktop::SelectionElement;
 using ::x11::internal::WindowQueries;
 using ::x11::internal::X11Desktop;
 
@@ -27,79 +29,27 @@ constexpr auto kOwnerWait = 100ms;
 constexpr auto kOwnerWaitBeforeCopy = 25ms;
 constexpr auto kReadTimeout = 300ms;
 
-// The element with the keyboard focus inside one application window.
-class X11FocusedElement : public AXUIElement {
-  public:
-    X11FocusedElement(X11Desktop& desktop, AtspiSelection& atspi, ::Window window, pid_t pid)
-        : desktop_(desktop), atspi_(atspi), window_(window), pid_(pid) {}
-
-    AXError copyAttributeValue(std::string_view attribute, AXValue& value) override {
-        if (attribute != kAXSelectedTextAttribute) return AXError::AttributeUnsupported;
-        auto text = atspi_.selectedText(pid_);
-        if (!text) text = primarySelection();
-        desktop_.settle();
-        if (!text) return AXError::NoValue;
-        value = *text;
-        return AXError::Success;
+// PRIMARY, when its owner is the same X client as the application's `window`.
+std::optional<std::string> primarySelection(X11Desktop& desktop, ::Window window) {
+    auto& c = desktop.connection();
+    // After a press, PRIMARY is the user's selection only when an owner took it since: a gesture that
+    // selected nothing leaves the previous owner with older text. Owners take it while handling the
+    // release, so wait for that, but only until the wait above has passed since the latest press or
+    // release: a read long after the gesture (a client's request, an application that never exports
+    // PRIMARY) does not wait.
+    if (auto press = desktop.lastLeftDown()) {
+        auto windowClass = WindowQueries::classOf(c, window);
+        const auto wait =
+            windowClass && WindowQueries::isTerminal(*windowClass) ? kOwnerWait : kOwnerWaitBeforeCopy;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(desktop.lastLeftButtonAt() + wait -
+                                                                          std::chrono::steady_clock::now());
+        if (!desktop.owners().waitForOwnerSince(XA_PRIMARY, *press, std::max(left, 0ms))) return std::nullopt;
     }
-    AXError copyParameterizedAttributeValue(std::string_view, const AXValue&, AXValue&) override {
-        return AXError::ParameterizedAttributeUnsupported;
-    }
-
-  private:
-    std::optional<std::string> primarySelection() {
-        auto& c = desktop_.connection();
-        // After a press, PRIMARY is the user's selection only when an owner took it since: a gesture that
-        // selected nothing leaves the previous owner with older text. Owners take it while handling the
-        // release, so wait for that, but only until the wait above has passed since the latest press or
-        // release: a read long after the gesture (a client's request, an application that never exports
-        // PRIMARY) does not wait.
-        if (auto press = desktop_.lastLeftDown()) {
-            auto windowClass = WindowQueries::classOf(c, window_);
-            const auto wait =
-                windowClass && WindowQueries::isTerminal(*windowClass) ? kOwnerWait : kOwnerWaitBeforeCopy;
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                desktop_.lastLeftButtonAt() + wait - std::chrono::steady_clock::now());
-            if (!desktop_.owners().waitForOwnerSince(XA_PRIMARY, *press, std::max(left, 0ms)))
-                return std::nullopt;
-        }
-        ::Window owner = XGetSelectionOwner(c.get(), XA_PRIMARY);
-        if (owner == None || owner == desktop_.primary().window()) return std::nullopt;
-        if (!WindowQueries::sameClient(c, owner, window_)) return std::nullopt;
-        return desktop_.reader().readText(XA_PRIMARY, kReadTimeout);
-    }
-
-    X11Desktop& desktop_;
-    AtspiSelection& atspi_;
-    ::Window window_;
-    pid_t pid_;
-};
-
-class X11ApplicationElement : public AXUIElement {
-  public:
-    X11ApplicationElement(X11Desktop& desktop, AtspiSelection& atspi, const RunningApplication& application)
-        : desktop_(desktop),
-          atspi_(atspi),
-          window_(static_cast<::Window>(application.nativeHandle)),
-          pid_(application.processIdentifier) {}
-
-    AXError copyAttributeValue(std::string_view attribute, AXValue& value) override {
-        if (attribute != kAXFocusedUIElementAttribute) return AXError::AttributeUnsupported;
-        if (window_ == None) return AXError::InvalidUIElement;
-        value = std::shared_ptr<AXUIElement>(
-            std::make_shared<X11FocusedElement>(desktop_, atspi_, window_, pid_));
-        return AXError::Success;
-    }
-    AXError copyParameterizedAttributeValue(std::string_view, const AXValue&, AXValue&) override {
-        return AXError::ParameterizedAttributeUnsupported;
-    }
-
-  private:
-    X11Desktop& desktop_;
-    AtspiSelection& atspi_;
-    ::Window window_;
-    pid_t pid_;
-};
+    ::Window owner = XGetSelectionOwner(c.get(), XA_PRIMARY);
+    if (owner == None || owner == desktop.primary().window()) return std::nullopt;
+    if (!WindowQueries::sameClient(c, owner, window)) return std::nullopt;
+    return desktop.reader().readText(XA_PRIMARY, kReadTimeout);
+}
 
 }  // namespace
 
@@ -120,7 +70,17 @@ bool X11Accessibility::isProcessTrustedWithOptions(bool prompt) {
 }
 
 std::shared_ptr<AXUIElement> X11Accessibility::createApplication(const RunningApplication& application) {
-    return std::make_shared<X11ApplicationElement>(desktop_, atspi_, application);
+    const auto window = static_cast<::Window>(application.nativeHandle);
+    if (window == None) return SelectionElement::application(nullptr);
+    return SelectionElement::application(
+        [this, window, pid = application.processIdentifier](std::string& text) {
+            auto selected = atspi_.selectedText(pid);
+            if (!selected) selected = primarySelection(desktop_, window);
+            desktop_.settle();
+            if (!selected) return AXError::NoValue;
+            text = std::move(*selected);
+            return AXError::Success;
+        });
 }
 
 }  // namespace platform::x11
